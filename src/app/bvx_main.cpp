@@ -1,0 +1,213 @@
+// The main window: start-up and shut-down, the tray callback, the delayed
+// pop-up of the tray menu, and the program entry.
+#include "app/bvx_main.h"
+
+#include <exception>
+
+#include "about/LinkLabel.h"
+#include "about/about_form.h"
+#include "drives/doors.h"
+#include "platform/errors.h"
+
+namespace bvx {
+
+TAboutForm::TAboutForm(Os& os_, ui::Toolkit& toolkit_) : os(os_), toolkit(toolkit_) {
+  window = toolkit.CreateForm(kAboutFormSpec, *this);
+  CreateLinkLabels();
+  BuildTrayMenu();
+  try {
+    FormCreate();
+  } catch (const std::exception& e) {
+    // FormCreate ends at the failing step; the program runs on with what was done.
+    ui::ShowStandardError(toolkit, e.what());
+  }
+}
+
+TAboutForm::~TAboutForm() {
+  try {
+    FormDestroy();
+  } catch (const std::exception& e) {
+    ui::ShowStandardError(toolkit, e.what());
+  }
+  PopupTimer.reset();
+  LinkLabel1.reset();
+  LinkLabel2.reset();
+  window.reset();
+}
+
+// The static items of the tray menu, created with the form in declaration
+// order (N1, N2, N3, N4, N5, mnuiStartup, mnuiOptions: command ids 1..7) and
+// placed so that the menu reads N5, mnuiStartup, N2, mnuiOptions, N4, N3, N1.
+void TAboutForm::BuildTrayMenu() {
+  TrayPopup.ImageListResource = "IMGLMAIN";
+  acAddToStartup.Caption = "Добавить в автозагрузку";
+  acAddToStartup.OnExecute = [this] { acAddToStartupExecute(); };
+  acDeletFromStartup.Caption = "Удалить из автозагрузки";
+  acDeletFromStartup.OnExecute = [this] { acDeletFromStartupExecute(); };
+
+  N1 = &TrayPopup.Insert(0, "N1", "Выход");
+  N2 = &TrayPopup.Insert(0, "N2", "-");
+  N3 = &TrayPopup.Insert(1, "N3", "-");
+  N4 = &TrayPopup.Insert(1, "N4", "О программе...");
+  N5 = &TrayPopup.Insert(0, "N5", "-");
+  mnuiStartup = &TrayPopup.Insert(1, "mnuiStartup", "");
+  mnuiOptions = &TrayPopup.Insert(3, "mnuiOptions", "Параметры...");
+  N1->ImageIndex = 1;
+  N4->ImageIndex = 0;
+  mnuiOptions->ImageIndex = 2;
+  N1->OnClick = [this](ui::MenuItem&) { N1Click(); };
+  N4->OnClick = [this](ui::MenuItem&) { N4Click(); };
+  mnuiOptions->OnClick = [this](ui::MenuItem&) { mnuiOptionsClick(); };
+  mnuiStartup->BoundAction = &acAddToStartup;
+}
+
+void TAboutForm::FormCreate() {
+  DiscoverDrives();
+
+  PopupTimer = toolkit.CreateTimer(*window, 1000, false, [this] { OutDelay(); });
+  PopupTimer->SetEnabled(false);
+  PopupTimer->SetInterval(os.DoubleClickTime());
+
+  // No taskbar button and no Alt+Tab entry.
+  toolkit.AddAppWindowExStyle(kWsExToolWindow);
+
+  mnuiStartup->BoundAction = IsInAutostart() ? &acDeletFromStartup : &acAddToStartup;
+
+  LoadSettings();
+  RegisterDriveHotKeys();
+  AddTrayIcon();
+}
+
+void TAboutForm::FormDestroy() {
+  if (destroyed_) return;
+  destroyed_ = true;
+  os.TrayDelete(window->Handle(), kTrayIconId);
+  UnregisterDriveHotKeys();
+  for (int k = 1; k <= drives.DriveCount; ++k) {
+    TrayPopup.Remove(drives.DriveItems[k].OpenItem);
+    drives.DriveItems[k].OpenItem = nullptr;
+    TrayPopup.Remove(drives.DriveItems[k].CloseItem);
+    drives.DriveItems[k].CloseItem = nullptr;
+  }
+}
+
+void TAboutForm::WMTrayNotify(std::intptr_t mouse_message) {
+  switch (mouse_message) {
+    case kWmLButtonDblClk:
+      OpenDefaultDrive();
+      break;
+    case kWmRButtonDown:
+      // A second press while a pop-up is pending keeps its due time.
+      if (!PopupTimer->Enabled()) PopupTimer->SetEnabled(true);
+      break;
+    case kWmRButtonDblClk:
+      SuppressPopup = true;
+      CloseDefaultDrive();
+      break;
+    default:
+      break;
+  }
+}
+
+void TAboutForm::OutDelay() {
+  PopupTimer->SetEnabled(false);
+  if (!SuppressPopup) {
+    os.SetForegroundWindow(window->Handle());
+    const Point at = os.CursorPos();
+    toolkit.Popup(TrayPopup, *window, at);
+    toolkit.PostMessage(*window, kWmUser, 0, 0);
+  }
+  SuppressPopup = false;
+}
+
+void TAboutForm::OpenDefaultDrive() {
+  OpenCD(TrayPopup.Items(static_cast<std::size_t>(2 * drives.DefaultDrive - 2)));
+}
+
+void TAboutForm::CloseDefaultDrive() {
+  CloseCD(TrayPopup.Items(static_cast<std::size_t>(2 * drives.DefaultDrive - 1)));
+}
+
+void TAboutForm::N1Click() { toolkit.Terminate(); }
+
+void TAboutForm::N4Click() { window->Show(); }
+
+void TAboutForm::Button1Click() { window->Hide(); }
+
+bool TAboutForm::OnCloseQuery() {
+  // Closing the About window only hides it; the program never ends this way.
+  window->Hide();
+  return false;
+}
+
+void TAboutForm::OnClick(std::string_view control) {
+  if (control == "Button1") {
+    Button1Click();
+  } else if (control == "LinkLabel1") {
+    LinkLabel1Click();
+  } else if (control == "LinkLabel2") {
+    LinkLabel2Click();
+  }
+}
+
+namespace {
+TLinkLabel* FindLink(TAboutForm& f, std::string_view control) {
+  if (f.LinkLabel1 && f.LinkLabel1->Name() == control) return f.LinkLabel1.get();
+  if (f.LinkLabel2 && f.LinkLabel2->Name() == control) return f.LinkLabel2.get();
+  return nullptr;
+}
+}  // namespace
+
+void TAboutForm::OnMouseMove(std::string_view control) {
+  if (TLinkLabel* link = FindLink(*this, control)) link->WMMouseMove();
+}
+
+void TAboutForm::OnMouseHover(std::string_view control) {
+  if (TLinkLabel* link = FindLink(*this, control)) link->WMMouseHover();
+}
+
+void TAboutForm::OnMouseLeave(std::string_view control) {
+  if (TLinkLabel* link = FindLink(*this, control)) link->WMMouseLeave();
+}
+
+std::optional<std::intptr_t> TAboutForm::OnMessage(std::uint32_t msg, std::uintptr_t wparam,
+                                                   std::intptr_t lparam) {
+  switch (msg) {
+    case kWmTrayNotify:
+      WMTrayNotify(lparam);
+      return 0;
+    case kWmHotKey:
+      WMHotKey(wparam);
+      return 0;
+    case kWmDeviceChange:
+      return WMDeviceChange(wparam, reinterpret_cast<const void*>(lparam));
+    case kWmQueryEndSession:
+      return ShutdownGuard();
+    default:
+      return std::nullopt;
+  }
+}
+
+void TAboutForm::OnTaskbarCreated() {
+  // Explorer came (back): the notification area is new and empty.
+  AddTrayIcon();
+}
+
+int BVX(Os& os, ui::Toolkit& toolkit) {
+  try {
+    LinkLabelInitialization(os, toolkit);
+  } catch (const std::exception& e) {
+    toolkit.SetTitle("Brimvex");
+    ui::ShowStandardError(toolkit, e.what());
+    return 1;
+  }
+  if (os.CreateNamedMutex("BVX_STARTED_MUTEX") == kErrorAlreadyExists) return 0;
+  toolkit.Initialize();
+  toolkit.SetTitle("Brimvex");
+  toolkit.SetShowMainForm(false);
+  TAboutForm form(os, toolkit);
+  toolkit.Run();
+  return 0;
+}
+
+}  // namespace bvx

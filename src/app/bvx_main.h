@@ -1,0 +1,159 @@
+// TAboutForm: the hidden main window and, when shown, the About window.
+//
+// It runs the start-up and shut-down sequences, owns the tray icon and the
+// tray menu, and handles the tray callback, hotkeys, device changes and the
+// end-of-session query. The handlers of each subsystem are defined in that
+// subsystem's folder:
+//   app/bvx_main.cpp        start-up, shut-down, tray callback, pop-up, menu
+//   drives/doors.cpp        DiscoverDrives, OpenCD, CloseCD, QueryMediaPresent,
+//                           WMDeviceChange, tray tooltip
+//   hotkeys/hotkeys.cpp     RegisterDriveHotKeys, UnregisterDriveHotKeys, WMHotKey
+//   settings/settings.cpp   LoadSettings
+//   settings/bvx_options.cpp mnuiOptionsClick
+//   shutdown/shutdown_guard.cpp ShutdownGuard
+//   about/autostart.cpp     IsInAutostart and the two autostart actions
+//   about/about_form.cpp    the About layout, link clicks
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "drives/drive_table.h"
+#include "platform/menu.h"
+#include "platform/os.h"
+#include "platform/ui.h"
+#include "settings/settings.h"
+
+namespace bvx {
+
+class TfrmOptions;
+class TLinkLabel;
+
+inline constexpr std::uint32_t kWmUser = 0x400;
+inline constexpr std::uint32_t kWmTrayNotify = kWmUser + 1;
+inline constexpr std::uint32_t kWmQueryEndSession = 0x11;
+inline constexpr std::uint32_t kWmHotKey = 0x312;
+inline constexpr std::uint32_t kWmLButtonDblClk = 0x203;
+inline constexpr std::uint32_t kWmRButtonDown = 0x204;
+inline constexpr std::uint32_t kWmRButtonDblClk = 0x206;
+inline constexpr std::uint32_t kTrayIconId = 1;
+inline constexpr int kTrayIconResource = 1;
+inline constexpr std::uint32_t kWsExToolWindow = 0x80;
+
+// Command ids of the static tray items: they are created first, in the
+// form's declaration order, so a test driver can send WM_COMMAND with them.
+inline constexpr int kCmdExit = 1;     // N1 "Выход"
+inline constexpr int kCmdAbout = 4;    // N4 "О программе..."
+inline constexpr int kCmdStartup = 6;  // mnuiStartup
+inline constexpr int kCmdOptions = 7;  // mnuiOptions
+
+class TAboutForm : public ui::FormEvents {
+ public:
+  // Creates the window hidden (class TAboutForm) and runs FormCreate behind
+  // the dispatch boundary: an error ends FormCreate at that step, is shown in
+  // the standard error box, and the program runs on.
+  TAboutForm(Os& os, ui::Toolkit& toolkit);
+  // FormDestroy, then the window.
+  ~TAboutForm() override;
+  TAboutForm(const TAboutForm&) = delete;
+  TAboutForm& operator=(const TAboutForm&) = delete;
+
+  // --- start-up and shut-down ------------------------------------------
+  void FormCreate();
+  void FormDestroy();
+
+  // --- drives and doors -------------------------------------------------
+  void DiscoverDrives();
+  void OpenCD(ui::MenuItem& item);
+  void CloseCD(ui::MenuItem& item);
+  bool QueryMediaPresent(std::uint8_t k);
+  std::intptr_t WMDeviceChange(std::uintptr_t event, const void* record);
+  // Adds the tray icon with the current tooltip (start-up and TaskbarCreated).
+  void AddTrayIcon();
+
+  // --- tray callback and menu -------------------------------------------
+  void WMTrayNotify(std::intptr_t mouse_message);
+  void OutDelay();
+  void OpenDefaultDrive();
+  void CloseDefaultDrive();
+  void N1Click();
+  void N4Click();
+  void Button1Click();
+
+  // --- hotkeys ------------------------------------------------------------
+  void RegisterDriveHotKeys();
+  void UnregisterDriveHotKeys();
+  void WMHotKey(std::uintptr_t id);
+
+  // --- settings -------------------------------------------------------------
+  // The settings file: the executable's path with its extension replaced.
+  std::string SettingsFile() const;
+  void LoadSettings();
+  void mnuiOptionsClick();
+
+  // --- shutdown ------------------------------------------------------------------
+  std::intptr_t ShutdownGuard();
+
+  // --- autostart and about ------------------------------------------------------
+  bool IsInAutostart();
+  void acAddToStartupExecute();
+  void acDeletFromStartupExecute();
+  void LinkLabel1Click();
+  void LinkLabel2Click();
+  // The two link labels of the About window, made with the window.
+  void CreateLinkLabels();
+
+  // --- ui::FormEvents ----------------------------------------------------------------
+  bool OnCloseQuery() override;
+  void OnClick(std::string_view control) override;
+  void OnMouseMove(std::string_view control) override;
+  void OnMouseHover(std::string_view control) override;
+  void OnMouseLeave(std::string_view control) override;
+  std::optional<std::intptr_t> OnMessage(std::uint32_t msg, std::uintptr_t wparam,
+                                         std::intptr_t lparam) override;
+  void OnTaskbarCreated() override;
+
+  // --- state -------------------------------------------------------------------
+  Os& os;
+  ui::Toolkit& toolkit;
+  std::unique_ptr<ui::Form> window;
+
+  Drives drives;
+
+  ui::PopupMenu TrayPopup;
+  ui::MenuItem* N1 = nullptr;
+  ui::MenuItem* N2 = nullptr;
+  ui::MenuItem* N3 = nullptr;
+  ui::MenuItem* N4 = nullptr;
+  ui::MenuItem* N5 = nullptr;
+  ui::MenuItem* mnuiStartup = nullptr;
+  ui::MenuItem* mnuiOptions = nullptr;
+  ui::Action acAddToStartup;
+  ui::Action acDeletFromStartup;
+
+  std::unique_ptr<ui::Timer> PopupTimer;
+  bool SuppressPopup = false;
+
+  std::unique_ptr<TLinkLabel> LinkLabel1;
+  std::unique_ptr<TLinkLabel> LinkLabel2;
+
+  // The options dialog while it is open, and its working copies (one element
+  // per drive, filled from the drive table at every opening).
+  TfrmOptions* frmOptions = nullptr;
+  std::vector<ShortcutPair> WorkShortcuts;
+  std::vector<std::uint8_t> WorkTrackFlags;
+
+ private:
+  void BuildTrayMenu();
+  bool destroyed_ = false;
+};
+
+// The program entry: single instance, application object, main window,
+// message loop. Returns the exit code.
+int BVX(Os& os, ui::Toolkit& toolkit);
+
+}  // namespace bvx

@@ -1,0 +1,41 @@
+// Errors raised by the program and its toolkit.
+//
+// An error that escapes an event or message handler ends that handler; the
+// toolkit's one dispatch boundary catches it and shows the standard error box
+// (caption = application title, error icon, text with a closing full stop),
+// then the program goes on with the next message.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace bvx {
+
+// The toolkit's own errors and the program's raised errors.
+class Error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// An index outside its declared range (a drive index outside 1..26).
+class RangeError : public Error {
+ public:
+  RangeError() : Error("Range check error") {}
+};
+
+// A registry operation that failed; caught by the autostart actions.
+class RegistryError : public Error {
+ public:
+  using Error::Error;
+};
+
+// The text the standard error box shows: the message, with a full stop
+// added when its last character sorts after "." (letters and digits do).
+std::string StandardErrorText(std::string_view message);
+
+// Flags of the message boxes the program shows (same values as Win32).
+inline constexpr unsigned kMbOk = 0x00;
+inline constexpr unsigned kMbIconError = 0x10;
+
+}  // namespace bvx

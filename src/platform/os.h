@@ -1,0 +1,118 @@
+// The operating-system operations the program uses, behind one interface.
+//
+// The portable core calls only these; src/platform/win32 implements them with
+// the Unicode Win32 API (UTF-8 here, UTF-16 at the boundary) and the tests use
+// a recording fake. Every text is UTF-8. Values that cross to the system
+// (names, MCI strings, ids, flags) are passed through unchanged.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace bvx {
+
+// An opaque window handle (HWND on Windows, a small number in the fake).
+using WindowId = std::uintptr_t;
+// An opaque registry key handle.
+using RegKey = std::uintptr_t;
+
+inline constexpr int kDriveCdrom = 5;                       // DRIVE_CDROM
+inline constexpr std::intptr_t kBroadcastQueryDeny = 0x424D5144;  // BROADCAST_QUERY_DENY
+inline constexpr long kErrorSuccess = 0;
+inline constexpr long kErrorAlreadyExists = 183;
+
+// The 18-byte packed DEV_BROADCAST_VOLUME record.
+using VolumeRecord = std::array<std::uint8_t, 18>;
+
+struct Point {
+  int x = 0;
+  int y = 0;
+};
+
+// Registry roots and access rights the program uses.
+enum class RegRoot { CurrentUser };
+inline constexpr std::uint32_t kKeyAllAccess = 0xF003F;
+
+class Os {
+ public:
+  virtual ~Os() = default;
+
+  // --- program entry ---------------------------------------------------
+  // CreateMutexW (no attributes, not owned) then GetLastError; returns the
+  // last error. The handle is deliberately never closed.
+  virtual long CreateNamedMutex(std::string_view name) = 0;
+
+  // --- drives and MCI ----------------------------------------------------
+  // GetDriveTypeW for a root path such as "d:\".
+  virtual int DriveType(std::string_view root) = 0;
+  // mciSendStringW. reply_size is the size of the return buffer (0: none);
+  // the reply text, if any, is written to *reply. Returns the MCI error code.
+  virtual std::uint32_t MciSendString(std::string_view command, std::size_t reply_size,
+                                      std::string* reply, WindowId callback) = 0;
+  // SendMessage(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, record).
+  virtual std::intptr_t BroadcastQueryRemove(const VolumeRecord& record) = 0;
+
+  // --- notification area -------------------------------------------------
+  // Shell_NotifyIconW with the first-form record (64-character tip field).
+  // tip is already cut to at most 63 characters. Results: true on success.
+  virtual bool TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message,
+                       int icon_resource, std::string_view tip) = 0;
+  virtual bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) = 0;
+  virtual bool TrayDelete(WindowId window, std::uint32_t id) = 0;
+
+  // --- hotkeys ------------------------------------------------------------
+  virtual bool RegisterHotKey(WindowId window, int id, unsigned modifiers, unsigned vk) = 0;
+  virtual bool UnregisterHotKey(WindowId window, int id) = 0;
+  // The name of a key as the keyboard layout gives it ("[" for 0xDB on a US
+  // layout); empty when the system has none.
+  virtual std::string KeyName(unsigned vk) = 0;
+
+  // --- pointer, focus, input ----------------------------------------------
+  virtual unsigned DoubleClickTime() = 0;
+  virtual Point CursorPos() = 0;
+  virtual void SetForegroundWindow(WindowId window) = 0;
+  // _TrackMouseEvent with TME_HOVER | TME_LEAVE and the given hover time.
+  virtual bool TrackMouse(WindowId window, unsigned hover_time_ms) = 0;
+
+  // --- resources -----------------------------------------------------------
+  // LoadCursorW of a named cursor resource of the program's own module;
+  // 0 when it cannot be loaded.
+  virtual std::uintptr_t LoadCursorResource(std::string_view name) = 0;
+
+  // --- files -------------------------------------------------------------
+  // Full path of the running executable.
+  virtual std::string ModulePath() = 0;
+  // The whole file, or nothing when it cannot be read (missing included).
+  virtual std::optional<std::string> ReadFile(const std::string& path) = 0;
+  // Writes a complete new file beside the old one, flushes it, and replaces
+  // the old one atomically. False when any step fails; the old file is then
+  // left as it was.
+  virtual bool ReplaceFile(const std::string& path, std::string_view contents) = 0;
+
+  // --- registry -------------------------------------------------------------
+  // RegOpenKeyExW of an existing key (never created). Returns the error code;
+  // *key is set only on success.
+  virtual long RegOpenKey(RegRoot root, std::string_view path, std::uint32_t access,
+                          RegKey* key) = 0;
+  virtual long RegSetString(RegKey key, std::string_view name, std::string_view data) = 0;
+  virtual long RegDeleteValue(RegKey key, std::string_view name) = 0;
+  // Type and size only.
+  virtual long RegQueryValue(RegKey key, std::string_view name) = 0;
+  virtual void RegCloseKey(RegKey key) = 0;
+
+  // --- shell ------------------------------------------------------------------
+  // ShellExecuteW with no verb, no parameters and no directory.
+  virtual void ShellOpen(WindowId owner, std::string_view target, int show_command) = 0;
+
+  // --- session end -------------------------------------------------------------
+  // ShutdownBlockReasonCreate / Destroy where the system has them; false when
+  // the system does not offer them or the call fails.
+  virtual bool ShutdownReasonCreate(WindowId window, std::string_view reason) = 0;
+  virtual bool ShutdownReasonDestroy(WindowId window) = 0;
+};
+
+}  // namespace bvx

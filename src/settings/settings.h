@@ -1,0 +1,43 @@
+// The settings file beside the executable: sections "BVX", "ShortCuts" and
+// "Track". LoadSettings (a TAboutForm method) reads it into the drive table;
+// SaveSettings writes what the options dialog holds, key by key.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "drives/drive_table.h"
+#include "platform/os.h"
+#include "platform/ui.h"
+
+namespace bvx {
+
+inline constexpr std::uint16_t kDefaultOpenShortCut = 0xC0DB;   // Ctrl+Alt+[
+inline constexpr std::uint16_t kDefaultCloseShortCut = 0xC0DD;  // Ctrl+Alt+]
+
+struct ShortcutPair {
+  std::uint16_t Open = 0;
+  std::uint16_t Close = 0;
+  friend bool operator==(const ShortcutPair&, const ShortcutPair&) = default;
+};
+
+// The executable's full path with the text from the last "." of its file
+// name replaced by ".ini" (appended when the file name has no ".").
+std::string SettingsFileName(std::string_view exe_path);
+
+// Reads the settings into the table in the load order (see settings.cpp);
+// the file text is parsed once. contents may be empty (no file).
+void ReadSettings(std::string_view contents, Drives& drives);
+
+// Writes the settings key by key in the save order; each key reaches the file
+// when it is written. A failed write shows "Unable to write to <path>." in an
+// error box titled with the application title and stops the save there.
+// Returns false when it stopped.
+bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int default_position,
+                  int wait_seconds, std::span<const ShortcutPair> shortcuts,
+                  std::span<const std::uint8_t> track_flags);
+
+}  // namespace bvx

@@ -1,0 +1,620 @@
+#include "fake/fake_system.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <stdexcept>
+
+#include "platform/errors.h"
+
+namespace bvx::fake {
+
+namespace {
+
+std::string Hex(std::uint64_t v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+  return buf;
+}
+
+}  // namespace
+
+std::vector<std::string> CallLog::With(std::string_view prefix) const {
+  std::vector<std::string> out;
+  for (const auto& l : lines)
+    if (std::string_view(l).starts_with(prefix)) out.push_back(l);
+  return out;
+}
+
+std::size_t CallLog::Find(std::string_view prefix, std::size_t from) const {
+  for (std::size_t i = from; i < lines.size(); ++i)
+    if (std::string_view(lines[i]).starts_with(prefix)) return i;
+  return std::string::npos;
+}
+
+// --- FakeOs -------------------------------------------------------------------
+
+bool FakeOs::Fails(const std::string& op) {
+  const int n = ++calls_[op];
+  const auto it = fail_.find(op);
+  return it != fail_.end() && it->second(n);
+}
+
+long FakeOs::CreateNamedMutex(std::string_view name) {
+  log_.Add("CreateNamedMutex " + std::string(name));
+  if (Fails("CreateNamedMutex")) return 5;  // ERROR_ACCESS_DENIED
+  return mutex_last_error;
+}
+
+int FakeOs::DriveType(std::string_view root) {
+  log_.Add("DriveType " + std::string(root));
+  if (Fails("DriveType")) return 0;  // DRIVE_UNKNOWN
+  if (root.size() == 3 && cdroms.count(root[0])) return kDriveCdrom;
+  return root == "c:\\" ? 3 : 1;
+}
+
+std::uint32_t FakeOs::MciSendString(std::string_view command, std::size_t reply_size,
+                                    std::string* reply, WindowId callback) {
+  log_.Add("Mci " + std::string(command) + " | reply " + std::to_string(reply_size) + " | cb " +
+           Hex(callback));
+  if (Fails("Mci")) return 277;  // MCIERR_INTERNAL
+  const std::string_view cmd = command;
+  if (cmd.starts_with("info cdaudio!") && cmd.size() > 13) {
+    if (discs.count(cmd[13]) == 0) return mci_no_disc_answer;
+    if (reply != nullptr) *reply = "disc";
+    return 0;
+  }
+  return mci_door_answer;
+}
+
+std::intptr_t FakeOs::BroadcastQueryRemove(const VolumeRecord& record) {
+  std::string bytes;
+  for (auto b : record) {
+    char buf[4];
+    std::snprintf(buf, sizeof buf, "%02x", b);
+    bytes += buf;
+  }
+  log_.Add("Broadcast QueryRemove " + bytes);
+  broadcasts.push_back(record);
+  if (Fails("Broadcast")) return 0;
+  return broadcast_answer;
+}
+
+bool FakeOs::TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message,
+                     int icon_resource, std::string_view tip) {
+  log_.Add("TrayAdd " + Hex(window) + " id " + std::to_string(id) + " cb " + Hex(callback_message) +
+           " icon " + std::to_string(icon_resource) + " tip " + std::string(tip));
+  if (Fails("TrayAdd")) return false;
+  tray_tip = std::string(tip);
+  return true;
+}
+
+bool FakeOs::TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) {
+  log_.Add("TrayModifyTip " + Hex(window) + " id " + std::to_string(id) + " tip " + std::string(tip));
+  if (Fails("TrayModifyTip") || !tray_tip) return false;
+  tray_tip = std::string(tip);
+  return true;
+}
+
+bool FakeOs::TrayDelete(WindowId window, std::uint32_t id) {
+  log_.Add("TrayDelete " + Hex(window) + " id " + std::to_string(id));
+  if (Fails("TrayDelete") || !tray_tip) return false;
+  tray_tip.reset();
+  return true;
+}
+
+bool FakeOs::RegisterHotKey(WindowId window, int id, unsigned modifiers, unsigned vk) {
+  log_.Add("RegisterHotKey " + Hex(window) + " id " + std::to_string(id) + " mods " +
+           std::to_string(modifiers) + " vk " + Hex(vk));
+  if (Fails("RegisterHotKey")) return false;
+  const auto combo = std::make_pair(modifiers, vk);
+  if (held_hotkeys.count(combo)) return false;
+  for (const auto& [other, c] : hotkeys)
+    if (c == combo) return false;  // ERROR_HOTKEY_ALREADY_REGISTERED
+  if (hotkeys.count(id)) return false;
+  hotkeys[id] = combo;
+  return true;
+}
+
+bool FakeOs::UnregisterHotKey(WindowId window, int id) {
+  log_.Add("UnregisterHotKey " + Hex(window) + " id " + std::to_string(id));
+  if (Fails("UnregisterHotKey")) return false;
+  return hotkeys.erase(id) > 0;
+}
+
+std::string FakeOs::KeyName(unsigned vk) {
+  const auto it = key_names.find(vk);
+  return it == key_names.end() ? std::string() : it->second;
+}
+
+unsigned FakeOs::DoubleClickTime() {
+  log_.Add("DoubleClickTime");
+  return double_click_time;
+}
+
+Point FakeOs::CursorPos() {
+  log_.Add("CursorPos");
+  return cursor;
+}
+
+void FakeOs::SetForegroundWindow(WindowId window) { log_.Add("SetForegroundWindow " + Hex(window)); }
+
+bool FakeOs::TrackMouse(WindowId window, unsigned hover_time_ms) {
+  log_.Add("TrackMouse " + Hex(window) + " hover " + std::to_string(hover_time_ms));
+  return !Fails("TrackMouse");
+}
+
+std::uintptr_t FakeOs::LoadCursorResource(std::string_view name) {
+  log_.Add("LoadCursorResource " + std::string(name));
+  return Fails("LoadCursorResource") ? 0 : cursor_handle;
+}
+
+std::optional<std::string> FakeOs::ReadFile(const std::string& path) {
+  log_.Add("ReadFile " + path);
+  if (Fails("ReadFile")) return std::nullopt;
+  const auto it = files.find(path);
+  if (it == files.end()) return std::nullopt;
+  return it->second;
+}
+
+bool FakeOs::ReplaceFile(const std::string& path, std::string_view contents) {
+  log_.Add("ReplaceFile " + path);
+  if (Fails("ReplaceFile") || unwritable.count(path)) return false;
+  files[path] = std::string(contents);
+  ++replace_count;
+  return true;
+}
+
+long FakeOs::RegOpenKey(RegRoot, std::string_view path, std::uint32_t access, RegKey* key) {
+  log_.Add("RegOpenKey " + std::string(path) + " access " + Hex(access));
+  if (Fails("RegOpenKey")) return 5;
+  if (!run_key_exists) return 2;  // ERROR_FILE_NOT_FOUND
+  *key = 0x77;
+  ++open_keys;
+  return 0;
+}
+
+long FakeOs::RegSetString(RegKey, std::string_view name, std::string_view data) {
+  log_.Add("RegSetString " + std::string(name) + " = " + std::string(data));
+  if (Fails("RegSetString")) return 5;
+  run_values[std::string(name)] = std::string(data);
+  return 0;
+}
+
+long FakeOs::RegDeleteValue(RegKey, std::string_view name) {
+  log_.Add("RegDeleteValue " + std::string(name));
+  if (Fails("RegDeleteValue")) return 5;
+  return run_values.erase(std::string(name)) ? 0 : 2;
+}
+
+long FakeOs::RegQueryValue(RegKey, std::string_view name) {
+  log_.Add("RegQueryValue " + std::string(name));
+  if (Fails("RegQueryValue")) return 5;
+  return run_values.count(std::string(name)) ? 0 : 2;
+}
+
+void FakeOs::RegCloseKey(RegKey) {
+  log_.Add("RegCloseKey");
+  --open_keys;
+}
+
+void FakeOs::ShellOpen(WindowId owner, std::string_view target, int show_command) {
+  log_.Add("ShellOpen " + Hex(owner) + " " + std::string(target) + " show " + std::to_string(show_command));
+}
+
+bool FakeOs::ShutdownReasonCreate(WindowId window, std::string_view reason) {
+  log_.Add("ShutdownReasonCreate " + Hex(window) + " " + std::string(reason));
+  if (!shutdown_reason_supported || Fails("ShutdownReasonCreate")) return false;
+  shutdown_reason = std::string(reason);
+  return true;
+}
+
+bool FakeOs::ShutdownReasonDestroy(WindowId window) {
+  log_.Add("ShutdownReasonDestroy " + Hex(window));
+  if (!shutdown_reason_supported || Fails("ShutdownReasonDestroy")) return false;
+  shutdown_reason.reset();
+  return true;
+}
+
+// --- FakeForm -------------------------------------------------------------------
+
+FakeForm::FakeForm(FakeToolkit& toolkit, const ui::FormSpec& spec, ui::FormEvents& events,
+                   WindowId handle)
+    : toolkit_(toolkit), spec_(spec), events_(events), handle_(handle), caption_(spec.Caption) {
+  WindowId next = handle + 1;
+  for (const ui::ControlSpec& c : spec.Controls) {
+    FakeControl control;
+    control.spec = c;
+    control.text = std::string(c.Text);
+    control.visible = (c.Flags & ui::kHidden) == 0;
+    control.enabled = (c.Flags & ui::kDisabled) == 0;
+    // A control without a font of its own takes its parent's.
+    const ui::Font* font = c.ControlFont;
+    for (std::string_view parent = c.Parent; font == nullptr && !parent.empty();) {
+      const auto it = controls_.find(parent);
+      if (it == controls_.end()) break;
+      font = &it->second.font;
+      parent = it->second.spec.Parent;
+    }
+    control.font = font != nullptr ? *font : spec.FormFont;
+    if (c.ControlKind == ui::Kind::TabControl || c.ControlKind == ui::Kind::DropDownList) {
+      if (!c.Text.empty() && c.ControlKind == ui::Kind::TabControl) control.items.push_back(control.text);
+      control.value = c.ControlKind == ui::Kind::TabControl ? 0 : -1;
+    }
+    control.handle = next++;
+    controls_.emplace(std::string(c.Name), std::move(control));
+  }
+}
+
+FakeForm::~FakeForm() { toolkit_.Forget(this); }
+
+FakeControl& FakeForm::Find(std::string_view control) {
+  const auto it = controls_.find(control);
+  if (it == controls_.end()) throw Error("Control '" + std::string(control) + "' not found");
+  return it->second;
+}
+
+const FakeControl& FakeForm::Control(std::string_view control) const {
+  return const_cast<FakeForm*>(this)->Find(control);
+}
+
+WindowId FakeForm::ControlHandle(std::string_view control) const { return Control(control).handle; }
+
+void FakeForm::Show() {
+  toolkit_.log_.Add("Show " + std::string(spec_.ClassName));
+  const bool was = visible_;
+  visible_ = true;
+  in_front_ = true;
+  if (!was) toolkit_.Guard([this] { events_.OnShow(); });
+}
+
+void FakeForm::Hide() {
+  if (visible_) toolkit_.log_.Add("Hide " + std::string(spec_.ClassName));
+  visible_ = false;
+  in_front_ = false;
+}
+
+void FakeForm::BringToFront() {
+  toolkit_.log_.Add("BringToFront " + std::string(spec_.ClassName));
+  in_front_ = true;
+}
+
+int FakeForm::ShowModal() {
+  toolkit_.log_.Add("ShowModal " + std::string(spec_.ClassName));
+  modal_result_ = 0;
+  in_modal_ = true;
+  Show();
+  if (!toolkit_.on_modal.empty()) {
+    auto hook = std::move(toolkit_.on_modal.front());
+    toolkit_.on_modal.erase(toolkit_.on_modal.begin());
+    toolkit_.Guard([&] { hook(*this); });
+  }
+  try {
+    toolkit_.RunUntil([this] { return modal_result_ != 0 || toolkit_.terminated_; });
+  } catch (...) {
+    in_modal_ = false;
+    throw;
+  }
+  in_modal_ = false;
+  Hide();
+  toolkit_.log_.Add("EndModal " + std::string(spec_.ClassName) + " " + std::to_string(modal_result_));
+  return modal_result_;
+}
+
+void FakeForm::SetText(std::string_view control, std::string_view text) { Find(control).text = text; }
+
+std::string FakeForm::Text(std::string_view control) const {
+  const FakeControl& c = Control(control);
+  if (c.spec.ControlKind == ui::Kind::SpinEdit && c.text.empty()) return std::to_string(c.value);
+  return c.text;
+}
+
+void FakeForm::SetVisible(std::string_view control, bool visible) { Find(control).visible = visible; }
+
+bool FakeForm::IsControlVisible(std::string_view control) const {
+  // Hidden when it or any of its parents is hidden.
+  for (const FakeControl* c = &Control(control);;) {
+    if (!c->visible) return false;
+    if (c->spec.Parent.empty()) return true;
+    c = &Control(c->spec.Parent);
+  }
+}
+
+void FakeForm::SetEnabled(std::string_view control, bool enabled) { Find(control).enabled = enabled; }
+
+bool FakeForm::IsEnabled(std::string_view control) const { return Control(control).enabled; }
+
+int FakeForm::Value(std::string_view control) const {
+  const FakeControl& c = Control(control);
+  if (c.spec.ControlKind == ui::Kind::SpinEdit) {
+    int v = 0;
+    const std::string& t = c.text;
+    const char* first = t.data();
+    if (!t.empty() && t[0] == '+') ++first;
+    const auto [ptr, ec] = std::from_chars(first, t.data() + t.size(), v);
+    if (ec != std::errc() || ptr != t.data() + t.size() || first == t.data() + t.size()) return 0;
+    return v;
+  }
+  return c.value;
+}
+
+void FakeForm::SetValue(std::string_view control, int value) {
+  FakeControl& c = Find(control);
+  c.value = value;
+  if (c.spec.ControlKind == ui::Kind::SpinEdit) c.text = std::to_string(value);
+}
+
+void FakeForm::AddItem(std::string_view control, std::string_view text) {
+  Find(control).items.emplace_back(text);
+}
+
+std::string FakeForm::Item(std::string_view control, int index) const {
+  const FakeControl& c = Control(control);
+  if (index < 0 || static_cast<std::size_t>(index) >= c.items.size()) throw Error("List index out of bounds (" + std::to_string(index) + ")");
+  return c.items[static_cast<std::size_t>(index)];
+}
+
+int FakeForm::ItemCount(std::string_view control) const {
+  return static_cast<int>(Control(control).items.size());
+}
+
+void FakeForm::SetFont(std::string_view control, const ui::Font& font) { Find(control).font = font; }
+
+ui::Font FakeForm::ControlFont(std::string_view control) const { return Control(control).font; }
+
+void FakeForm::Click(std::string_view control) {
+  const ui::Kind kind = Control(control).spec.ControlKind;
+  if (kind == ui::Kind::OkButton) modal_result_ = ui::kModalOk;
+  if (kind == ui::Kind::CancelButton) modal_result_ = ui::kModalCancel;
+  if (kind == ui::Kind::CheckBox) Find(control).value = !Find(control).value;
+  toolkit_.Guard([&] { events_.OnClick(control); });
+}
+
+void FakeForm::Close() {
+  toolkit_.Guard([this] {
+    if (!events_.OnCloseQuery()) return;
+    if (in_modal_) {
+      modal_result_ = ui::kModalCancel;
+    } else {
+      Hide();
+    }
+  });
+}
+
+void FakeForm::SelectTab(std::string_view control, int tab) {
+  toolkit_.Guard([&] {
+    if (!events_.OnTabChanging(control)) return;
+    Find(control).value = tab;
+    events_.OnTabChanged(control);
+  });
+}
+
+void FakeForm::TypeText(std::string_view control, std::string_view text) { Find(control).text = text; }
+
+void FakeForm::MouseMove(std::string_view control) {
+  toolkit_.Guard([&] { events_.OnMouseMove(control); });
+}
+
+void FakeForm::MouseHover(std::string_view control) {
+  toolkit_.Guard([&] { events_.OnMouseHover(control); });
+}
+
+void FakeForm::MouseLeave(std::string_view control) {
+  toolkit_.Guard([&] { events_.OnMouseLeave(control); });
+}
+
+namespace {
+
+// Records what is drawn; text is 6 pixels a byte wide and 13 pixels high.
+class RecordingCanvas : public ui::Canvas {
+ public:
+  std::vector<std::string> ops;
+  void FillBackground(const ui::Rect& r) override {
+    ops.push_back("Fill " + std::to_string(r.Left) + "," + std::to_string(r.Top) + "," +
+                  std::to_string(r.Right) + "," + std::to_string(r.Bottom));
+  }
+  ui::Size TextExtent(std::string_view text) override {
+    int chars = 0;
+    for (unsigned char c : text)
+      if ((c & 0xC0) != 0x80) ++chars;
+    return {6 * chars, 13};
+  }
+  void TextOut(int x, int y, std::string_view text) override {
+    ops.push_back("Text " + std::to_string(x) + "," + std::to_string(y) + " " + std::string(text));
+  }
+};
+
+}  // namespace
+
+std::vector<std::string> FakeForm::DrawTab(std::string_view control, int tab, const ui::Rect& rect) {
+  RecordingCanvas canvas;
+  toolkit_.Guard([&] { events_.OnDrawTab(control, canvas, tab, rect, Value(control) == tab); });
+  return canvas.ops;
+}
+
+// --- FakeTimer ----------------------------------------------------------------------
+
+FakeTimer::FakeTimer(FakeToolkit& toolkit, unsigned interval, bool enabled,
+                     std::function<void()> on_tick)
+    : toolkit_(toolkit), interval_(interval), enabled_(false), on_tick_(std::move(on_tick)) {
+  toolkit_.timers_.push_back(this);
+  SetEnabled(enabled);
+}
+
+FakeTimer::~FakeTimer() { std::erase(toolkit_.timers_, this); }
+
+void FakeTimer::SetEnabled(bool enabled) {
+  if (enabled == enabled_) return;
+  enabled_ = enabled;
+  if (enabled_) due_ = toolkit_.now_ + interval_;
+}
+
+void FakeTimer::SetInterval(unsigned ms) {
+  interval_ = ms;
+  if (enabled_) due_ = toolkit_.now_ + interval_;
+}
+
+// --- FakeToolkit ------------------------------------------------------------------------
+
+FakeToolkit::~FakeToolkit() = default;
+
+void FakeToolkit::Initialize() { log_.Add("Initialize"); }
+
+void FakeToolkit::SetTitle(std::string_view title) {
+  log_.Add("SetTitle " + std::string(title));
+  title_ = title;
+}
+
+void FakeToolkit::SetShowMainForm(bool show) {
+  log_.Add(std::string("SetShowMainForm ") + (show ? "1" : "0"));
+  show_main_form = show;
+}
+
+void FakeToolkit::AddAppWindowExStyle(std::uint32_t bits) {
+  log_.Add("AddAppWindowExStyle " + Hex(bits));
+  app_ex_style |= bits;
+}
+
+std::unique_ptr<ui::Form> FakeToolkit::CreateForm(const ui::FormSpec& spec, ui::FormEvents& events) {
+  log_.Add("CreateForm " + std::string(spec.ClassName));
+  auto form = std::make_unique<FakeForm>(*this, spec, events, next_handle_);
+  next_handle_ += 0x100;
+  forms_.push_back(form.get());
+  return form;
+}
+
+std::unique_ptr<ui::Timer> FakeToolkit::CreateTimer(ui::Form&, unsigned interval_ms, bool enabled,
+                                                    std::function<void()> on_tick) {
+  log_.Add("CreateTimer " + std::to_string(interval_ms) + (enabled ? " on" : " off"));
+  return std::make_unique<FakeTimer>(*this, interval_ms, enabled, std::move(on_tick));
+}
+
+void FakeToolkit::Popup(ui::PopupMenu& menu, ui::Form&, Point at) {
+  const std::vector<ui::ShownItem> shown = menu.Prepare();
+  Popped p;
+  p.at = at;
+  p.time = now_;
+  for (const ui::ShownItem& s : shown) {
+    if (s.Separator) {
+      p.lines.emplace_back("-");
+    } else {
+      p.lines.push_back(s.ShortCutText.empty() ? s.Caption : s.Caption + "\t" + s.ShortCutText);
+    }
+  }
+  popups.push_back(std::move(p));
+  log_.Add("Popup " + std::to_string(at.x) + "," + std::to_string(at.y));
+  if (!menu_choice) return;
+  const int command = menu_choice(shown);
+  if (command == 0) return;
+  // The choice reaches the owner through the queue, after the menu has closed.
+  At(0, [&menu, command] {
+    if (ui::MenuItem* item = menu.FindCommand(command)) item->Click();
+  });
+}
+
+int FakeToolkit::MessageBox(std::string_view text, std::string_view caption, unsigned flags) {
+  log_.Add("MessageBox " + std::string(caption) + ": " + std::string(text));
+  boxes.push_back(Box{std::string(text), std::string(caption), flags});
+  return box_answer ? box_answer(text, caption, flags) : 1;
+}
+
+void FakeToolkit::SetScreenCursor(int id, std::uintptr_t cursor) {
+  log_.Add("SetScreenCursor " + std::to_string(id));
+  screen_cursors[id] = cursor;
+}
+
+void FakeToolkit::PostMessage(ui::Form& target, std::uint32_t msg, std::uintptr_t wparam,
+                              std::intptr_t lparam) {
+  log_.Add("PostMessage " + Hex(msg) + " " + Hex(wparam) + " " + Hex(static_cast<std::uint64_t>(lparam)));
+  auto* form = static_cast<FakeForm*>(&target);
+  At(0, [this, form, msg, wparam, lparam] {
+    if (std::find(forms_.begin(), forms_.end(), form) == forms_.end()) return;
+    form->Events().OnMessage(msg, wparam, lparam);
+  });
+}
+
+void FakeToolkit::Run() {
+  log_.Add("Run");
+  while (!terminated_ && Step(UINT64_MAX)) {
+  }
+}
+
+void FakeToolkit::Terminate() {
+  log_.Add("Terminate");
+  terminated_ = true;
+}
+
+void FakeToolkit::At(std::uint64_t delay_ms, std::function<void()> fn) {
+  events_.push_back(Event{now_ + delay_ms, seq_++, std::move(fn)});
+}
+
+void FakeToolkit::Advance(std::uint64_t ms) {
+  const std::uint64_t until = now_ + ms;
+  while (Step(until)) {
+  }
+  now_ = std::max(now_, until);
+}
+
+bool FakeToolkit::Step(std::uint64_t limit) {
+  // The earliest scripted or posted event, or the earliest timer tick; on a
+  // tie, events queued earlier first, then timers.
+  auto ev = std::min_element(events_.begin(), events_.end(), [](const Event& a, const Event& b) {
+    return a.time != b.time ? a.time < b.time : a.seq < b.seq;
+  });
+  FakeTimer* timer = nullptr;
+  for (FakeTimer* t : timers_)
+    if (t->enabled_ && (timer == nullptr || t->due_ < timer->due_)) timer = t;
+  const std::uint64_t ev_time = ev == events_.end() ? UINT64_MAX : ev->time;
+  const std::uint64_t tm_time = timer == nullptr ? UINT64_MAX : timer->due_;
+  const std::uint64_t next = std::min(ev_time, tm_time);
+  if (next == UINT64_MAX || next > limit) return false;
+  now_ = std::max(now_, next);
+  if (ev_time <= tm_time) {
+    auto fn = std::move(ev->fn);
+    events_.erase(ev);
+    Guard(fn);
+  } else {
+    timer->due_ = now_ + std::max(1u, timer->interval_);
+    auto tick = timer->on_tick_;
+    Guard(tick);
+  }
+  return true;
+}
+
+void FakeToolkit::RunUntil(const std::function<bool()>& done) {
+  while (!done()) {
+    if (!Step(UINT64_MAX)) throw WaitsForever();
+  }
+}
+
+std::intptr_t FakeToolkit::Send(FakeForm& form, std::uint32_t msg, std::uintptr_t wparam,
+                                std::intptr_t lparam) {
+  std::intptr_t result = 0;
+  Guard([&] {
+    if (auto r = form.Events().OnMessage(msg, wparam, lparam)) result = *r;
+  });
+  return result;
+}
+
+FakeForm* FakeToolkit::FindForm(std::string_view class_name) const {
+  for (FakeForm* f : forms_)
+    if (f->Spec().ClassName == class_name) return f;
+  return nullptr;
+}
+
+void FakeToolkit::Guard(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const WaitsForever&) {
+    throw;  // a test script error, not a program error
+  } catch (const std::exception& e) {
+    ui::ShowStandardError(*this, e.what());
+  }
+}
+
+void FakeToolkit::Forget(FakeForm* form) {
+  log_.Add("DestroyForm " + std::string(form->Spec().ClassName));
+  std::erase(forms_, form);
+}
+
+}  // namespace bvx::fake

@@ -1,0 +1,327 @@
+// A recording fake of the operating system and the window toolkit.
+//
+// FakeOs answers as a test scripts it and writes every call to a shared log;
+// FakeToolkit keeps forms as plain control states built from their layout
+// tables and runs timers, posted messages and modal loops in virtual time.
+// Use FakeSystem, which holds both over one log.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/os.h"
+#include "platform/ui.h"
+
+namespace bvx::fake {
+
+// A modal loop with nothing left that could end it: the test's script is
+// incomplete. It passes the dispatch boundary and fails the test.
+struct WaitsForever : std::runtime_error {
+  WaitsForever() : std::runtime_error("modal loop would wait forever") {}
+};
+
+// Every call in order, as text: "Mci Set cdaudio!d: door open wait", ...
+struct CallLog {
+  std::vector<std::string> lines;
+  void Add(std::string line) { lines.push_back(std::move(line)); }
+  // Lines that start with prefix, in order.
+  std::vector<std::string> With(std::string_view prefix) const;
+  std::size_t Count(std::string_view prefix) const { return With(prefix).size(); }
+  // Index of the first line starting with prefix at or after from; npos if none.
+  std::size_t Find(std::string_view prefix, std::size_t from = 0) const;
+  void Clear() { lines.clear(); }
+};
+
+class FakeOs : public Os {
+ public:
+  explicit FakeOs(CallLog& log) : log_(log) {}
+
+  // --- script ------------------------------------------------------------
+  // Makes the named operation fail while the predicate says so; the
+  // predicate gets the 1-based number of that operation's call.
+  // Names: CreateNamedMutex, DriveType, Mci, Broadcast, TrayAdd, TrayModifyTip,
+  // TrayDelete, RegisterHotKey, UnregisterHotKey, TrackMouse, LoadCursorResource,
+  // ReadFile, ReplaceFile, RegOpenKey, RegSetString, RegDeleteValue,
+  // RegQueryValue, ShutdownReasonCreate, ShutdownReasonDestroy.
+  void FailWhen(std::string op, std::function<bool(int call)> when) { fail_[std::move(op)] = std::move(when); }
+  void FailAlways(std::string op) { FailWhen(std::move(op), [](int) { return true; }); }
+  void FailNever(std::string op) { fail_.erase(op); }
+
+  long mutex_last_error = 0;            // 183: another copy runs
+  std::set<char> cdroms;                // letters answered with DRIVE_CDROM
+  std::set<char> discs;                 // letters whose disc query answers 0
+  std::uint32_t mci_door_answer = 0;    // answer to door commands
+  std::uint32_t mci_no_disc_answer = 263;
+  std::intptr_t broadcast_answer = 1;
+  std::vector<VolumeRecord> broadcasts;
+  // Combinations held by other programs: (modifiers, vk).
+  std::set<std::pair<unsigned, unsigned>> held_hotkeys;
+  // This program's registrations: id -> (modifiers, vk).
+  std::map<int, std::pair<unsigned, unsigned>> hotkeys;
+  std::map<unsigned, std::string> key_names;
+  unsigned double_click_time = 500;
+  Point cursor{100, 200};
+  std::uintptr_t cursor_handle = 0x1234;
+
+  std::string module_path = "C:\\Program Files\\Brimvex\\BVX.exe";
+  std::map<std::string, std::string> files;
+  // Files whose replace fails (read-only file or folder).
+  std::set<std::string> unwritable;
+  int replace_count = 0;
+
+  bool run_key_exists = true;
+  std::map<std::string, std::string> run_values;
+  int open_keys = 0;  // keys open at this moment
+
+  bool shutdown_reason_supported = true;
+  std::optional<std::string> shutdown_reason;
+
+  std::optional<std::string> tray_tip;  // the icon's tip while it exists
+
+  // --- Os ------------------------------------------------------------------
+  long CreateNamedMutex(std::string_view name) override;
+  int DriveType(std::string_view root) override;
+  std::uint32_t MciSendString(std::string_view command, std::size_t reply_size, std::string* reply,
+                              WindowId callback) override;
+  std::intptr_t BroadcastQueryRemove(const VolumeRecord& record) override;
+  bool TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message, int icon_resource,
+               std::string_view tip) override;
+  bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) override;
+  bool TrayDelete(WindowId window, std::uint32_t id) override;
+  bool RegisterHotKey(WindowId window, int id, unsigned modifiers, unsigned vk) override;
+  bool UnregisterHotKey(WindowId window, int id) override;
+  std::string KeyName(unsigned vk) override;
+  unsigned DoubleClickTime() override;
+  Point CursorPos() override;
+  void SetForegroundWindow(WindowId window) override;
+  bool TrackMouse(WindowId window, unsigned hover_time_ms) override;
+  std::uintptr_t LoadCursorResource(std::string_view name) override;
+  std::string ModulePath() override { return module_path; }
+  std::optional<std::string> ReadFile(const std::string& path) override;
+  bool ReplaceFile(const std::string& path, std::string_view contents) override;
+  long RegOpenKey(RegRoot root, std::string_view path, std::uint32_t access, RegKey* key) override;
+  long RegSetString(RegKey key, std::string_view name, std::string_view data) override;
+  long RegDeleteValue(RegKey key, std::string_view name) override;
+  long RegQueryValue(RegKey key, std::string_view name) override;
+  void RegCloseKey(RegKey key) override;
+  void ShellOpen(WindowId owner, std::string_view target, int show_command) override;
+  bool ShutdownReasonCreate(WindowId window, std::string_view reason) override;
+  bool ShutdownReasonDestroy(WindowId window) override;
+
+ private:
+  bool Fails(const std::string& op);
+  CallLog& log_;
+  std::map<std::string, std::function<bool(int)>> fail_;
+  std::map<std::string, int> calls_;
+};
+
+class FakeToolkit;
+
+// One control's state.
+struct FakeControl {
+  ui::ControlSpec spec;
+  std::string text;
+  bool visible = true;
+  bool enabled = true;
+  int value = 0;
+  std::vector<std::string> items;
+  ui::Font font;
+  WindowId handle = 0;
+};
+
+class FakeForm : public ui::Form {
+ public:
+  FakeForm(FakeToolkit& toolkit, const ui::FormSpec& spec, ui::FormEvents& events, WindowId handle);
+  ~FakeForm() override;
+
+  WindowId Handle() const override { return handle_; }
+  WindowId ControlHandle(std::string_view control) const override;
+  const ui::FormSpec& Spec() const override { return spec_; }
+  void Show() override;
+  void Hide() override;
+  bool IsVisible() const override { return visible_; }
+  void BringToFront() override;
+  int ShowModal() override;
+  void SetModalResult(int result) override { modal_result_ = result; }
+  void SetCaption(std::string_view caption) override { caption_ = caption; }
+  void SetText(std::string_view control, std::string_view text) override;
+  std::string Text(std::string_view control) const override;
+  void SetVisible(std::string_view control, bool visible) override;
+  bool IsControlVisible(std::string_view control) const override;
+  void SetEnabled(std::string_view control, bool enabled) override;
+  bool IsEnabled(std::string_view control) const override;
+  int Value(std::string_view control) const override;
+  void SetValue(std::string_view control, int value) override;
+  void AddItem(std::string_view control, std::string_view text) override;
+  std::string Item(std::string_view control, int index) const override;
+  int ItemCount(std::string_view control) const override;
+  void SetFont(std::string_view control, const ui::Font& font) override;
+  ui::Font ControlFont(std::string_view control) const override;
+
+  // --- what a user does (each behind the dispatch boundary) ------------------
+  // A button click: an OK button sets modal result 1 and then clicks, a
+  // Cancel button sets modal result 2; any other control just clicks.
+  void Click(std::string_view control);
+  // The close box, system menu or Alt+F4.
+  void Close();
+  // The user picks a tab: before-change handler, selection, after-change handler.
+  void SelectTab(std::string_view control, int tab);
+  // Types into a spin edit (its value is the text read as an integer, else 0).
+  void TypeText(std::string_view control, std::string_view text);
+  void MouseMove(std::string_view control);
+  void MouseHover(std::string_view control);
+  void MouseLeave(std::string_view control);
+  // Draws one tab through the owner-draw handler on a recording canvas.
+  std::vector<std::string> DrawTab(std::string_view control, int tab, const ui::Rect& rect);
+
+  const std::string& Caption() const { return caption_; }
+  int ModalResult() const { return modal_result_; }
+  bool InModal() const { return in_modal_; }
+  bool InFront() const { return in_front_; }
+  ui::FormEvents& Events() { return events_; }
+  const FakeControl& Control(std::string_view control) const;
+
+ private:
+  FakeControl& Find(std::string_view control);
+  FakeToolkit& toolkit_;
+  const ui::FormSpec& spec_;
+  ui::FormEvents& events_;
+  WindowId handle_;
+  std::string caption_;
+  std::map<std::string, FakeControl, std::less<>> controls_;
+  bool visible_ = false;
+  bool in_front_ = false;
+  bool in_modal_ = false;
+  int modal_result_ = 0;
+};
+
+class FakeTimer;
+
+class FakeToolkit : public ui::Toolkit {
+ public:
+  explicit FakeToolkit(CallLog& log) : log_(log) {}
+  ~FakeToolkit() override;
+
+  // --- script --------------------------------------------------------------
+  // Called when a modal loop starts (first in, first out), with the form.
+  std::vector<std::function<void(FakeForm&)>> on_modal;
+  // Chooses the item to click when a pop-up menu opens: returns a command id
+  // or 0 for none. Unset: the menu closes with no choice.
+  std::function<int(const std::vector<ui::ShownItem>&)> menu_choice;
+  // Answers message boxes (default IDOK = 1).
+  std::function<int(std::string_view text, std::string_view caption, unsigned flags)> box_answer;
+
+  struct Box {
+    std::string text;
+    std::string caption;
+    unsigned flags = 0;
+  };
+  std::vector<Box> boxes;
+  struct Popped {
+    std::vector<std::string> lines;  // caption [TAB shortcut], "-" for a separator
+    Point at;
+    std::uint64_t time = 0;
+  };
+  std::vector<Popped> popups;
+
+  // Virtual time in milliseconds.
+  std::uint64_t Now() const { return now_; }
+  // Runs fn at now + delay_ms (behind the dispatch boundary).
+  void At(std::uint64_t delay_ms, std::function<void()> fn);
+  // Runs what falls due within the next ms milliseconds, then sets the clock there.
+  void Advance(std::uint64_t ms);
+  // Runs what is due now.
+  void RunPending() { Advance(0); }
+  // Sends a message to a form's handler now and returns its result (0 when
+  // not handled).
+  std::intptr_t Send(FakeForm& form, std::uint32_t msg, std::uintptr_t wparam, std::intptr_t lparam);
+  // The main form (the first created) and every live form.
+  FakeForm* MainForm() const { return forms_.empty() ? nullptr : forms_.front(); }
+  const std::vector<FakeForm*>& Forms() const { return forms_; }
+  FakeForm* FindForm(std::string_view class_name) const;
+  bool Terminated() const { return terminated_; }
+  // Runs fn behind the dispatch boundary (the standard error box on an escape).
+  void Guard(const std::function<void()>& fn);
+  std::map<int, std::uintptr_t> screen_cursors;
+  std::uint32_t app_ex_style = 0;
+  bool show_main_form = true;
+
+  // --- Toolkit ---------------------------------------------------------------
+  void Initialize() override;
+  void SetTitle(std::string_view title) override;
+  std::string Title() const override { return title_; }
+  void SetShowMainForm(bool show) override;
+  void AddAppWindowExStyle(std::uint32_t bits) override;
+  std::unique_ptr<ui::Form> CreateForm(const ui::FormSpec& spec, ui::FormEvents& events) override;
+  std::unique_ptr<ui::Timer> CreateTimer(ui::Form& owner, unsigned interval_ms, bool enabled,
+                                         std::function<void()> on_tick) override;
+  void Popup(ui::PopupMenu& menu, ui::Form& owner, Point at) override;
+  int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override;
+  void SetScreenCursor(int id, std::uintptr_t cursor) override;
+  void PostMessage(ui::Form& target, std::uint32_t msg, std::uintptr_t wparam,
+                   std::intptr_t lparam) override;
+  void Run() override;
+  void Terminate() override;
+
+ private:
+  friend class FakeForm;
+  friend class FakeTimer;
+  struct Event {
+    std::uint64_t time;
+    std::uint64_t seq;
+    std::function<void()> fn;
+  };
+  // Runs the next event (scripted, posted or a timer tick) no later than
+  // limit; false when there is none.
+  bool Step(std::uint64_t limit);
+  // Runs events until done() holds; raises WaitsForever when nothing is
+  // left that could make it hold (a modal loop that would wait forever).
+  void RunUntil(const std::function<bool()>& done);
+  void Forget(FakeForm* form);
+
+  CallLog& log_;
+  std::string title_;
+  std::uint64_t now_ = 0;
+  std::uint64_t seq_ = 0;
+  std::vector<Event> events_;
+  std::vector<FakeTimer*> timers_;
+  std::vector<FakeForm*> forms_;
+  WindowId next_handle_ = 0x100;
+  bool terminated_ = false;
+};
+
+class FakeTimer : public ui::Timer {
+ public:
+  FakeTimer(FakeToolkit& toolkit, unsigned interval, bool enabled, std::function<void()> on_tick);
+  ~FakeTimer() override;
+  void SetEnabled(bool enabled) override;
+  bool Enabled() const override { return enabled_; }
+  void SetInterval(unsigned ms) override;
+  unsigned Interval() const override { return interval_; }
+  std::uint64_t Due() const { return due_; }
+
+ private:
+  friend class FakeToolkit;
+  FakeToolkit& toolkit_;
+  unsigned interval_;
+  bool enabled_;
+  std::uint64_t due_ = 0;
+  std::function<void()> on_tick_;
+};
+
+// Both fakes over one log.
+struct FakeSystem {
+  CallLog log;
+  FakeOs os{log};
+  FakeToolkit ui{log};
+};
+
+}  // namespace bvx::fake

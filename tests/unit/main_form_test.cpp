@@ -1,0 +1,345 @@
+// The main window on the fake: start-up and shut-down order, discovery, the
+// tray menu, the tray callback and the delayed pop-up, the program entry.
+#include <gtest/gtest.h>
+
+#include "app/bvx_main.h"
+#include "fake/fake_system.h"
+
+namespace bvx {
+namespace {
+
+using fake::FakeSystem;
+
+struct MainFormTest : ::testing::Test {
+  FakeSystem sys;
+  std::unique_ptr<TAboutForm> form;
+
+  void Start(std::set<char> cdroms, std::set<char> discs = {}) {
+    sys.os.cdroms = std::move(cdroms);
+    sys.os.discs = std::move(discs);
+    sys.ui.SetTitle("Brimvex");  // as the program entry does before the window
+    form = std::make_unique<TAboutForm>(sys.os, sys.ui);
+  }
+  fake::FakeForm& Main() { return *sys.ui.MainForm(); }
+  std::intptr_t Tray(std::intptr_t mouse) { return sys.ui.Send(Main(), kWmTrayNotify, 1, mouse); }
+  std::vector<std::string> Captions() {
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < form->TrayPopup.Count(); ++i)
+      out.push_back(form->TrayPopup.Items(i).ShownCaption());
+    return out;
+  }
+};
+
+TEST_F(MainFormTest, DiscoveryFillsTheTableInLetterOrder) {
+  struct Case {
+    std::set<char> letters;
+    std::vector<std::pair<std::string, std::uint32_t>> entries;  // device name, unit mask
+  };
+  const Case cases[] = {
+      {{}, {}},
+      {{'d', 'f'}, {{"cdaudio!d:", 0x8}, {"cdaudio!f:", 0x20}}},
+      {{'z', 'a'}, {{"cdaudio!a:", 0x1}, {"cdaudio!z:", 0x2000000}}},
+  };
+  for (const Case& c : cases) {
+    FakeSystem s;
+    s.os.cdroms = c.letters;
+    TAboutForm f(s.os, s.ui);
+    ASSERT_EQ(f.drives.DriveCount, c.entries.size());
+    for (std::size_t i = 0; i < c.entries.size(); ++i) {
+      const TCDROM& d = f.drives.DriveTable[static_cast<long>(i + 1)];
+      EXPECT_EQ(d.DeviceName, c.entries[i].first);
+      EXPECT_EQ(d.UnitMask, c.entries[i].second);
+      EXPECT_EQ(d.Letter, c.entries[i].first[8]);
+      EXPECT_FALSE(d.DiscPresent);
+    }
+    // Every letter was asked once, in order.
+    const auto asked = s.log.With("DriveType ");
+    ASSERT_EQ(asked.size(), 26u);
+    EXPECT_EQ(asked.front(), "DriveType a:\\");
+    EXPECT_EQ(asked.back(), "DriveType z:\\");
+  }
+}
+
+TEST_F(MainFormTest, AllTwentySixLettersFillTheTable) {
+  std::set<char> all;
+  for (char c = 'a'; c <= 'z'; ++c) all.insert(c);
+  Start(all);
+  EXPECT_EQ(form->drives.DriveCount, 26);
+  EXPECT_EQ(form->drives.DriveTable[26].UnitMask, 1u << 25);
+  EXPECT_EQ(form->TrayPopup.Count(), 52u + 7u);
+  EXPECT_EQ(form->TrayPopup.Items(51).ShownCaption(), "Закрыть Z:");
+}
+
+TEST_F(MainFormTest, DiscQueryDecidesThePresenceAtStart) {
+  Start({'d', 'e'}, {'e'});
+  EXPECT_FALSE(form->drives.DriveTable[1].DiscPresent);
+  EXPECT_TRUE(form->drives.DriveTable[2].DiscPresent);
+  EXPECT_EQ(sys.log.With("Mci info")[0], "Mci info cdaudio!d: identity wait | reply 300 | cb 0x0");
+  // Each drive's query comes right after its own drive-type answer.
+  EXPECT_EQ(sys.log.Find("Mci info cdaudio!d:"), sys.log.Find("DriveType d:") + 1);
+}
+
+TEST_F(MainFormTest, TrayMenuHoldsDriveItemsThenTheStaticItems) {
+  Start({'d', 'f'});
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"Открыть D:", "Закрыть D:", "Открыть F:",
+                                                   "Закрыть F:", "-", "Добавить в автозагрузку",
+                                                   "-", "Параметры...", "О программе...", "-",
+                                                   "Выход"}));
+  for (int k = 1; k <= 2; ++k) {
+    EXPECT_EQ(form->TrayPopup.Items(2 * k - 2).Tag, k);
+    EXPECT_EQ(form->TrayPopup.Items(2 * k - 1).Tag, k);
+    EXPECT_EQ(form->drives.DriveItems[k].OpenItem, &form->TrayPopup.Items(2 * k - 2));
+  }
+  EXPECT_EQ(form->N4->ImageIndex, 0);
+  EXPECT_EQ(form->N1->ImageIndex, 1);
+  EXPECT_EQ(form->mnuiOptions->ImageIndex, 2);
+  EXPECT_EQ(form->N1->Command(), kCmdExit);
+  EXPECT_EQ(form->N4->Command(), kCmdAbout);
+  EXPECT_EQ(form->mnuiStartup->Command(), kCmdStartup);
+  EXPECT_EQ(form->mnuiOptions->Command(), kCmdOptions);
+}
+
+TEST_F(MainFormTest, FormCreateRunsItsStepsInOrder) {
+  Start({'d'});
+  const auto& log = sys.log;
+  const std::size_t last_drive = log.Find("DriveType z:");
+  const std::size_t timer = log.Find("CreateTimer");
+  const std::size_t style = log.Find("AddAppWindowExStyle 0x80");
+  const std::size_t autostart = log.Find("RegQueryValue BVX");
+  const std::size_t tray = log.Find("TrayAdd");
+  ASSERT_NE(tray, std::string::npos);
+  EXPECT_LT(last_drive, timer);
+  EXPECT_LT(timer, style);
+  EXPECT_LT(style, autostart);
+  EXPECT_LT(autostart, tray);
+  EXPECT_EQ(log.lines.back().substr(0, 7), "TrayAdd");
+  EXPECT_EQ(form->PopupTimer->Interval(), 500u);
+  EXPECT_FALSE(form->PopupTimer->Enabled());
+  EXPECT_TRUE(sys.ui.app_ex_style & 0x80);
+  EXPECT_FALSE(Main().IsVisible());
+}
+
+TEST_F(MainFormTest, TrayIconIsAddedWithIdCallbackAndTip) {
+  Start({'d'});
+  EXPECT_EQ(sys.log.With("TrayAdd")[0],
+            "TrayAdd 0x100 id 1 cb 0x401 icon 1 tip D: диск не вставлен");
+}
+
+TEST_F(MainFormTest, AStepThatFailsEndsFormCreateAndTheProgramRunsOn) {
+  sys.os.FailAlways("RegOpenKey");
+  sys.os.FailWhen("RegQueryValue", [](int) { return true; });
+  sys.os.cdroms = {'d'};
+  // A failing drive-type answer raises nothing: it only skips letters.
+  sys.os.FailWhen("DriveType", [](int n) { return n == 4; });
+  form = std::make_unique<TAboutForm>(sys.os, sys.ui);
+  EXPECT_EQ(form->drives.DriveCount, 0);
+  EXPECT_TRUE(sys.ui.boxes.empty());
+  EXPECT_EQ(sys.log.Count("TrayAdd"), 1u);
+}
+
+TEST_F(MainFormTest, FormDestroyRemovesIconReleasesHotkeysAndFreesDriveItems) {
+  Start({'d', 'e'});
+  const std::size_t before = sys.log.lines.size();
+  form.reset();
+  std::vector<std::string> tail(sys.log.lines.begin() + static_cast<long>(before), sys.log.lines.end());
+  ASSERT_FALSE(tail.empty());
+  EXPECT_EQ(tail.front(), "TrayDelete 0x100 id 1");
+  EXPECT_FALSE(sys.os.tray_tip.has_value());
+  EXPECT_EQ(tail.back(), "DestroyForm TAboutForm");
+}
+
+TEST_F(MainFormTest, TrayCallbackTable) {
+  Start({'d', 'e'});
+  form->drives.DefaultDrive = 2;
+  struct Case {
+    std::intptr_t mouse;
+    const char* mci;  // expected door command or null
+    bool timer_on;
+  };
+  const Case cases[] = {
+      {kWmLButtonDblClk, "Mci Set cdaudio!e: door open wait", false},
+      {kWmRButtonDblClk, "Mci Set cdaudio!e: door closed wait", false},
+      {0x200, nullptr, false},  // move
+      {0x201, nullptr, false},  // left down
+      {0x202, nullptr, false},  // left up
+      {0x205, nullptr, false},  // right up
+      {0x207, nullptr, false},  // middle down
+      {kWmRButtonDown, nullptr, true},
+  };
+  for (const Case& c : cases) {
+    sys.log.Clear();
+    EXPECT_EQ(Tray(c.mouse), 0);
+    const auto mci = sys.log.With("Mci ");
+    if (c.mci != nullptr) {
+      ASSERT_EQ(mci.size(), 1u) << c.mouse;
+      EXPECT_EQ(mci[0].substr(0, mci[0].find(" |")), c.mci);
+    } else {
+      EXPECT_TRUE(mci.empty()) << c.mouse;
+    }
+    EXPECT_EQ(form->PopupTimer->Enabled(), c.timer_on) << c.mouse;
+  }
+}
+
+TEST_F(MainFormTest, RightClickOpensTheMenuOneDoubleClickTimeLaterWhereTheCursorIsThen) {
+  Start({'d'});
+  sys.ui.Advance(1000);
+  Tray(kWmRButtonDown);
+  sys.ui.Advance(300);
+  Tray(kWmRButtonDown);  // a second press does not postpone it
+  sys.os.cursor = {640, 480};
+  sys.ui.Advance(199);
+  EXPECT_TRUE(sys.ui.popups.empty());
+  sys.ui.Advance(1);
+  ASSERT_EQ(sys.ui.popups.size(), 1u);
+  EXPECT_EQ(sys.ui.popups[0].time, 1500u);
+  EXPECT_EQ(sys.ui.popups[0].at.x, 640);
+  EXPECT_EQ(sys.ui.popups[0].at.y, 480);
+  EXPECT_FALSE(form->PopupTimer->Enabled());
+  // Foreground first, then the menu, then WM_USER posted to the window.
+  const std::size_t fg = sys.log.Find("SetForegroundWindow 0x100");
+  const std::size_t pop = sys.log.Find("Popup");
+  const std::size_t post = sys.log.Find("PostMessage 0x400 0x0 0x0");
+  EXPECT_LT(fg, pop);
+  EXPECT_LT(pop, post);
+  EXPECT_EQ(sys.ui.popups[0].lines,
+            (std::vector<std::string>{"Открыть &D:", "Закрыть D:", "-", "Добавить в автозагрузку",
+                                      "-", "Параметры...", "О программе...", "-", "Выход"}));
+}
+
+TEST_F(MainFormTest, RightDoubleClickClosesAndSwallowsThePendingPopup) {
+  Start({'d'});
+  Tray(kWmRButtonDown);
+  sys.ui.Advance(100);
+  Tray(kWmRButtonDblClk);
+  sys.ui.Advance(1000);
+  EXPECT_TRUE(sys.ui.popups.empty());
+  EXPECT_FALSE(form->SuppressPopup);
+  EXPECT_EQ(sys.log.Count("Mci Set cdaudio!d: door closed wait"), 1u);
+  // The next right click shows the menu again.
+  Tray(kWmRButtonDown);
+  sys.ui.Advance(500);
+  EXPECT_EQ(sys.ui.popups.size(), 1u);
+}
+
+TEST_F(MainFormTest, AChosenMenuItemRunsAfterTheMenuHasClosed) {
+  Start({'d'});
+  sys.ui.menu_choice = [](const std::vector<ui::ShownItem>& shown) { return shown[0].Command; };
+  Tray(kWmRButtonDown);
+  sys.ui.Advance(500);
+  const std::size_t post = sys.log.Find("PostMessage 0x400");
+  const std::size_t mci = sys.log.Find("Mci Set cdaudio!d: door open wait");
+  ASSERT_NE(mci, std::string::npos);
+  EXPECT_LT(post, mci);
+}
+
+TEST_F(MainFormTest, WithNoDriveTheMenuShowsSixItemsAndDoubleClicksReportARangeError) {
+  Start({});
+  EXPECT_EQ(form->TrayPopup.Count(), 7u);
+  Tray(kWmRButtonDown);
+  sys.ui.Advance(500);
+  ASSERT_EQ(sys.ui.popups.size(), 1u);
+  EXPECT_EQ(sys.ui.popups[0].lines,
+            (std::vector<std::string>{"Добавить в автозагрузку", "-", "Параметры...",
+                                      "О программе...", "-", "Выход"}));
+  Tray(kWmLButtonDblClk);
+  Tray(kWmRButtonDblClk);
+  ASSERT_EQ(sys.ui.boxes.size(), 2u);
+  for (const auto& box : sys.ui.boxes) {
+    EXPECT_EQ(box.text, "Range check error.");
+    EXPECT_EQ(box.caption, "Brimvex");
+    EXPECT_EQ(box.flags, kMbIconError);
+  }
+  EXPECT_EQ(sys.log.Count("Mci "), 0u);
+  EXPECT_EQ(sys.log.Count("Broadcast"), 0u);
+}
+
+TEST_F(MainFormTest, AboutShowsAndClosingOnlyHides) {
+  Start({'d'});
+  form->N4->Click();
+  EXPECT_TRUE(Main().IsVisible());
+  Main().Click("Button1");
+  EXPECT_FALSE(Main().IsVisible());
+  form->N4->Click();
+  Main().Close();
+  EXPECT_FALSE(Main().IsVisible());
+  EXPECT_FALSE(sys.ui.Terminated());
+  EXPECT_TRUE(sys.os.tray_tip.has_value());
+}
+
+TEST_F(MainFormTest, ExitTerminatesAndTheLoopEnds) {
+  Start({'d'});
+  form->N1->Click();
+  EXPECT_TRUE(sys.ui.Terminated());
+}
+
+TEST_F(MainFormTest, TaskbarCreatedAddsTheIconAgainWithTheCurrentTip) {
+  Start({'d'});
+  sys.os.tray_tip.reset();  // Explorer restarted
+  form->OnTaskbarCreated();
+  EXPECT_EQ(sys.log.Count("TrayAdd"), 2u);
+  EXPECT_EQ(sys.os.tray_tip, "D: диск не вставлен");
+}
+
+TEST(Entry, SecondCopyEndsAtOnceShowingNothing) {
+  FakeSystem sys;
+  sys.os.mutex_last_error = kErrorAlreadyExists;
+  EXPECT_EQ(BVX(sys.os, sys.ui), 0);
+  EXPECT_TRUE(sys.ui.Forms().empty());
+  EXPECT_EQ(sys.log.Count("TrayAdd"), 0u);
+  EXPECT_EQ(sys.log.Count("DriveType"), 0u);
+  // The cursor of the links is installed first, in every copy.
+  EXPECT_EQ(sys.log.lines[0], "LoadCursorResource POINTCURS");
+}
+
+TEST(Entry, FirstCopyRunsUntilExit) {
+  struct Case {
+    long last_error;
+  };
+  for (const Case c : {Case{0}, Case{5}}) {  // success, or another failure: runs alone
+    FakeSystem sys;
+    sys.os.mutex_last_error = c.last_error;
+    sys.os.cdroms = {'d'};
+    // Exit chosen from the menu once the program runs.
+    sys.ui.At(10, [&] { sys.ui.MainForm()->Events().OnMessage(kWmTrayNotify, 1, kWmRButtonDown); });
+    sys.ui.menu_choice = [](const std::vector<ui::ShownItem>&) { return kCmdExit; };
+    EXPECT_EQ(BVX(sys.os, sys.ui), 0);
+    const auto& log = sys.log;
+    EXPECT_LT(log.Find("CreateNamedMutex BVX_STARTED_MUTEX"), log.Find("Initialize"));
+    EXPECT_LT(log.Find("Initialize"), log.Find("SetTitle Brimvex"));
+    EXPECT_LT(log.Find("SetTitle Brimvex"), log.Find("SetShowMainForm 0"));
+    EXPECT_LT(log.Find("SetShowMainForm 0"), log.Find("CreateForm TAboutForm"));
+    EXPECT_LT(log.Find("TrayAdd"), log.Find("Run"));
+    EXPECT_LT(log.Find("Terminate"), log.Find("TrayDelete"));
+    EXPECT_FALSE(sys.os.tray_tip.has_value());
+  }
+}
+
+TEST(Entry, MissingLinkCursorStopsStartUp) {
+  FakeSystem sys;
+  sys.os.FailAlways("LoadCursorResource");
+  EXPECT_NE(BVX(sys.os, sys.ui), 0);
+  ASSERT_EQ(sys.ui.boxes.size(), 1u);
+  EXPECT_EQ(sys.ui.boxes[0].text, "Unable to load cursor for link.");
+  EXPECT_EQ(sys.log.Count("CreateNamedMutex"), 0u);
+  EXPECT_TRUE(sys.ui.Forms().empty());
+}
+
+TEST(StandardError, FullStopIsAddedAfterLettersAndDigits) {
+  struct Case {
+    const char* in;
+    const char* out;
+  };
+  const Case cases[] = {
+      {"Range check error", "Range check error."},
+      {"Ends with 7", "Ends with 7."},
+      {"Already.", "Already."},
+      {"Question?", "Question?."},  // '?' sorts after '.'
+      {"Comma,", "Comma,"},         // ',' sorts before '.'
+      {"Ошибка", "Ошибка."},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(StandardErrorText(c.in), c.out) << c.in;
+}
+
+}  // namespace
+}  // namespace bvx
