@@ -1,0 +1,223 @@
+// The autostart toggle and the link labels of the About window.
+#include <gtest/gtest.h>
+
+#include "about/LinkLabel.h"
+#include "about/about_form.h"
+#include "about/autostart.h"
+#include "app/bvx_main.h"
+#include "fake/fake_system.h"
+
+namespace bvx {
+namespace {
+
+using fake::FakeSystem;
+
+struct AutostartTest : ::testing::Test {
+  FakeSystem sys;
+  std::unique_ptr<TAboutForm> form;
+  void Start() {
+    sys.ui.SetTitle("Brimvex");
+    form = std::make_unique<TAboutForm>(sys.os, sys.ui);
+  }
+  const std::string& Shown() { return form->mnuiStartup->ShownCaption(); }
+};
+
+TEST(AutostartName, IsTheFileNameWithoutItsLastExtension) {
+  struct Case {
+    const char* path;
+    const char* name;
+  };
+  const Case cases[] = {
+      {"C:\\Program Files\\Brimvex\\BVX.exe", "BVX"},
+      {"C:\\Tools\\bvx.portable.exe", "bvx.portable"},
+      {"C:\\My.Apps\\BVX", "BVX"},
+      {"BVX.exe", "BVX"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(AutostartValueName(c.path), c.name) << c.path;
+}
+
+TEST_F(AutostartTest, StartBindingFollowsTheRegistry) {
+  struct Case {
+    bool present;
+    bool key_exists;
+    const char* caption;
+  };
+  for (const Case c : {Case{true, true, "Удалить из автозагрузки"},
+                       Case{false, true, "Добавить в автозагрузку"},
+                       Case{true, false, "Добавить в автозагрузку"}}) {
+    FakeSystem s;
+    s.os.run_key_exists = c.key_exists;
+    if (c.present) s.os.run_values["BVX"] = "C:\\old\\BVX.exe";
+    TAboutForm f(s.os, s.ui);
+    EXPECT_EQ(f.mnuiStartup->ShownCaption(), c.caption);
+    EXPECT_EQ(s.os.open_keys, 0);
+    EXPECT_TRUE(s.ui.boxes.empty());
+  }
+}
+
+TEST_F(AutostartTest, AddWritesTheQuotedPathAndDeleteRemovesIt) {
+  Start();
+  sys.os.run_values["BVX"] = "C:\\old\\BVX.exe";
+  form->mnuiStartup->Click();
+  EXPECT_EQ(sys.os.run_values["BVX"], "\"C:\\Program Files\\Brimvex\\BVX.exe\"");
+  EXPECT_EQ(Shown(), "Удалить из автозагрузки");
+  EXPECT_EQ(sys.log.With("RegOpenKey")[1],
+            "RegOpenKey \\Software\\Microsoft\\Windows\\CurrentVersion\\Run access 0xf003f");
+  form->mnuiStartup->Click();
+  EXPECT_EQ(sys.os.run_values.count("BVX"), 0u);
+  EXPECT_EQ(Shown(), "Добавить в автозагрузку");
+  EXPECT_EQ(sys.os.open_keys, 0);
+  EXPECT_TRUE(sys.ui.boxes.empty());
+}
+
+TEST_F(AutostartTest, AFailingWriteIsReportedAndTheItemStillFlips) {
+  struct Case {
+    const char* failing;  // the operation made to fail
+    bool key_exists;
+  };
+  for (const Case c : {Case{"RegSetString", true}, Case{"RegOpenKey", true}, Case{"", false}}) {
+    FakeSystem s;
+    s.os.run_key_exists = c.key_exists;
+    TAboutForm f(s.os, s.ui);
+    if (*c.failing) s.os.FailAlways(c.failing);
+    f.acAddToStartupExecute();
+    ASSERT_EQ(s.ui.boxes.size(), 1u) << c.failing;
+    EXPECT_EQ(s.ui.boxes[0].text, "Failed to set data for 'BVX'");
+    EXPECT_EQ(s.ui.boxes[0].caption, "Ошибка pаботы с pеестpом");
+    EXPECT_EQ(s.ui.boxes[0].flags, kMbOk);
+    EXPECT_EQ(f.mnuiStartup->ShownCaption(), "Удалить из автозагрузки");
+    EXPECT_EQ(s.os.open_keys, 0);
+  }
+}
+
+TEST_F(AutostartTest, CaptionHoldsThreeLatinLetters) {
+  const std::string caption(kRegistryErrorCaption);
+  EXPECT_EQ(std::count(caption.begin(), caption.end(), 'p'), 3);
+  EXPECT_EQ(caption, "Ошибка p" "аботы с p" "еест" "p" "ом");
+}
+
+TEST_F(AutostartTest, DeleteOfAMissingValueShowsNothingAndFlips) {
+  Start();
+  form->mnuiStartup->BoundAction = &form->acDeletFromStartup;
+  sys.os.FailAlways("RegDeleteValue");
+  form->mnuiStartup->Click();
+  EXPECT_TRUE(sys.ui.boxes.empty());
+  EXPECT_EQ(Shown(), "Добавить в автозагрузку");
+}
+
+TEST_F(AutostartTest, ARenamedExecutableNeitherFindsNorDeletesTheOldEntry) {
+  sys.os.run_values["BVX"] = "\"C:\\Program Files\\Brimvex\\BVX.exe\"";
+  sys.os.module_path = "C:\\Program Files\\Brimvex\\Tray.exe";
+  Start();
+  EXPECT_EQ(Shown(), "Добавить в автозагрузку");
+  form->acDeletFromStartupExecute();
+  EXPECT_EQ(sys.os.run_values.count("BVX"), 1u);
+  form->acAddToStartupExecute();
+  EXPECT_EQ(sys.os.run_values["Tray"], "\"C:\\Program Files\\Brimvex\\Tray.exe\"");
+}
+
+TEST_F(AutostartTest, BindingIsReadOnlyAtStart) {
+  Start();
+  sys.os.run_values["BVX"] = "x";  // another program adds it later
+  EXPECT_EQ(Shown(), "Добавить в автозагрузку");
+}
+
+struct LinkTest : ::testing::Test {
+  FakeSystem sys;
+  std::unique_ptr<TAboutForm> form;
+  void SetUp() override {
+    sys.ui.SetTitle("Brimvex");
+    form = std::make_unique<TAboutForm>(sys.os, sys.ui);
+  }
+  fake::FakeForm& Main() { return *sys.ui.MainForm(); }
+};
+
+TEST_F(LinkTest, HoverUnderlinesAndLeaveRestores) {
+  for (const char* name : {"LinkLabel1", "LinkLabel2"}) {
+    const ui::Font normal = Main().ControlFont(name);
+    EXPECT_FALSE(normal.Underline);
+    Main().MouseMove(name);
+    EXPECT_EQ(sys.log.lines.back().substr(0, 10), "TrackMouse");
+    EXPECT_TRUE(sys.log.lines.back().ends_with(" hover 0"));
+    EXPECT_EQ(Main().ControlFont(name), normal);  // a move alone changes nothing
+    Main().MouseHover(name);
+    EXPECT_TRUE(Main().ControlFont(name).Underline);
+    EXPECT_EQ(Main().ControlFont(name).Face, "Arial");
+    Main().MouseLeave(name);
+    EXPECT_EQ(Main().ControlFont(name), normal);
+  }
+  EXPECT_TRUE(sys.ui.boxes.empty());
+}
+
+TEST_F(LinkTest, TrackingIsAskedOnTheLabelsOwnWindowOnEveryMove) {
+  Main().MouseMove("LinkLabel2");
+  Main().MouseMove("LinkLabel2");
+  const auto track = sys.log.With("TrackMouse");
+  ASSERT_EQ(track.size(), 2u);
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "TrackMouse 0x%llx hover 0",
+                static_cast<unsigned long long>(Main().ControlHandle("LinkLabel2")));
+  EXPECT_EQ(track[0], expected);
+}
+
+TEST_F(LinkTest, TrackingFailureRaisesAndTheLookStays) {
+  sys.os.FailAlways("TrackMouse");
+  const ui::Font before = Main().ControlFont("LinkLabel1");
+  Main().MouseMove("LinkLabel1");
+  ASSERT_EQ(sys.ui.boxes.size(), 1u);
+  EXPECT_EQ(sys.ui.boxes[0].text, "Unable to set tracking for mouse event.");
+  EXPECT_EQ(sys.ui.boxes[0].caption, "Brimvex");
+  EXPECT_EQ(Main().ControlFont("LinkLabel1"), before);
+}
+
+TEST_F(LinkTest, ClicksHandTheLinksToTheShell) {
+  Main().Click("LinkLabel1");
+  Main().Click("LinkLabel2");
+  const auto opens = sys.log.With("ShellOpen");
+  ASSERT_EQ(opens.size(), 2u);
+  EXPECT_TRUE(opens[0].find(" mailto:") != std::string::npos);
+  EXPECT_TRUE(opens[0].ends_with("?subject=Brimvex%202.2 show 1"));
+  EXPECT_TRUE(opens[1].find(" https://") != std::string::npos);
+  EXPECT_TRUE(opens[1].ends_with(" show 3"));
+}
+
+TEST_F(LinkTest, LinkCursorIsInstalledAsScreenCursor100) {
+  fake::FakeSystem s;
+  LinkLabelInitialization(s.os, s.ui);
+  EXPECT_EQ(s.ui.screen_cursors.at(100), s.os.cursor_handle);
+}
+
+TEST(AboutLayout, MatchesTheWindowDescription) {
+  const ui::FormSpec& f = kAboutFormSpec;
+  EXPECT_EQ(f.ClassName, "TAboutForm");
+  EXPECT_EQ(f.Caption, "О программе");
+  EXPECT_EQ(f.ClientWidth, 280);
+  EXPECT_EQ(f.ClientHeight, 119);
+  struct Case {
+    const char* name;
+    ui::Kind kind;
+    int left, top, width, height;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"Image1", ui::Kind::Image, 3, 3, 227, 42, "BANNER"},
+      {"Bevel1", ui::Kind::Bevel, 3, 60, 274, 2, ""},
+      {"StaticText1", ui::Kind::StaticText, 4, 64, 87, 20, "Версия 2.2 fix"},
+      {"LinkLabel2", ui::Kind::LinkLabel, 4, 101, 159, 20, "Посетить сайт программы"},
+      {"Button1", ui::Kind::Button, 202, 94, 75, 22, "&Закрыть"},
+  };
+  for (const Case& c : cases) {
+    const auto it = std::find_if(f.Controls.begin(), f.Controls.end(),
+                                 [&](const ui::ControlSpec& s) { return s.Name == c.name; });
+    ASSERT_NE(it, f.Controls.end()) << c.name;
+    EXPECT_EQ(it->ControlKind, c.kind) << c.name;
+    EXPECT_EQ(it->Left, c.left) << c.name;
+    EXPECT_EQ(it->Top, c.top) << c.name;
+    EXPECT_EQ(it->Width, c.width) << c.name;
+    EXPECT_EQ(it->Height, c.height) << c.name;
+    EXPECT_EQ(it->Text, c.text) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace bvx

@@ -1,0 +1,249 @@
+// Door commands, the query-remove record, disc presence and the tooltip.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "app/bvx_main.h"
+#include "drives/doors.h"
+#include "fake/fake_system.h"
+
+namespace bvx {
+namespace {
+
+using fake::FakeSystem;
+
+// Door commands as the MCI log shows them (without reply and callback).
+std::vector<std::string> MciCommands(const fake::CallLog& log) {
+  std::vector<std::string> out;
+  for (const auto& l : log.With("Mci ")) out.push_back(l.substr(4, l.find(" |") - 4));
+  return out;
+}
+
+struct DoorsTest : ::testing::Test {
+  FakeSystem sys;
+  std::unique_ptr<TAboutForm> form;
+  void Start(std::set<char> cdroms, std::set<char> discs = {}) {
+    sys.os.cdroms = std::move(cdroms);
+    sys.os.discs = std::move(discs);
+    sys.ui.SetTitle("Brimvex");
+    form = std::make_unique<TAboutForm>(sys.os, sys.ui);
+    sys.log.Clear();
+  }
+  ui::MenuItem& Item(std::size_t pos) { return form->TrayPopup.Items(pos); }
+  std::intptr_t DeviceChange(std::uintptr_t event, const void* record) {
+    return sys.ui.Send(*sys.ui.MainForm(), kWmDeviceChange, event,
+                       reinterpret_cast<std::intptr_t>(record));
+  }
+};
+
+TEST(MciCommandText, IsJoinedFromThreePieces) {
+  struct Case {
+    char letter;
+    const char* open;
+    const char* close;
+    const char* query;
+  };
+  const Case cases[] = {
+      {'d', "Set cdaudio!d: door open wait", "Set cdaudio!d: door closed wait",
+       "info cdaudio!d: identity wait"},
+      {'e', "Set cdaudio!e: door open wait", "Set cdaudio!e: door closed wait",
+       "info cdaudio!e: identity wait"},
+      {'z', "Set cdaudio!z: door open wait", "Set cdaudio!z: door closed wait",
+       "info cdaudio!z: identity wait"},
+  };
+  for (const Case& c : cases) {
+    const std::string device = DriveDeviceName(c.letter);
+    EXPECT_EQ(MciOpenCommand(device), c.open);
+    EXPECT_EQ(MciCloseCommand(device), c.close);
+    EXPECT_EQ(MciQueryCommand(device), c.query);
+  }
+  EXPECT_EQ(MciOpenCommand("cdaudio!e:").size(), 29u);
+  EXPECT_EQ(MciCloseCommand("cdaudio!e:").size(), 31u);
+}
+
+TEST(VolumeRecordBytes, AreSizeTypeZeroReservedMaskAndMediaFlag) {
+  const VolumeRecord r = MakeVolumeRecord(DriveUnitMask('e'));
+  const VolumeRecord expected = {18, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0, 0, 1, 0};
+  EXPECT_EQ(r, expected);
+  const VolumeRecord z = MakeVolumeRecord(DriveUnitMask('z'));
+  EXPECT_EQ(z[15], 0x02);  // bit 25
+}
+
+TEST_F(DoorsTest, OpenBroadcastsQueryRemoveThenSendsTheOpenCommand) {
+  Start({'d', 'e'});
+  form->OpenCD(Item(2));
+  ASSERT_EQ(sys.log.lines.size(), 2u);
+  EXPECT_EQ(sys.log.lines[0], "Broadcast QueryRemove 120000000200000000000000100000000100");
+  EXPECT_EQ(sys.log.lines[1], "Mci Set cdaudio!e: door open wait | reply 0 | cb 0x100");
+}
+
+TEST_F(DoorsTest, BroadcastAnswersOtherThanDenyLetTheDoorOpen) {
+  Start({'d'});
+  struct Case {
+    std::intptr_t answer;
+    bool opens;
+  };
+  for (const Case c : {Case{0, true}, Case{1, true}, Case{-1, true}, Case{kBroadcastQueryDeny, false},
+                       Case{kBroadcastQueryDeny + 1, true}}) {
+    sys.log.Clear();
+    sys.os.broadcast_answer = c.answer;
+    form->OpenCD(Item(0));
+    EXPECT_EQ(sys.log.Count("Broadcast"), 1u);
+    EXPECT_EQ(sys.log.Count("Mci Set cdaudio!d: door open wait"), c.opens ? 1u : 0u) << c.answer;
+  }
+  EXPECT_TRUE(sys.ui.boxes.empty());
+}
+
+TEST_F(DoorsTest, CloseSendsNoBroadcast) {
+  Start({'d'});
+  sys.os.broadcast_answer = kBroadcastQueryDeny;
+  form->CloseCD(Item(1));
+  EXPECT_EQ(MciCommands(sys.log), std::vector<std::string>{"Set cdaudio!d: door closed wait"});
+  EXPECT_EQ(sys.log.Count("Broadcast"), 0u);
+}
+
+TEST_F(DoorsTest, DoorCommandsIgnoreTheDiscFlagAndMciFailures) {
+  Start({'d'}, {'d'});
+  sys.os.mci_door_answer = 263;
+  form->OpenCD(Item(0));
+  form->CloseCD(Item(1));
+  EXPECT_EQ(MciCommands(sys.log), (std::vector<std::string>{"Set cdaudio!d: door open wait",
+                                                            "Set cdaudio!d: door closed wait"}));
+  EXPECT_TRUE(form->drives.DriveTable[1].DiscPresent);
+  EXPECT_TRUE(sys.ui.boxes.empty());
+}
+
+TEST_F(DoorsTest, ATagOutsideTheTableIsRefusedBeforeAnythingIsSent) {
+  Start({'d'});
+  for (int tag : {0, 27, -1}) {
+    ui::MenuItem bogus;
+    bogus.Tag = tag;
+    EXPECT_THROW(form->OpenCD(bogus), RangeError);
+    EXPECT_THROW(form->CloseCD(bogus), RangeError);
+  }
+  EXPECT_TRUE(sys.log.lines.empty());
+}
+
+TEST_F(DoorsTest, FailingDiscQueryCountsAsEmpty) {
+  sys.os.FailAlways("Mci");
+  Start({'d'}, {'d'});
+  EXPECT_FALSE(form->drives.DriveTable[1].DiscPresent);
+}
+
+// A device-change record with the volume layout; size may lie.
+std::vector<std::uint8_t> Record(std::uint32_t size, std::uint32_t type, std::uint32_t mask,
+                                 std::uint16_t flags, std::size_t bytes = 18) {
+  std::vector<std::uint8_t> r(bytes, 0xEE);
+  auto put = [&](std::size_t at, std::uint32_t v, int width) {
+    for (int i = 0; i < width && at + i < r.size(); ++i) r[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  put(0, size, 4);
+  put(4, type, 4);
+  put(12, mask, 4);
+  put(16, flags, 2);
+  return r;
+}
+
+TEST_F(DoorsTest, DeviceChangeTable) {
+  struct Case {
+    const char* what;
+    std::uintptr_t event;
+    std::vector<std::uint8_t> record;  // empty: null lParam
+    bool d_after, e_after;             // flags after (both start d=0, e=1)
+    bool tip_refreshed;
+  };
+  const Case cases[] = {
+      {"arrival in D", kDbtDeviceArrival, Record(18, 2, 0x8, 1), true, true, true},
+      {"removal from E", kDbtDeviceRemoveComplete, Record(18, 2, 0x10, 1), false, false, true},
+      {"query-remove", kDbtDeviceQueryRemove, Record(18, 2, 0x10, 1), false, true, true},
+      {"no media flag", kDbtDeviceRemoveComplete, Record(18, 2, 0x10, 0), false, true, false},
+      {"other device type", kDbtDeviceArrival, Record(18, 5, 0x8, 1), false, true, false},
+      {"null", kDbtDeviceArrival, {}, false, true, false},
+      {"short record", kDbtDeviceArrival, Record(17, 2, 0x8, 1, 17), false, true, false},
+      {"header only", kDbtDeviceArrival, Record(12, 2, 0, 0, 12), false, true, false},
+      {"size too small for the type", kDbtDeviceArrival, Record(4, 2, 0, 0, 4), false, true, false},
+      {"two drives in one mask", kDbtDeviceArrival, Record(18, 2, 0x18, 1), true, true, true},
+      {"mask of no drive", kDbtDeviceArrival, Record(18, 2, 0x1, 1), false, true, true},
+      {"longer record", kDbtDeviceRemoveComplete, Record(20, 2, 0x18, 1, 20), false, false, true},
+  };
+  for (const Case& c : cases) {
+    Start({'d', 'e'}, {'e'});
+    const void* lparam = c.record.empty() ? nullptr : c.record.data();
+    EXPECT_EQ(DeviceChange(c.event, lparam), -1) << c.what;
+    EXPECT_EQ(form->drives.DriveTable[1].DiscPresent, c.d_after) << c.what;
+    EXPECT_EQ(form->drives.DriveTable[2].DiscPresent, c.e_after) << c.what;
+    EXPECT_EQ(sys.log.Count("TrayModifyTip"), c.tip_refreshed ? 1u : 0u) << c.what;
+  }
+}
+
+TEST_F(DoorsTest, ArrivalAndRemovalChangeTheTooltip) {
+  Start({'d', 'e'});
+  const auto in = Record(18, 2, 0x10, 1);
+  DeviceChange(kDbtDeviceArrival, in.data());
+  EXPECT_EQ(sys.os.tray_tip, "D: диск не вставлен E: диск вставлен");
+  EXPECT_EQ(sys.log.With("TrayModifyTip")[0],
+            "TrayModifyTip 0x100 id 1 tip D: диск не вставлен E: диск вставлен");
+  DeviceChange(kDbtDeviceRemoveComplete, in.data());
+  EXPECT_EQ(sys.os.tray_tip, "D: диск не вставлен E: диск не вставлен");
+}
+
+TEST_F(DoorsTest, AFailingTipUpdateKeepsTheNewFlags) {
+  Start({'d'});
+  sys.os.FailAlways("TrayModifyTip");
+  const auto in = Record(18, 2, 0x8, 1);
+  EXPECT_EQ(DeviceChange(kDbtDeviceArrival, in.data()), -1);
+  EXPECT_TRUE(form->drives.DriveTable[1].DiscPresent);
+  EXPECT_TRUE(sys.ui.boxes.empty());
+}
+
+std::size_t Chars(std::string_view s) {
+  std::size_t n = 0;
+  for (unsigned char c : s)
+    if ((c & 0xC0) != 0x80) ++n;
+  return n;
+}
+
+TEST(TrayTip, TextAndCut) {
+  struct Case {
+    std::string letters;
+    std::string discs;
+    std::string tip;
+    std::size_t chars;
+  };
+  const Case cases[] = {
+      {"", "", "", 0},
+      {"d", "d", "D: диск вставлен", 16},
+      {"d", "", "D: диск не вставлен", 19},
+      {"de", "d", "D: диск вставлен E: диск не вставлен", 36},
+      {"def", "", "D: диск не вставлен E: диск не вставлен F: диск не вставлен", 59},
+      {"defg", "defg", "D: диск вставлен E: диск вставлен F: диск вставлен G: диск вставлен", 67},
+  };
+  for (const Case& c : cases) {
+    DriveArray table;
+    for (std::size_t i = 0; i < c.letters.size(); ++i) {
+      TCDROM& d = table[static_cast<long>(i + 1)];
+      d.Letter = c.letters[i];
+      d.DiscPresent = c.discs.find(d.Letter) != std::string::npos;
+    }
+    const std::string tip = BuildTrayTip(table, static_cast<std::uint8_t>(c.letters.size()));
+    EXPECT_EQ(tip, c.tip);
+    EXPECT_EQ(Chars(tip), c.chars);
+    const std::string field = TrayTipField(tip);
+    EXPECT_EQ(Chars(field), std::min<std::size_t>(c.chars, 63));
+    EXPECT_TRUE(tip.starts_with(field));
+  }
+}
+
+TEST(TrayTip, CutCountsCharactersNotBytes) {
+  const std::string ascii63(63, 'x');
+  EXPECT_EQ(TrayTipField(ascii63), ascii63);
+  EXPECT_EQ(TrayTipField(ascii63 + "y"), ascii63);
+  std::string cyr;
+  for (int i = 0; i < 64; ++i) cyr += "ж";
+  const std::string cut = TrayTipField(cyr);
+  EXPECT_EQ(Chars(cut), 63u);
+  EXPECT_EQ(cut.size(), 126u);  // never half a character
+}
+
+}  // namespace
+}  // namespace bvx
