@@ -1,0 +1,296 @@
+#include "platform/win32/win32_os.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <string>
+
+#include "platform/win32/wide.h"
+
+namespace bvx::win32 {
+
+namespace {
+
+// MCIERR_BASE + 10: what the caller sees when winmm.dll cannot be loaded.
+constexpr std::uint32_t kMciErrCannotLoadDriver = 256 + 10;
+
+HKEY RootKey(RegRoot root) {
+  switch (root) {
+    case RegRoot::CurrentUser:
+      break;
+  }
+  return HKEY_CURRENT_USER;
+}
+
+HKEY ToHkey(RegKey key) { return reinterpret_cast<HKEY>(key); }
+
+// The first form of the notify-icon record: 64 WCHARs of tip.
+NOTIFYICONDATAW IconRecord(WindowId window, std::uint32_t id) {
+  NOTIFYICONDATAW data{};
+  data.cbSize = NOTIFYICONDATAW_V1_SIZE;
+  data.hWnd = ToHwnd(window);
+  data.uID = id;
+  return data;
+}
+
+void CopyTip(NOTIFYICONDATAW& data, std::string_view tip) {
+  const std::wstring wide = Utf8ToWide(tip);
+  const std::size_t n = std::min<std::size_t>(wide.size(), 63);
+  std::wmemcpy(data.szTip, wide.data(), n);
+  data.szTip[n] = L'\0';
+}
+
+// Keys whose scan code needs the extended bit for GetKeyNameText to give
+// the navigation-block name rather than the numeric-keypad one.
+bool IsExtendedKey(unsigned vk) {
+  switch (vk) {
+    case VK_PRIOR: case VK_NEXT: case VK_END: case VK_HOME:
+    case VK_LEFT: case VK_UP: case VK_RIGHT: case VK_DOWN:
+    case VK_INSERT: case VK_DELETE: case VK_DIVIDE: case VK_NUMLOCK:
+    case VK_RCONTROL: case VK_RMENU: case VK_LWIN: case VK_RWIN: case VK_APPS:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+Win32Os::~Win32Os() {
+  if (winmm_ != nullptr) FreeLibrary(winmm_);
+}
+
+long Win32Os::CreateNamedMutex(std::string_view name) {
+  // The handle is kept by the process until it ends: nobody waits on it.
+  CreateMutexW(nullptr, FALSE, Utf8ToWide(name).c_str());
+  return static_cast<long>(GetLastError());
+}
+
+int Win32Os::DriveType(std::string_view root) {
+  return static_cast<int>(GetDriveTypeW(Utf8ToWide(root).c_str()));
+}
+
+Win32Os::MciSendStringWFn Win32Os::Mci() {
+  if (winmm_tried_) return mci_send_string_;
+  winmm_tried_ = true;
+  // Only ever from the system directory, never from beside the program.
+  winmm_ = LoadSystemLibrary(L"winmm.dll");
+  if (winmm_ == nullptr) return nullptr;
+  FARPROC proc = GetProcAddress(winmm_, "mciSendStringW");
+  std::memcpy(&mci_send_string_, &proc, sizeof proc);
+  return mci_send_string_;
+}
+
+std::uint32_t Win32Os::MciSendString(std::string_view command, std::size_t reply_size,
+                                     std::string* reply, WindowId callback) {
+  MciSendStringWFn send = Mci();
+  if (send == nullptr) return kMciErrCannotLoadDriver;
+  const std::wstring wide = Utf8ToWide(command);
+  if (reply_size == 0) {
+    return send(wide.c_str(), nullptr, 0, ToHwnd(callback));
+  }
+  std::wstring buffer(reply_size, L'\0');
+  const DWORD result =
+      send(wide.c_str(), buffer.data(), static_cast<UINT>(reply_size), ToHwnd(callback));
+  if (reply != nullptr) {
+    buffer.resize(std::wcslen(buffer.c_str()));
+    *reply = WideToUtf8(buffer);
+  }
+  return result;
+}
+
+std::intptr_t Win32Os::BroadcastQueryRemove(const VolumeRecord& record) {
+  // A copy aligned for the receivers, which read it as DEV_BROADCAST_VOLUME.
+  alignas(DEV_BROADCAST_VOLUME) std::uint8_t data[sizeof(DEV_BROADCAST_VOLUME) + 8] = {};
+  std::memcpy(data, record.data(), record.size());
+  return SendMessageW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE,
+                      reinterpret_cast<LPARAM>(data));
+}
+
+bool Win32Os::TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message,
+                      int icon_resource, std::string_view tip) {
+  NOTIFYICONDATAW data = IconRecord(window, id);
+  data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  data.uCallbackMessage = callback_message;
+  // The small-icon size, so that the 16 x 16 picture is used as drawn.
+  data.hIcon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(icon_resource), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  if (data.hIcon == nullptr) data.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(icon_resource));
+  CopyTip(data, tip);
+  return Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+}
+
+bool Win32Os::TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) {
+  NOTIFYICONDATAW data = IconRecord(window, id);
+  data.uFlags = NIF_TIP;
+  CopyTip(data, tip);
+  return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+}
+
+bool Win32Os::TrayDelete(WindowId window, std::uint32_t id) {
+  NOTIFYICONDATAW data = IconRecord(window, id);
+  return Shell_NotifyIconW(NIM_DELETE, &data) != FALSE;
+}
+
+bool Win32Os::RegisterHotKey(WindowId window, int id, unsigned modifiers, unsigned vk) {
+  return ::RegisterHotKey(ToHwnd(window), id, modifiers, vk) != FALSE;
+}
+
+bool Win32Os::UnregisterHotKey(WindowId window, int id) {
+  return ::UnregisterHotKey(ToHwnd(window), id) != FALSE;
+}
+
+std::string Win32Os::KeyName(unsigned vk) {
+  const UINT scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
+  LONG lparam = static_cast<LONG>(scan << 16);
+  if (IsExtendedKey(vk)) lparam |= 1L << 24;
+  wchar_t name[64];
+  const int n = GetKeyNameTextW(lparam, name, 64);
+  if (n <= 0) return {};
+  return WideToUtf8(std::wstring_view(name, static_cast<std::size_t>(n)));
+}
+
+unsigned Win32Os::DoubleClickTime() { return GetDoubleClickTime(); }
+
+Point Win32Os::CursorPos() {
+  POINT p{};
+  GetCursorPos(&p);
+  return Point{p.x, p.y};
+}
+
+void Win32Os::SetForegroundWindow(WindowId window) { ::SetForegroundWindow(ToHwnd(window)); }
+
+bool Win32Os::TrackMouse(WindowId window, unsigned hover_time_ms) {
+  TRACKMOUSEEVENT track{};
+  track.cbSize = sizeof track;
+  track.dwFlags = TME_HOVER | TME_LEAVE;
+  track.hwndTrack = ToHwnd(window);
+  track.dwHoverTime = hover_time_ms;
+  return TrackMouseEvent(&track) != FALSE;
+}
+
+std::uintptr_t Win32Os::LoadCursorResource(std::string_view name) {
+  return reinterpret_cast<std::uintptr_t>(LoadCursorW(instance_, Utf8ToWide(name).c_str()));
+}
+
+std::string Win32Os::ModulePath() {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return {};
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      return WideToUtf8(buffer);
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::optional<std::string> Win32Os::ReadFile(const std::string& path) {
+  HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::string contents;
+  char chunk[4096];
+  bool ok = true;
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(file, chunk, sizeof chunk, &got, nullptr)) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    contents.append(chunk, got);
+  }
+  CloseHandle(file);
+  if (!ok) return std::nullopt;
+  return contents;
+}
+
+bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
+  const std::wstring target = Utf8ToWide(path);
+  // A name of this process's own in the same folder: "<path>.tmp-<pid>".
+  std::wstring temp = target + L".tmp-";
+  wchar_t digits[12];
+  int n = 0;
+  DWORD pid = GetCurrentProcessId();
+  do {
+    digits[n++] = static_cast<wchar_t>(L'0' + pid % 10);
+    pid /= 10;
+  } while (pid != 0);
+  while (n > 0) temp += digits[--n];
+  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  std::size_t done = 0;
+  while (ok && done < contents.size()) {
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(contents.size() - done, 1u << 20));
+    DWORD wrote = 0;
+    ok = ::WriteFile(file, contents.data() + done, want, &wrote, nullptr) && wrote == want;
+    done += wrote;
+  }
+  ok = ok && FlushFileBuffers(file);
+  ok = (CloseHandle(file) != FALSE) && ok;
+  ok = ok && MoveFileExW(temp.c_str(), target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!ok) DeleteFileW(temp.c_str());
+  return ok;
+}
+
+long Win32Os::RegOpenKey(RegRoot root, std::string_view path, std::uint32_t access,
+                         RegKey* key) {
+  // "\Software\..." starts at the root; the API wants it without the backslash.
+  if (!path.empty() && path.front() == '\\') path.remove_prefix(1);
+  HKEY opened = nullptr;
+  const LONG result =
+      RegOpenKeyExW(RootKey(root), Utf8ToWide(path).c_str(), 0, access, &opened);
+  if (result == ERROR_SUCCESS && key != nullptr) *key = reinterpret_cast<RegKey>(opened);
+  return result;
+}
+
+long Win32Os::RegSetString(RegKey key, std::string_view name, std::string_view data) {
+  if (key == 0) return ERROR_INVALID_HANDLE;
+  const std::wstring value = Utf8ToWide(data);
+  const DWORD bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+  return RegSetValueExW(ToHkey(key), Utf8ToWide(name).c_str(), 0, REG_SZ,
+                        reinterpret_cast<const BYTE*>(value.c_str()), bytes);
+}
+
+long Win32Os::RegDeleteValue(RegKey key, std::string_view name) {
+  if (key == 0) return ERROR_INVALID_HANDLE;
+  return RegDeleteValueW(ToHkey(key), Utf8ToWide(name).c_str());
+}
+
+long Win32Os::RegQueryValue(RegKey key, std::string_view name) {
+  if (key == 0) return ERROR_INVALID_HANDLE;
+  DWORD type = 0;
+  DWORD size = 0;
+  return RegQueryValueExW(ToHkey(key), Utf8ToWide(name).c_str(), nullptr, &type, nullptr, &size);
+}
+
+void Win32Os::RegCloseKey(RegKey key) {
+  if (key != 0) ::RegCloseKey(ToHkey(key));
+}
+
+void Win32Os::ShellOpen(WindowId owner, std::string_view target, int show_command) {
+  ShellExecuteW(ToHwnd(owner), nullptr, Utf8ToWide(target).c_str(), nullptr, nullptr,
+                show_command);
+}
+
+bool Win32Os::ShutdownReasonCreate(WindowId window, std::string_view reason) {
+  using Fn = BOOL(WINAPI*)(HWND, LPCWSTR);
+  const auto create = ProcAddress<Fn>(L"user32.dll", "ShutdownBlockReasonCreate");
+  if (create == nullptr) return false;
+  return create(ToHwnd(window), Utf8ToWide(reason).c_str()) != FALSE;
+}
+
+bool Win32Os::ShutdownReasonDestroy(WindowId window) {
+  using Fn = BOOL(WINAPI*)(HWND);
+  const auto destroy = ProcAddress<Fn>(L"user32.dll", "ShutdownBlockReasonDestroy");
+  if (destroy == nullptr) return false;
+  return destroy(ToHwnd(window)) != FALSE;
+}
+
+}  // namespace bvx::win32

@@ -1,0 +1,66 @@
+// bvx::Os over the Unicode Win32 API.
+#pragma once
+
+#include "platform/os.h"
+#include "platform/win32/win32_api.h"
+
+namespace bvx::win32 {
+
+class Win32Os final : public Os {
+ public:
+  explicit Win32Os(HINSTANCE instance) : instance_(instance) {}
+  ~Win32Os() override;
+  Win32Os(const Win32Os&) = delete;
+  Win32Os& operator=(const Win32Os&) = delete;
+
+  long CreateNamedMutex(std::string_view name) override;
+
+  int DriveType(std::string_view root) override;
+  std::uint32_t MciSendString(std::string_view command, std::size_t reply_size,
+                              std::string* reply, WindowId callback) override;
+  std::intptr_t BroadcastQueryRemove(const VolumeRecord& record) override;
+
+  bool TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message,
+               int icon_resource, std::string_view tip) override;
+  bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) override;
+  bool TrayDelete(WindowId window, std::uint32_t id) override;
+
+  bool RegisterHotKey(WindowId window, int id, unsigned modifiers, unsigned vk) override;
+  bool UnregisterHotKey(WindowId window, int id) override;
+  std::string KeyName(unsigned vk) override;
+
+  unsigned DoubleClickTime() override;
+  Point CursorPos() override;
+  void SetForegroundWindow(WindowId window) override;
+  bool TrackMouse(WindowId window, unsigned hover_time_ms) override;
+
+  std::uintptr_t LoadCursorResource(std::string_view name) override;
+
+  std::string ModulePath() override;
+  std::optional<std::string> ReadFile(const std::string& path) override;
+  bool ReplaceFile(const std::string& path, std::string_view contents) override;
+
+  long RegOpenKey(RegRoot root, std::string_view path, std::uint32_t access,
+                  RegKey* key) override;
+  long RegSetString(RegKey key, std::string_view name, std::string_view data) override;
+  long RegDeleteValue(RegKey key, std::string_view name) override;
+  long RegQueryValue(RegKey key, std::string_view name) override;
+  void RegCloseKey(RegKey key) override;
+
+  void ShellOpen(WindowId owner, std::string_view target, int show_command) override;
+
+  bool ShutdownReasonCreate(WindowId window, std::string_view reason) override;
+  bool ShutdownReasonDestroy(WindowId window) override;
+
+ private:
+  using MciSendStringWFn = DWORD(WINAPI*)(LPCWSTR, LPWSTR, UINT, HWND);
+  // winmm.dll from the system directory, loaded on first use.
+  MciSendStringWFn Mci();
+
+  HINSTANCE instance_;
+  HMODULE winmm_ = nullptr;
+  MciSendStringWFn mci_send_string_ = nullptr;
+  bool winmm_tried_ = false;
+};
+
+}  // namespace bvx::win32
