@@ -1,11 +1,136 @@
-// Global hotkeys of the drives.
+// Global hotkeys of the drives: registration, failure reports, dispatch.
+#include "hotkeys/hotkeys.h"
+
+#include <cctype>
+
 #include "app/bvx_main.h"
+#include "platform/errors.h"
 
 namespace bvx {
 
-// TODO: global hotkeys (registration, failure reports, dispatch).
-void TAboutForm::RegisterDriveHotKeys() {}
-void TAboutForm::UnregisterDriveHotKeys() {}
-void TAboutForm::WMHotKey(std::uintptr_t) {}
+unsigned ShortCutModifiers(std::uint16_t shortcut) {
+  unsigned mods = 0;
+  if (shortcut & kScShift) mods |= kModShift;
+  if (shortcut & kScCtrl) mods |= kModControl;
+  if (shortcut & kScAlt) mods |= kModAlt;
+  return mods;
+}
+
+unsigned ShortCutKey(std::uint16_t shortcut) { return shortcut & kScKeyMask; }
+
+std::string BuiltInKeyName(unsigned vk) {
+  if (vk >= 'A' && vk <= 'Z') return std::string(1, static_cast<char>(vk));
+  if (vk >= '0' && vk <= '9') return std::string(1, static_cast<char>(vk));
+  if (vk >= 0x70 && vk <= 0x87) return "F" + std::to_string(vk - 0x6F);
+  if (vk >= 0x60 && vk <= 0x69) return "Num " + std::to_string(vk - 0x60);
+  switch (vk) {
+    case 0x08: return "Backspace";
+    case 0x09: return "Tab";
+    case 0x0D: return "Enter";
+    case 0x13: return "Pause";
+    case 0x1B: return "Esc";
+    case 0x20: return "Space";
+    case 0x21: return "PgUp";
+    case 0x22: return "PgDn";
+    case 0x23: return "End";
+    case 0x24: return "Home";
+    case 0x25: return "Left";
+    case 0x26: return "Up";
+    case 0x27: return "Right";
+    case 0x28: return "Down";
+    case 0x2D: return "Ins";
+    case 0x2E: return "Del";
+    case 0x6A: return "Num *";
+    case 0x6B: return "Num +";
+    case 0x6D: return "Num -";
+    case 0x6E: return "Num .";
+    case 0x6F: return "Num /";
+    // Punctuation keys as a US layout labels them.
+    case 0xBA: return ";";
+    case 0xBB: return "=";
+    case 0xBC: return ",";
+    case 0xBD: return "-";
+    case 0xBE: return ".";
+    case 0xBF: return "/";
+    case 0xC0: return "`";
+    case 0xDB: return "[";
+    case 0xDC: return "\\";
+    case 0xDD: return "]";
+    case 0xDE: return "'";
+    default: return {};
+  }
+}
+
+std::string ShortCutToText(std::uint16_t shortcut, std::function<std::string(unsigned)> key_name) {
+  if (shortcut == 0) return {};
+  const unsigned vk = ShortCutKey(shortcut);
+  std::string name = key_name ? key_name(vk) : std::string();
+  if (name.empty()) name = BuiltInKeyName(vk);
+  if (name.empty()) return {};
+  std::string text;
+  if (shortcut & kScCtrl) text += "Ctrl+";
+  if (shortcut & kScShift) text += "Shift+";
+  if (shortcut & kScAlt) text += "Alt+";
+  return text + name;
+}
+
+std::string HotKeyFailureText(bool open, char letter) {
+  std::string text = open ? "Не удалось зарегестрировать комбинацию горячих клавиш для открытия привода"
+                          : "Не удалось зарегестрировать комбинацию горячих клавиш для закрытия привода";
+  text += static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  text += ":.";
+  text += "\r\n";
+  text += "Выберите, пожалуйста, другую комбинацию клавиш.";
+  return text;
+}
+
+void ErrorBox(ui::Toolkit& toolkit, std::string_view text, std::string_view caption) {
+  toolkit.MessageBox(text, caption, kMbIconError);
+}
+
+// --- TAboutForm ------------------------------------------------------------------
+
+void TAboutForm::RegisterDriveHotKeys() {
+  const WindowId main = window->Handle();
+  for (int k = 1; k <= drives.DriveCount; ++k) {
+    const int open_id = 2 * k - 2;
+    const int close_id = 2 * k - 1;
+    // The drive's old combinations go first, whatever the new ones are.
+    os.UnregisterHotKey(main, open_id);
+    os.UnregisterHotKey(main, close_id);
+    const TCDROM& d = drives.DriveTable[k];
+    if (d.OpenShortCut != 0 &&
+        !os.RegisterHotKey(main, open_id, ShortCutModifiers(d.OpenShortCut), ShortCutKey(d.OpenShortCut))) {
+      ErrorBox(toolkit, HotKeyFailureText(true, d.Letter), kHotKeyErrorCaption);
+    }
+    if (d.CloseShortCut != 0 &&
+        !os.RegisterHotKey(main, close_id, ShortCutModifiers(d.CloseShortCut),
+                           ShortCutKey(d.CloseShortCut))) {
+      ErrorBox(toolkit, HotKeyFailureText(false, d.Letter), kHotKeyErrorCaption);
+    }
+  }
+}
+
+void TAboutForm::UnregisterDriveHotKeys() {
+  const WindowId main = window->Handle();
+  for (int k = 1; k <= drives.DriveCount; ++k) {
+    const TCDROM& d = drives.DriveTable[k];
+    if (d.OpenShortCut != 0) os.UnregisterHotKey(main, 2 * k - 2);
+    if (d.CloseShortCut != 0) os.UnregisterHotKey(main, 2 * k - 1);
+  }
+}
+
+void TAboutForm::WMHotKey(std::uintptr_t id) {
+  for (std::uintptr_t k = 1; k <= drives.DriveCount; ++k) {
+    if (id == 2 * k - 2) {
+      OpenCD(TrayPopup.Items(2 * k - 2));
+      return;
+    }
+    if (id == 2 * k - 1) {
+      CloseCD(TrayPopup.Items(2 * k - 1));
+      return;
+    }
+  }
+}
 
 }  // namespace bvx

@@ -1,0 +1,54 @@
+// Global hotkeys of the drives: the shortcut value, its conversion to hotkey
+// arguments and to the text shown beside a tray item, the failure report and
+// ErrorBox. The TAboutForm handlers (RegisterDriveHotKeys,
+// UnregisterDriveHotKeys, WMHotKey) are defined in hotkeys.cpp.
+//
+// Shortcut value: 16 bits, 0x2000 Shift, 0x4000 Ctrl, 0x8000 Alt, the
+// virtual-key code in the other 13 bits; 0 means no combination. Drive k's
+// hotkey ids are 2k-2 (open) and 2k-1 (close).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/ui.h"
+
+namespace bvx {
+
+inline constexpr std::uint16_t kScShift = 0x2000;
+inline constexpr std::uint16_t kScCtrl = 0x4000;
+inline constexpr std::uint16_t kScAlt = 0x8000;
+inline constexpr std::uint16_t kScKeyMask = 0x1FFF;
+
+inline constexpr unsigned kModAlt = 1;      // MOD_ALT
+inline constexpr unsigned kModControl = 2;  // MOD_CONTROL
+inline constexpr unsigned kModShift = 4;    // MOD_SHIFT
+
+// RegisterHotKey's modifier flags for a shortcut (never MOD_WIN).
+unsigned ShortCutModifiers(std::uint16_t shortcut);
+// RegisterHotKey's virtual key: the shortcut without its modifier bits.
+unsigned ShortCutKey(std::uint16_t shortcut);
+
+// The name of a key when the keyboard layout gives none: letters, digits,
+// F1..F24, the editing and cursor keys, the numeric pad and the punctuation
+// keys of a US layout. Empty for a key it does not know.
+std::string BuiltInKeyName(unsigned vk);
+
+// The combination as the tray menu shows it: "Ctrl+Alt+[". Modifiers in the
+// order Ctrl, Shift, Alt, then the key's name: key_name(vk) when that is not
+// empty, else BuiltInKeyName(vk). Empty for 0 and for a key without a name.
+std::string ShortCutToText(std::uint16_t shortcut, std::function<std::string(unsigned)> key_name);
+
+// The two-line report shown when the open (or close) combination of the
+// drive with that letter cannot be registered.
+std::string HotKeyFailureText(bool open, char letter);
+
+// Caption of the failure reports.
+inline constexpr std::string_view kHotKeyErrorCaption = "BVX";
+
+// A modal message box with the error icon and one OK button.
+void ErrorBox(ui::Toolkit& toolkit, std::string_view text, std::string_view caption);
+
+}  // namespace bvx

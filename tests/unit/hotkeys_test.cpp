@@ -1,0 +1,246 @@
+// Global hotkeys on the fake: the combination texts, registration order and
+// ids, failure reports, release, and the WM_HOTKEY dispatch.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/bvx_main.h"
+#include "fake/fake_system.h"
+#include "hotkeys/hotkeys.h"
+
+namespace bvx {
+namespace {
+
+using fake::FakeSystem;
+
+const std::string kIni = "C:\\Program Files\\Brimvex\\BVX.ini";
+const std::string kSecondLine = "Выберите, пожалуйста, другую комбинацию клавиш.";
+const std::string kOpenFailed = "Не удалось зарегестрировать комбинацию горячих клавиш для открытия привода";
+const std::string kCloseFailed = "Не удалось зарегестрировать комбинацию горячих клавиш для закрытия привода";
+
+TEST(ShortCutText, ModifiersInOrderThenTheKeyName) {
+  const std::map<unsigned, std::string> system_names = {{0xDB, "["}, {0x41, "Ф"}, {0x21, "Page Up"}};
+  const auto system = [&](unsigned vk) {
+    const auto it = system_names.find(vk);
+    return it == system_names.end() ? std::string() : it->second;
+  };
+  const auto none = [](unsigned) { return std::string(); };
+  struct Case {
+    std::uint16_t shortcut;
+    bool with_system;
+    std::string text;
+  };
+  const Case cases[] = {
+      {0, true, ""},
+      {0xC0DB, true, "Ctrl+Alt+["},
+      {0xC0DD, true, "Ctrl+Alt+]"},  // the system has no name: the built-in one
+      {0xC0DB, false, "Ctrl+Alt+["},
+      {0xE044, false, "Ctrl+Shift+Alt+D"},
+      {0x6031, false, "Ctrl+Shift+1"},
+      {0x2070, false, "Shift+F1"},
+      {0x8087, false, "Alt+F24"},
+      {0x0041, true, "Ф"},  // the layout's own name comes first
+      {0x4021, true, "Ctrl+Page Up"},
+      {0x4021, false, "Ctrl+PgUp"},
+      {0x400D, false, "Ctrl+Enter"},
+      {0x4020, false, "Ctrl+Space"},
+      {0x402D, false, "Ctrl+Ins"},
+      {0x4025, false, "Ctrl+Left"},
+      {0x4060, false, "Ctrl+Num 0"},
+      {0x4069, false, "Ctrl+Num 9"},
+      {0x40BA, false, "Ctrl+;"},
+      {0x40DC, false, "Ctrl+\\"},
+      {0x40FF, false, ""},  // a key without any name shows nothing
+      {0x4000, false, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ShortCutToText(c.shortcut, c.with_system ? std::function<std::string(unsigned)>(system)
+                                                       : std::function<std::string(unsigned)>(none)),
+              c.text)
+        << std::hex << c.shortcut;
+  }
+}
+
+TEST(ShortCutConversion, ModifierBitsAndVirtualKey) {
+  struct Case {
+    std::uint16_t shortcut;
+    unsigned mods, vk;
+  };
+  const Case cases[] = {
+      {0xC0DB, 3, 0xDB}, {0xE041, 7, 0x41}, {0x2041, 4, 0x41}, {0x4041, 2, 0x41},
+      {0x8041, 1, 0x41}, {0x0070, 0, 0x70}, {0x1FFF, 0, 0x1FFF}, {0xFFFF, 7, 0x1FFF},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ShortCutModifiers(c.shortcut), c.mods) << std::hex << c.shortcut;
+    EXPECT_EQ(ShortCutKey(c.shortcut), c.vk) << std::hex << c.shortcut;
+  }
+}
+
+struct HotKeysTest : ::testing::Test {
+  FakeSystem sys;
+  std::unique_ptr<TAboutForm> form;
+
+  void Start(std::set<char> cdroms, std::optional<std::string> file = std::nullopt) {
+    sys.os.cdroms = std::move(cdroms);
+    if (file) sys.os.files[kIni] = *file;
+    sys.ui.SetTitle("Brimvex");
+    form = std::make_unique<TAboutForm>(sys.os, sys.ui);
+  }
+  TCDROM& Drive(int k) { return form->drives.DriveTable[k]; }
+  // The hotkey calls logged since line `from`.
+  std::vector<std::string> HotKeyCalls(std::size_t from = 0) {
+    std::vector<std::string> out;
+    for (std::size_t i = from; i < sys.log.lines.size(); ++i) {
+      const std::string& l = sys.log.lines[i];
+      if (l.starts_with("RegisterHotKey") || l.starts_with("UnregisterHotKey")) out.push_back(l);
+    }
+    return out;
+  }
+  fake::FakeForm& Main() { return *sys.ui.MainForm(); }
+};
+
+TEST_F(HotKeysTest, StartRegistersDriveByDriveReleasingBothIdsFirst) {
+  // Drive 1 (the default) falls back to Ctrl+Alt+[ / Ctrl+Alt+]; drive 2 has
+  // none; drive 3 has Shift+Ctrl+Alt+A and Shift+B.
+  Start({'d', 'e', 'f'}, "[ShortCuts]\nOpenShortCut3=57409\nCloseShortCut3=8258\n");
+  EXPECT_EQ(HotKeyCalls(), (std::vector<std::string>{
+                               "UnregisterHotKey 0x100 id 0",
+                               "UnregisterHotKey 0x100 id 1",
+                               "RegisterHotKey 0x100 id 0 mods 3 vk 0xdb",
+                               "RegisterHotKey 0x100 id 1 mods 3 vk 0xdd",
+                               "UnregisterHotKey 0x100 id 2",
+                               "UnregisterHotKey 0x100 id 3",
+                               "UnregisterHotKey 0x100 id 4",
+                               "UnregisterHotKey 0x100 id 5",
+                               "RegisterHotKey 0x100 id 4 mods 7 vk 0x41",
+                               "RegisterHotKey 0x100 id 5 mods 4 vk 0x42",
+                           }));
+  // Registration comes after the load and before the tray icon.
+  EXPECT_LT(sys.log.Find("ReadFile"), sys.log.Find("UnregisterHotKey"));
+  EXPECT_LT(sys.log.Find("RegisterHotKey 0x100 id 5"), sys.log.Find("TrayAdd"));
+  EXPECT_TRUE(sys.ui.boxes.empty());
+}
+
+TEST_F(HotKeysTest, EachFailedCombinationIsReportedInDriveOrderWithItsLetter) {
+  struct Case {
+    const char* name;
+    std::string file;
+    std::set<std::pair<unsigned, unsigned>> held;
+    std::vector<std::string> reports;
+    std::set<int> registered;  // the ids that work afterwards
+  };
+  const Case cases[] = {
+      {"open of E: held elsewhere", "[BVX]\nDefault=2\n", {{3, 0xDB}},
+       {kOpenFailed + "E:.\r\n" + kSecondLine}, {3}},
+      {"both of E: held elsewhere", "[BVX]\nDefault=2\n", {{3, 0xDB}, {3, 0xDD}},
+       {kOpenFailed + "E:.\r\n" + kSecondLine, kCloseFailed + "E:.\r\n" + kSecondLine}, {}},
+      {"E: repeats the combination of D:", "[ShortCuts]\nCloseShortCut2=49371\n", {},
+       {kCloseFailed + "E:.\r\n" + kSecondLine}, {0, 1}},
+      {"D: close, then E: open", "[ShortCuts]\nCloseShortCut1=16449\nOpenShortCut2=16450\n",
+       {{2, 0x41}, {2, 0x42}},
+       {kCloseFailed + "D:.\r\n" + kSecondLine, kOpenFailed + "E:.\r\n" + kSecondLine}, {0}},
+  };
+  for (const Case& c : cases) {
+    FakeSystem s;
+    s.os.cdroms = {'d', 'e'};
+    s.os.files[kIni] = c.file;
+    s.os.held_hotkeys = c.held;
+    TAboutForm f(s.os, s.ui);
+    ASSERT_EQ(s.ui.boxes.size(), c.reports.size()) << c.name;
+    for (std::size_t i = 0; i < c.reports.size(); ++i) {
+      EXPECT_EQ(s.ui.boxes[i].text, c.reports[i]) << c.name;
+      EXPECT_EQ(s.ui.boxes[i].caption, "BVX") << c.name;
+      EXPECT_EQ(s.ui.boxes[i].flags, 0x10u) << c.name;
+    }
+    // The other combinations were still registered.
+    std::set<int> registered;
+    for (const auto& [id, combo] : s.os.hotkeys) registered.insert(id);
+    EXPECT_EQ(registered, c.registered) << c.name;
+  }
+}
+
+TEST_F(HotKeysTest, ACombinationMovedFromDrive2ToDrive1FailsForDrive1) {
+  Start({'d', 'e'}, "[ShortCuts]\nOpenShortCut2=16449\n");  // Ctrl+A on drive 2
+  ASSERT_TRUE(sys.ui.boxes.empty());
+  Drive(1).OpenShortCut = 0x4041;  // Ctrl+A moves to drive 1 ...
+  Drive(2).OpenShortCut = 0x4042;  // ... and drive 2 takes Ctrl+B, in one step
+  form->RegisterDriveHotKeys();
+  ASSERT_EQ(sys.ui.boxes.size(), 1u);
+  EXPECT_EQ(sys.ui.boxes[0].text, kOpenFailed + "D:.\r\n" + kSecondLine);
+  using Reg = std::pair<unsigned, unsigned>;
+  EXPECT_EQ(sys.os.hotkeys.count(0), 0u);
+  EXPECT_EQ(sys.os.hotkeys[1], (Reg{3, 0xDD}));
+  EXPECT_EQ(sys.os.hotkeys[2], (Reg{2, 0x42}));
+}
+
+TEST_F(HotKeysTest, AClearedShortcutLosesItsHotkeyAtTheNextRegistration) {
+  Start({'d'});
+  ASSERT_EQ(sys.os.hotkeys.size(), 2u);
+  Drive(1).CloseShortCut = 0;
+  form->RegisterDriveHotKeys();
+  EXPECT_EQ(sys.os.hotkeys.size(), 1u);
+  EXPECT_EQ(sys.os.hotkeys.count(1), 0u);
+}
+
+TEST_F(HotKeysTest, ReleaseLooksOnlyAtTheCurrentShortcuts) {
+  // Drive 1's open combination is held elsewhere: it failed, yet it is released.
+  sys.os.held_hotkeys = {{3, 0xDB}};
+  Start({'d', 'e'}, "[ShortCuts]\nCloseShortCut1=0\nCloseShortCut2=16450\n");
+  ASSERT_EQ(sys.ui.boxes.size(), 1u);
+  const std::size_t before = sys.log.lines.size();
+  form.reset();
+  EXPECT_EQ(HotKeyCalls(before), (std::vector<std::string>{"UnregisterHotKey 0x100 id 0",
+                                                           "UnregisterHotKey 0x100 id 3"}));
+  EXPECT_TRUE(sys.os.hotkeys.empty());
+}
+
+TEST_F(HotKeysTest, WithNoDriveNoHotkeyCallIsMade) {
+  Start({}, "[BVX]\nOpenShortCut=16449\nCloseShortCut=16450\n");
+  form->RegisterDriveHotKeys();
+  sys.ui.Send(Main(), kWmHotKey, 0, 0);
+  form.reset();
+  EXPECT_TRUE(HotKeyCalls().empty());
+  EXPECT_EQ(sys.log.Count("Mci Set"), 0u);
+  EXPECT_TRUE(sys.ui.boxes.empty());
+}
+
+TEST_F(HotKeysTest, WmHotKeyRunsTheDoorCommandOfItsDrive) {
+  struct Case {
+    std::uintptr_t id;
+    std::vector<std::string> mci;
+    bool broadcast;
+  };
+  const Case cases[] = {
+      {0, {"Mci Set cdaudio!d: door open wait"}, true},
+      {1, {"Mci Set cdaudio!d: door closed wait"}, false},
+      {2, {"Mci Set cdaudio!f: door open wait"}, true},
+      {3, {"Mci Set cdaudio!f: door closed wait"}, false},
+      {4, {}, false},
+      {5, {}, false},
+      {51, {}, false},
+      {1000, {}, false},
+  };
+  for (const Case& c : cases) {
+    FakeSystem s;
+    s.os.cdroms = {'d', 'f'};
+    TAboutForm f(s.os, s.ui);
+    const std::size_t before = s.log.lines.size();
+    EXPECT_EQ(s.ui.Send(*s.ui.MainForm(), kWmHotKey, c.id, 0x00DB0003), 0) << c.id;
+    std::vector<std::string> mci;
+    bool broadcast = false;
+    for (std::size_t i = before; i < s.log.lines.size(); ++i) {
+      const std::string& l = s.log.lines[i];
+      if (l.starts_with("Mci ")) mci.push_back(l.substr(0, l.find(" |")));
+      if (l.starts_with("Broadcast")) broadcast = true;
+    }
+    EXPECT_EQ(mci, c.mci) << c.id;
+    EXPECT_EQ(broadcast, c.broadcast) << c.id;
+    EXPECT_TRUE(s.ui.boxes.empty()) << c.id;
+  }
+}
+
+}  // namespace
+}  // namespace bvx
