@@ -1,12 +1,144 @@
-// The settings file.
+// The settings file beside the executable.
+//
+// Sections and keys:
+//   [BVX]        Default, OpenShortCut, CloseShortCut (the default drive's
+//                fallback), WaitFor (one value for all drives)
+//   [ShortCuts]  OpenShortCut<n>, CloseShortCut<n> for drive n
+//   [Track]      DoTrack<n> for drive n
+// n is the drive's 1-based position in the drive table, in decimal.
+//
+// Values outside the ranges of the drive table count as follows: a "Default"
+// of 0 or below, above 255 or above the drive count means drive 1; a
+// shortcut outside 0..65535 is missing (the key's default); a negative
+// "WaitFor" is stored as 0; any number outside the signed 32-bit range is
+// missing.
 #include "settings/settings.h"
 
+#include <string>
+
 #include "app/bvx_main.h"
+#include "hotkeys/hotkeys.h"
+#include "platform/errors.h"
 
 namespace bvx {
 
-// TODO: settings file (reading the INI file beside the executable).
-std::string TAboutForm::SettingsFile() const { return {}; }
-void TAboutForm::LoadSettings() {}
+namespace {
+
+constexpr std::string_view kBvx = "BVX";
+constexpr std::string_view kShortCuts = "ShortCuts";
+constexpr std::string_view kTrack = "Track";
+constexpr std::string_view kDefault = "Default";
+constexpr std::string_view kOpenShortCut = "OpenShortCut";
+constexpr std::string_view kCloseShortCut = "CloseShortCut";
+constexpr std::string_view kWaitFor = "WaitFor";
+constexpr std::string_view kDoTrack = "DoTrack";
+constexpr std::int32_t kDefaultWaitFor = 10;
+
+// The settings file, indexed for its own three sections only.
+ini::IniDocument SettingsDocument(std::string text) {
+  return ini::IniDocument(std::move(text), {kBvx, kShortCuts, kTrack});
+}
+
+// "OpenShortCut" and 2 give "OpenShortCut2".
+std::string Numbered(std::string_view stem, int n) { return std::string(stem) + std::to_string(n); }
+
+std::uint16_t ReadShortCut(const ini::IniDocument& ini, std::string_view section,
+                           std::string_view key, std::uint16_t def) {
+  const std::optional<std::string_view> text = ini.ReadString(section, key);
+  if (!text) return def;
+  const std::optional<std::int64_t> value = ini::ParseInteger(*text);
+  if (!value || *value < 0 || *value > 0xFFFF) return def;
+  return static_cast<std::uint16_t>(*value);
+}
+
+}  // namespace
+
+std::string SettingsFileName(std::string_view exe_path) {
+  // The extension starts at the last "." after the last folder separator;
+  // a dot in a folder name is no extension.
+  const std::size_t name = exe_path.find_last_of("\\/:");
+  const std::size_t dot = exe_path.rfind('.');
+  const bool has_extension = dot != std::string_view::npos && (name == std::string_view::npos || dot > name);
+  std::string path(has_extension ? exe_path.substr(0, dot) : exe_path);
+  return path + ".ini";
+}
+
+void ReadSettings(std::string_view contents, Drives& drives) {
+  ReadSettings(SettingsDocument(std::string(contents)), drives);
+}
+
+void ReadSettings(const ini::IniDocument& ini, Drives& drives) {
+  const std::int32_t position = ini.ReadInteger(kBvx, kDefault, drives.DefaultDrive);
+  drives.DefaultDrive =
+      position >= 1 && position <= drives.DriveCount ? static_cast<std::uint8_t>(position) : 1;
+
+  // The default drive's fallback, read before its own keys.
+  TCDROM& first = drives.DriveTable[drives.DefaultDrive];
+  first.OpenShortCut = ReadShortCut(ini, kBvx, kOpenShortCut, kDefaultOpenShortCut);
+  first.CloseShortCut = ReadShortCut(ini, kBvx, kCloseShortCut, kDefaultCloseShortCut);
+
+  for (int n = 1; n <= drives.DriveCount; ++n) {
+    TCDROM& d = drives.DriveTable[n];
+    d.OpenShortCut = ReadShortCut(ini, kShortCuts, Numbered(kOpenShortCut, n), d.OpenShortCut);
+    d.CloseShortCut = ReadShortCut(ini, kShortCuts, Numbered(kCloseShortCut, n), d.CloseShortCut);
+    const std::int32_t wait = ini.ReadInteger(kBvx, kWaitFor, kDefaultWaitFor);
+    d.WaitFor = wait < 0 ? 0u : static_cast<std::uint32_t>(wait);
+    d.DoTrack = ini.ReadBool(kTrack, Numbered(kDoTrack, n), true);
+  }
+}
+
+bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int default_position,
+                  int wait_seconds, std::span<const ShortcutPair> shortcuts,
+                  std::span<const std::uint8_t> track_flags) {
+  // The file is read once; after every successful replace it equals the
+  // document, so each key is a read-modify-write of the whole file. The
+  // replace is atomic: the file is always the complete old or new one.
+  ini::IniDocument ini = SettingsDocument(os.ReadFile(path).value_or(std::string()));
+  const auto write = [&](std::string_view section, std::string_view key, std::string_view value) {
+    ini.WriteString(section, key, value);
+    if (os.ReplaceFile(path, ini.Text())) return true;
+    ui::ShowStandardError(toolkit, "Unable to write to " + path);
+    return false;
+  };
+  const auto integer = [](std::int64_t v) { return std::to_string(v); };
+  const auto boolean = [](bool v) { return std::string(v ? "1" : "0"); };
+
+  if (!write(kBvx, kDefault, integer(default_position))) return false;
+  if (!write(kBvx, kWaitFor, integer(wait_seconds))) return false;
+  for (std::size_t i = 0; i < shortcuts.size(); ++i) {
+    const int n = static_cast<int>(i) + 1;
+    const ShortcutPair& pair = shortcuts[i];
+    if (!write(kShortCuts, Numbered(kOpenShortCut, n), integer(pair.Open))) return false;
+    if (!write(kShortCuts, Numbered(kCloseShortCut, n), integer(pair.Close))) return false;
+    if (n == default_position) {
+      if (!write(kBvx, kOpenShortCut, integer(pair.Open))) return false;
+      if (!write(kBvx, kCloseShortCut, integer(pair.Close))) return false;
+    }
+    const bool track = i < track_flags.size() ? track_flags[i] != 0 : true;
+    if (!write(kTrack, Numbered(kDoTrack, n), boolean(track))) return false;
+  }
+  return true;
+}
+
+// --- TAboutForm ---------------------------------------------------------------------
+
+std::string TAboutForm::SettingsFile() const { return SettingsFileName(os.ModulePath()); }
+
+void TAboutForm::LoadSettings() {
+  std::optional<std::string> text = os.ReadFile(SettingsFile());
+  ReadSettings(SettingsDocument(text ? std::move(*text) : std::string()), drives);
+
+  // The combination shown beside each drive item.
+  const auto key_name = [this](unsigned vk) { return os.KeyName(vk); };
+  for (int k = 1; k <= drives.DriveCount; ++k) {
+    const TCDROM& d = drives.DriveTable[k];
+    ui::MenuItem* open = drives.DriveItems[k].OpenItem;
+    ui::MenuItem* close = drives.DriveItems[k].CloseItem;
+    open->ShortCut = d.OpenShortCut;
+    open->ShortCutText = ShortCutToText(d.OpenShortCut, key_name);
+    close->ShortCut = d.CloseShortCut;
+    close->ShortCutText = ShortCutToText(d.CloseShortCut, key_name);
+  }
+}
 
 }  // namespace bvx

@@ -12,6 +12,7 @@
 #include "drives/drive_table.h"
 #include "platform/os.h"
 #include "platform/ui.h"
+#include "settings/ini.h"
 
 namespace bvx {
 
@@ -31,11 +32,13 @@ std::string SettingsFileName(std::string_view exe_path);
 // Reads the settings into the table in the load order (see settings.cpp);
 // the file text is parsed once. contents may be empty (no file).
 void ReadSettings(std::string_view contents, Drives& drives);
+void ReadSettings(const ini::IniDocument& ini, Drives& drives);
 
 // Writes the settings key by key in the save order; each key reaches the file
 // when it is written. A failed write shows "Unable to write to <path>." in an
 // error box titled with the application title and stops the save there.
-// Returns false when it stopped.
+// Returns false when it stopped. track_flags holds one flag per pair (a
+// missing one counts as set, as a missing key does on reading).
 bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int default_position,
                   int wait_seconds, std::span<const ShortcutPair> shortcuts,
                   std::span<const std::uint8_t> track_flags);

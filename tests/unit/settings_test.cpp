@@ -1,0 +1,380 @@
+// The settings file on the fake: its name, the load order and its defaults,
+// the shortcut texts of the tray items, the save order, what a save keeps,
+// and saves that fail or stop half-way.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/bvx_main.h"
+#include "fake/fake_system.h"
+#include "settings/ini.h"
+#include "settings/settings.h"
+
+namespace bvx {
+namespace {
+
+using fake::FakeSystem;
+
+const std::string kIni = "C:\\Program Files\\Brimvex\\BVX.ini";
+
+struct SettingsTest : ::testing::Test {
+  FakeSystem sys;
+  std::unique_ptr<TAboutForm> form;
+
+  void Start(std::set<char> cdroms, std::optional<std::string> file = std::nullopt) {
+    sys.os.cdroms = std::move(cdroms);
+    if (file) sys.os.files[kIni] = *file;
+    sys.ui.SetTitle("Brimvex");
+    form = std::make_unique<TAboutForm>(sys.os, sys.ui);
+  }
+  TCDROM& Drive(int k) { return form->drives.DriveTable[k]; }
+  bool Save(int position, int wait, std::vector<ShortcutPair> pairs, std::vector<std::uint8_t> flags) {
+    return SaveSettings(sys.os, sys.ui, kIni, position, wait, pairs, flags);
+  }
+};
+
+TEST(SettingsFileName, ReplacesOrAppendsTheExtensionOfTheFileName) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"C:\\Program Files\\Brimvex\\BVX.exe", "C:\\Program Files\\Brimvex\\BVX.ini"},
+      {"C:\\My.Apps\\BVX", "C:\\My.Apps\\BVX.ini"},
+      {"C:\\My.Apps\\BVX.EXE", "C:\\My.Apps\\BVX.ini"},
+      {"C:\\Tools\\bvx.tar.exe", "C:\\Tools\\bvx.tar.ini"},
+      {"C:\\Tools\\BVX.", "C:\\Tools\\BVX.ini"},
+      {"\\\\server\\share.d\\BVX", "\\\\server\\share.d\\BVX.ini"},
+      {"/opt/my.apps/bvx", "/opt/my.apps/bvx.ini"},
+      {"C:BVX.exe", "C:BVX.ini"},
+  };
+  for (const auto& [exe, ini] : cases) EXPECT_EQ(SettingsFileName(exe), ini) << exe;
+}
+
+TEST_F(SettingsTest, SettingsFileFollowsTheModulePath) {
+  sys.os.module_path = "D:\\Portable.Apps\\Brimvex";
+  Start({});
+  EXPECT_EQ(form->SettingsFile(), "D:\\Portable.Apps\\Brimvex.ini");
+}
+
+TEST_F(SettingsTest, LoadFollowsTheReadOrderAndItsDefaults) {
+  struct Expect {
+    std::uint16_t open, close;
+    std::uint32_t wait;
+    bool track;
+  };
+  struct Case {
+    const char* name;
+    std::set<char> cdroms;
+    std::optional<std::string> file;
+    int default_drive;
+    std::vector<Expect> drives;
+  };
+  constexpr std::uint16_t O = 0xC0DB, C = 0xC0DD;
+  const Case cases[] = {
+      {"no file, two drives", {'d', 'e'}, std::nullopt, 1, {{O, C, 10, true}, {0, 0, 10, true}}},
+      {"Default too high: the BVX shortcuts go to drive 1", {'d', 'e'},
+       "[BVX]\r\nDefault=3\r\nOpenShortCut=16449\r\n", 1, {{0x4041, C, 10, true}, {0, 0, 10, true}}},
+      {"BVX open cleared, no ShortCuts", {'d', 'e'}, "[BVX]\nDefault=1\nOpenShortCut=0\n", 1,
+       {{0, C, 10, true}, {0, 0, 10, true}}},
+      {"the ShortCuts key wins over BVX", {'d', 'e'},
+       "[BVX]\nDefault=2\nOpenShortCut=49371\n[ShortCuts]\nOpenShortCut2=0\n", 2,
+       {{0, 0, 10, true}, {0, C, 10, true}}},
+      {"DoTrack true, 2 and 0", {'d', 'e', 'f'}, "[Track]\nDoTrack1=true\nDoTrack2=2\nDoTrack3=0\n", 1,
+       {{O, C, 10, true}, {0, 0, 10, true}, {0, 0, 10, false}}},
+      {"WaitFor 0x1E", {'d', 'e'}, "[BVX]\nWaitFor=0x1E\n", 1, {{O, C, 30, true}, {0, 0, 30, true}}},
+      {"WaitFor $1E", {'d'}, "[BVX]\nWaitFor=$1E\n", 1, {{O, C, 30, true}}},
+      {"negative WaitFor is 0", {'d'}, "[BVX]\nWaitFor=-5\n", 1, {{O, C, 0, true}}},
+      {"largest WaitFor", {'d'}, "[BVX]\nWaitFor=2147483647\n", 1, {{O, C, 2147483647u, true}}},
+      {"WaitFor beyond 32 bits is missing", {'d'}, "[BVX]\nWaitFor=4294967306\n", 1, {{O, C, 10, true}}},
+      {"Default 0 is drive 1", {'d', 'e'}, "[BVX]\nDefault=0\n", 1, {{O, C, 10, true}, {0, 0, 10, true}}},
+      {"Default below 0 is drive 1", {'d', 'e'}, "[BVX]\nDefault=-3\n", 1, {{O, C, 10, true}, {0, 0, 10, true}}},
+      {"Default above 255 is drive 1", {'d', 'e'}, "[BVX]\nDefault=258\n", 1,
+       {{O, C, 10, true}, {0, 0, 10, true}}},
+      {"Default in hex", {'d', 'e'}, "[BVX]\nDefault=$2\n", 2, {{0, 0, 10, true}, {O, C, 10, true}}},
+      {"shortcuts outside 16 bits are missing", {'d', 'e'},
+       "[ShortCuts]\nOpenShortCut1=65536\nCloseShortCut1=-1\nOpenShortCut2=65535\n", 1,
+       {{O, C, 10, true}, {0xFFFF, 0, 10, true}}},
+      {"keys of drive 3 do nothing on two drives", {'d', 'e'},
+       "[ShortCuts]\nOpenShortCut3=5\n[Track]\nDoTrack3=0\n", 1, {{O, C, 10, true}, {0, 0, 10, true}}},
+      {"byte-order mark, case, blanks, CRLF", {'d', 'e'},
+       "\xEF\xBB\xBF; settings\r\n[ bvx ]\r\n default = 2 \r\n[SHORTCUTS]\r\nopenshortcut1 = $4041\r\n", 2,
+       {{0x4041, 0, 10, true}, {O, C, 10, true}}},
+      {"first section and first key win", {'d', 'e'},
+       "[Track]\nDoTrack1=0\nDoTrack1=1\n[Track]\nDoTrack2=0\n", 1, {{O, C, 10, false}, {0, 0, 10, true}}},
+  };
+  for (const Case& c : cases) {
+    FakeSystem s;
+    s.os.cdroms = c.cdroms;
+    if (c.file) s.os.files[kIni] = *c.file;
+    TAboutForm f(s.os, s.ui);
+    EXPECT_EQ(f.drives.DefaultDrive, c.default_drive) << c.name;
+    ASSERT_EQ(f.drives.DriveCount, c.drives.size()) << c.name;
+    for (std::size_t i = 0; i < c.drives.size(); ++i) {
+      const TCDROM& d = f.drives.DriveTable[static_cast<long>(i + 1)];
+      const Expect& e = c.drives[i];
+      EXPECT_EQ(d.OpenShortCut, e.open) << c.name << ", drive " << i + 1;
+      EXPECT_EQ(d.CloseShortCut, e.close) << c.name << ", drive " << i + 1;
+      EXPECT_EQ(d.WaitFor, e.wait) << c.name << ", drive " << i + 1;
+      EXPECT_EQ(d.DoTrack, e.track) << c.name << ", drive " << i + 1;
+    }
+    // Entries past the drive count stay untouched.
+    const TCDROM& next = f.drives.DriveTable[static_cast<long>(c.drives.size() + 1)];
+    EXPECT_EQ(next.OpenShortCut | next.CloseShortCut, 0) << c.name;
+    EXPECT_FALSE(next.DoTrack) << c.name;
+    EXPECT_TRUE(s.ui.boxes.empty()) << c.name;
+  }
+}
+
+TEST_F(SettingsTest, WithNoDriveOnlyTheBvxShortcutsReachTheFirstEntry) {
+  Start({}, "[BVX]\nDefault=5\nOpenShortCut=1\nCloseShortCut=2\nWaitFor=7\n");
+  EXPECT_EQ(form->drives.DefaultDrive, 1);
+  EXPECT_EQ(Drive(1).OpenShortCut, 1);
+  EXPECT_EQ(Drive(1).CloseShortCut, 2);
+  EXPECT_EQ(Drive(1).WaitFor, 0u);  // not read at all
+  EXPECT_FALSE(Drive(1).DoTrack);
+}
+
+TEST_F(SettingsTest, TheLoadReadsTheFileOnceAndNeverWritesIt) {
+  Start({'d', 'e'});
+  const std::size_t before = sys.log.lines.size();
+  form->LoadSettings();
+  std::vector<std::string> calls(sys.log.lines.begin() + static_cast<long>(before), sys.log.lines.end());
+  EXPECT_EQ(calls, std::vector<std::string>{"ReadFile " + kIni});
+  EXPECT_EQ(sys.os.files.count(kIni), 0u);
+}
+
+TEST_F(SettingsTest, TrayItemsShowTheLoadedCombinations) {
+  sys.os.key_names[0xDB] = "[";
+  Start({'d', 'e'}, "[ShortCuts]\nCloseShortCut1=0\nOpenShortCut2=24646\n");
+  const DriveItemPair d1 = form->drives.DriveItems[1];
+  const DriveItemPair d2 = form->drives.DriveItems[2];
+  EXPECT_EQ(d1.OpenItem->ShortCut, 0xC0DB);
+  EXPECT_EQ(d1.OpenItem->ShortCutText, "Ctrl+Alt+[");
+  EXPECT_EQ(d1.CloseItem->ShortCut, 0);
+  EXPECT_EQ(d1.CloseItem->ShortCutText, "");
+  EXPECT_EQ(d2.OpenItem->ShortCut, 0x6046);
+  EXPECT_EQ(d2.OpenItem->ShortCutText, "Ctrl+Shift+F");
+  EXPECT_EQ(d2.CloseItem->ShortCutText, "");
+
+  // A reload after a save shows the new values.
+  ASSERT_TRUE(Save(1, 10, {{0, 0xC0DD}, {0, 0}}, {1, 1}));
+  form->LoadSettings();
+  EXPECT_EQ(d1.OpenItem->ShortCutText, "");
+  EXPECT_EQ(d1.CloseItem->ShortCutText, "Ctrl+Alt+]");
+  EXPECT_EQ(d2.OpenItem->ShortCutText, "");
+}
+
+TEST_F(SettingsTest, FirstSaveOnTwoDrivesWritesEachKeyInOrderAsItGoes) {
+  Start({'d', 'e'});
+  // The file as it stands before each replace.
+  std::vector<std::string> before_each;
+  sys.os.FailWhen("ReplaceFile", [&](int) {
+    const auto it = sys.os.files.find(kIni);
+    before_each.push_back(it == sys.os.files.end() ? std::string() : it->second);
+    return false;
+  });
+  const TCDROM& d1 = Drive(1);
+  const TCDROM& d2 = Drive(2);
+  ASSERT_TRUE(Save(form->drives.DefaultDrive, static_cast<int>(d1.WaitFor),
+                   {{d1.OpenShortCut, d1.CloseShortCut}, {d2.OpenShortCut, d2.CloseShortCut}},
+                   {d1.DoTrack, d2.DoTrack}));
+  struct Row {
+    std::string section, key, value;
+  };
+  const Row rows[] = {
+      {"BVX", "Default", "1"},
+      {"BVX", "WaitFor", "10"},
+      {"ShortCuts", "OpenShortCut1", "49371"},
+      {"ShortCuts", "CloseShortCut1", "49373"},
+      {"BVX", "OpenShortCut", "49371"},
+      {"BVX", "CloseShortCut", "49373"},
+      {"Track", "DoTrack1", "1"},
+      {"ShortCuts", "OpenShortCut2", "0"},
+      {"ShortCuts", "CloseShortCut2", "0"},
+      {"Track", "DoTrack2", "1"},
+  };
+  ASSERT_EQ(before_each.size(), std::size(rows));
+  EXPECT_EQ(sys.log.Count("ReplaceFile " + kIni), std::size(rows));
+  std::vector<std::string> after_each(before_each.begin() + 1, before_each.end());
+  after_each.push_back(sys.os.files[kIni]);
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    const ini::IniDocument before(before_each[i]);
+    const ini::IniDocument after(after_each[i]);
+    EXPECT_EQ(before.ReadString(rows[i].section, rows[i].key), std::nullopt) << "write " << i + 1;
+    EXPECT_EQ(after.ReadString(rows[i].section, rows[i].key), rows[i].value) << "write " << i + 1;
+  }
+  EXPECT_EQ(sys.os.files[kIni],
+            "[BVX]\r\nDefault=1\r\nWaitFor=10\r\nOpenShortCut=49371\r\nCloseShortCut=49373\r\n"
+            "\r\n"
+            "[ShortCuts]\r\nOpenShortCut1=49371\r\nCloseShortCut1=49373\r\nOpenShortCut2=0\r\n"
+            "CloseShortCut2=0\r\n"
+            "\r\n"
+            "[Track]\r\nDoTrack1=1\r\nDoTrack2=1\r\n");
+  EXPECT_TRUE(sys.ui.boxes.empty());
+}
+
+TEST_F(SettingsTest, SaveKeepsEveryOtherByteOfTheFile) {
+  const std::string file =
+      "\xEF\xBB\xBF; Brimvex settings\r\n"
+      "\r\n"
+      "[Window]\r\n"
+      "Left = 10\r\n"
+      "\r\n"
+      "[ bvx ]\r\n"
+      "default =  2\r\n"
+      "; the wait\r\n"
+      "WaitFor=$1E\r\n"
+      "Unknown=keep me\r\n"
+      "\r\n"
+      "[ShortCuts]\r\n"
+      "OpenShortCut1=49371\r\n"
+      "OpenShortCut3=1234\r\n"
+      "CloseShortCut3=4321\r\n"
+      "\r\n"
+      "[Track]\r\n"
+      "DoTrack3=0\r\n"
+      "  DoTrack1 = 0\r\n"
+      "\r\n"
+      "; trailing comment\r\n";
+  Start({'d', 'e'}, file);
+  ASSERT_TRUE(Save(1, 20, {{0x4041, 0x4042}, {0, 0x8043}}, {1, 0}));
+  EXPECT_EQ(sys.os.files[kIni],
+            "\xEF\xBB\xBF; Brimvex settings\r\n"
+            "\r\n"
+            "[Window]\r\n"
+            "Left = 10\r\n"
+            "\r\n"
+            "[ bvx ]\r\n"
+            "default =  1\r\n"
+            "; the wait\r\n"
+            "WaitFor=20\r\n"
+            "Unknown=keep me\r\n"
+            "OpenShortCut=16449\r\n"
+            "CloseShortCut=16450\r\n"
+            "\r\n"
+            "[ShortCuts]\r\n"
+            "OpenShortCut1=16449\r\n"
+            "OpenShortCut3=1234\r\n"
+            "CloseShortCut3=4321\r\n"
+            "CloseShortCut1=16450\r\n"
+            "OpenShortCut2=0\r\n"
+            "CloseShortCut2=32835\r\n"
+            "\r\n"
+            "[Track]\r\n"
+            "DoTrack3=0\r\n"
+            "  DoTrack1 = 1\r\n"
+            "DoTrack2=0\r\n"
+            "\r\n"
+            "; trailing comment\r\n");
+}
+
+TEST_F(SettingsTest, SaveAddsLinesWithTheLineEndsTheFileUses) {
+  Start({'d'}, "[BVX]\nDefault=1\n\n[Other]\nx=1");
+  ASSERT_TRUE(Save(1, 10, {{1, 2}}, {1}));
+  EXPECT_EQ(sys.os.files[kIni],
+            "[BVX]\nDefault=1\nWaitFor=10\nOpenShortCut=1\nCloseShortCut=2\n\n[Other]\nx=1\n"
+            "\n[ShortCuts]\nOpenShortCut1=1\nCloseShortCut1=2\n"
+            "\n[Track]\nDoTrack1=1\n");
+}
+
+TEST_F(SettingsTest, WhatTheSaveWritesTheLoadReadsBack) {
+  struct Case {
+    const char* name;
+    int position, wait;
+    std::vector<ShortcutPair> pairs;
+    std::vector<std::uint8_t> flags;
+    int default_drive;
+    std::vector<ShortcutPair> loaded;
+    std::uint32_t loaded_wait;
+  };
+  const Case cases[] = {
+      {"second drive default", 2, 30, {{1, 2}, {3, 4}}, {0, 1}, 2, {{1, 2}, {3, 4}}, 30},
+      {"nothing selected, negative wait", 0, -5, {{0, 0}, {0x8043, 0}}, {1, 1}, 1, {{0, 0}, {0x8043, 0}}, 0},
+      {"largest shortcut", 1, 0, {{0xFFFF, 0xE041}, {0, 0}}, {1, 0}, 1, {{0xFFFF, 0xE041}, {0, 0}}, 0},
+  };
+  for (const Case& c : cases) {
+    FakeSystem s;
+    s.os.cdroms = {'d', 'e'};
+    TAboutForm f(s.os, s.ui);
+    ASSERT_TRUE(SaveSettings(s.os, s.ui, kIni, c.position, c.wait, c.pairs, c.flags)) << c.name;
+    f.LoadSettings();
+    EXPECT_EQ(f.drives.DefaultDrive, c.default_drive) << c.name;
+    for (int k = 1; k <= 2; ++k) {
+      const TCDROM& d = f.drives.DriveTable[k];
+      const ShortcutPair& want = c.loaded[static_cast<std::size_t>(k - 1)];
+      EXPECT_EQ((ShortcutPair{d.OpenShortCut, d.CloseShortCut}), want) << c.name << ", drive " << k;
+      EXPECT_EQ(d.WaitFor, c.loaded_wait) << c.name;
+      EXPECT_EQ(d.DoTrack, c.flags[static_cast<std::size_t>(k - 1)] != 0) << c.name << ", drive " << k;
+    }
+  }
+}
+
+TEST_F(SettingsTest, WithNoDriveTheSaveWritesOnlyDefaultAndWaitFor) {
+  Start({});
+  ASSERT_TRUE(Save(0, 10, {}, {}));
+  EXPECT_EQ(sys.log.Count("ReplaceFile"), 2u);
+  EXPECT_EQ(sys.os.files[kIni], "[BVX]\r\nDefault=0\r\nWaitFor=10\r\n");
+}
+
+TEST_F(SettingsTest, AnUnwritableFileIsReportedAndStaysAsItWas) {
+  const std::string file = "[BVX]\r\nDefault=2\r\n";
+  Start({'d', 'e'}, file);
+  sys.os.unwritable.insert(kIni);
+  EXPECT_FALSE(Save(1, 10, {{1, 2}, {3, 4}}, {1, 1}));
+  EXPECT_EQ(sys.log.Count("ReplaceFile"), 1u);  // the save stopped at the first key
+  ASSERT_EQ(sys.ui.boxes.size(), 1u);
+  EXPECT_EQ(sys.ui.boxes[0].text, "Unable to write to C:\\Program Files\\Brimvex\\BVX.ini.");
+  EXPECT_EQ(sys.ui.boxes[0].caption, "Brimvex");
+  EXPECT_EQ(sys.ui.boxes[0].flags, 0x10u);
+  EXPECT_EQ(sys.os.files[kIni], file);
+}
+
+TEST_F(SettingsTest, AWriteThatFailsMidwayKeepsTheKeysWrittenBefore) {
+  Start({'d', 'e'});
+  sys.os.FailWhen("ReplaceFile", [](int n) { return n == 3; });
+  EXPECT_FALSE(Save(1, 10, {{1, 2}, {3, 4}}, {1, 1}));
+  EXPECT_EQ(sys.log.Count("ReplaceFile"), 3u);
+  ASSERT_EQ(sys.ui.boxes.size(), 1u);
+  EXPECT_EQ(sys.ui.boxes[0].text, "Unable to write to " + kIni + ".");
+  // Exactly the first two keys, as a complete file.
+  EXPECT_EQ(sys.os.files[kIni], "[BVX]\r\nDefault=1\r\nWaitFor=10\r\n");
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define BVX_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define BVX_SANITIZED 1
+#endif
+#endif
+
+TEST_F(SettingsTest, LoadOfTwentySixDrivesOnAMegabyteOfOtherSectionsIsFast) {
+#if !defined(NDEBUG) || defined(BVX_SANITIZED)
+  GTEST_SKIP() << "timing is measured in optimised builds only";
+#endif
+  std::string file;
+  for (int i = 0; file.size() < (1u << 20); ++i) {
+    file += "[Other" + std::to_string(i) + "]\r\n";
+    for (int k = 0; k < i % 12; ++k) file += "Key" + std::to_string(k) + " = value " + std::to_string(k) + "\r\n";
+  }
+  file += "[BVX]\r\nDefault=26\r\n[ShortCuts]\r\nOpenShortCut26=1\r\n[Track]\r\nDoTrack26=0\r\n";
+  std::set<char> all;
+  for (char c = 'a'; c <= 'z'; ++c) all.insert(c);
+  Start(all, file);
+  double best = 1e9;
+  for (int run = 0; run < 5; ++run) {
+    const auto t0 = std::chrono::steady_clock::now();
+    form->LoadSettings();
+    const auto t1 = std::chrono::steady_clock::now();
+    best = std::min(best, std::chrono::duration<double, std::milli>(t1 - t0).count());
+  }
+  EXPECT_EQ(form->drives.DefaultDrive, 26);
+  EXPECT_EQ(Drive(26).OpenShortCut, 1);
+  EXPECT_FALSE(Drive(26).DoTrack);
+  EXPECT_LT(best, 2.0) << "milliseconds";
+}
+
+}  // namespace
+}  // namespace bvx
