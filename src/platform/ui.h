@@ -217,6 +217,11 @@ class Toolkit {
   // either button; returns when it has closed. A chosen item's click reaches
   // the owner through the message queue, after this returns.
   virtual void Popup(PopupMenu& menu, Form& owner, Point at) = 0;
+  // Makes the menu's items answer WM_COMMAND with their command ids at the
+  // owner at any time, also before the menu was first shown (a menu passed
+  // to Popup is attached as well). The menu must stay alive as long as the
+  // owner form exists.
+  virtual void AttachMenu(PopupMenu& /*menu*/, Form& /*owner*/) {}
   // Modal to the application; the answer is returned.
   virtual int MessageBox(std::string_view text, std::string_view caption, unsigned flags) = 0;
   // Installs a cursor handle as screen cursor number id.

@@ -228,10 +228,14 @@ HIMAGELIST Win32Toolkit::MenuImages(const std::string& resource) {
   return list;
 }
 
+void Win32Toolkit::AttachMenu(ui::PopupMenu& menu, ui::Form& owner) {
+  auto& known = menus_[ToHwnd(owner.Handle())];
+  if (std::find(known.begin(), known.end(), &menu) == known.end()) known.push_back(&menu);
+}
+
 void Win32Toolkit::Popup(ui::PopupMenu& menu, ui::Form& owner, Point at) {
   HWND owner_window = ToHwnd(owner.Handle());
-  auto& known = menus_[owner_window];
-  if (std::find(known.begin(), known.end(), &menu) == known.end()) known.push_back(&menu);
+  AttachMenu(menu, owner);
 
   HIMAGELIST images =
       menu.ImageListResource.empty() ? nullptr : MenuImages(menu.ImageListResource);

@@ -39,6 +39,7 @@ class Win32Toolkit final : public ui::Toolkit {
   std::unique_ptr<ui::Timer> CreateTimer(ui::Form& owner, unsigned interval_ms, bool enabled,
                                          std::function<void()> on_tick) override;
   void Popup(ui::PopupMenu& menu, ui::Form& owner, Point at) override;
+  void AttachMenu(ui::PopupMenu& menu, ui::Form& owner) override;
   int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override;
   void SetScreenCursor(int id, std::uintptr_t cursor) override;
   void PostMessage(ui::Form& target, std::uint32_t msg, std::uintptr_t wparam,
@@ -109,8 +110,8 @@ class Win32Toolkit final : public ui::Toolkit {
   std::map<UINT_PTR, Win32Timer*> timers_;
   UINT_PTR next_timer_id_ = 1;
 
-  // Menus shown through Popup, per owner window: their items' WM_COMMAND may
-  // arrive at any later time.
+  // Menus attached or shown through Popup, per owner window: their items'
+  // WM_COMMAND may arrive at any later time.
   std::map<HWND, std::vector<ui::PopupMenu*>> menus_;
   std::map<std::string, HIMAGELIST> menu_images_;
   HIMAGELIST shown_menu_images_ = nullptr;
