@@ -202,8 +202,9 @@ TEST_F(MainFormTest, RightClickOpensTheMenuOneDoubleClickTimeLaterWhereTheCursor
   EXPECT_LT(fg, pop);
   EXPECT_LT(pop, post);
   EXPECT_EQ(sys.ui.popups[0].lines,
-            (std::vector<std::string>{"Открыть &D:", "Закрыть D:", "-", "Добавить в автозагрузку",
-                                      "-", "Параметры...", "О программе...", "-", "Выход"}));
+            (std::vector<std::string>{"Открыть &D:\tCtrl+Alt+[", "Закрыть D:\tCtrl+Alt+]", "-",
+                                      "Добавить в автозагрузку", "-", "Параметры...",
+                                      "О программе...", "-", "Выход"}));
 }
 
 TEST_F(MainFormTest, RightDoubleClickClosesAndSwallowsThePendingPopup) {
