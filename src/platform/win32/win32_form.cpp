@@ -1146,8 +1146,10 @@ void Win32Form::ClickButton(Control& c) {
 void Win32Form::StepSpin(Control& c, int delta) {
   long long value = static_cast<long long>(ParseInteger(WindowText(c.hwnd))) + delta;
   value = std::clamp<long long>(value, INT_MIN, INT_MAX);
-  SetWindowTextW(c.hwnd, DecimalText(value).c_str());
-  SendMessageW(c.hwnd, EM_SETSEL, 0, -1);
+  const std::wstring text = DecimalText(value);
+  SetWindowTextW(c.hwnd, text.c_str());
+  // The caret after the number, as if it had been typed.
+  SendMessageW(c.hwnd, EM_SETSEL, text.size(), static_cast<LPARAM>(text.size()));
 }
 
 bool Win32Form::OnNotify(const NMHDR& header, LRESULT* result) {
@@ -1242,12 +1244,36 @@ std::vector<Win32Form::Control*> Win32Form::TabList() const {
   return out;
 }
 
+namespace {
+
+// True when a visible window that lies above the control, or above one of
+// its containers, hides it entirely (a group box covering another one).
+bool IsCovered(HWND control, HWND form) {
+  RECT own{};
+  GetWindowRect(control, &own);
+  for (HWND h = control; h != nullptr && h != form; h = GetParent(h)) {
+    for (HWND above = GetWindow(h, GW_HWNDPREV); above != nullptr;
+         above = GetWindow(above, GW_HWNDPREV)) {
+      if (!IsWindowVisible(above)) continue;
+      RECT cover{};
+      GetWindowRect(above, &cover);
+      if (cover.left <= own.left && cover.top <= own.top && cover.right >= own.right &&
+          cover.bottom >= own.bottom)
+        return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 bool Win32Form::CanFocus(const Control& c) const {
   if (!IsTabStopKind(c.spec->ControlKind)) return false;
   if (!IsWindowVisible(c.hwnd)) return false;
   for (HWND h = c.hwnd; h != nullptr && h != hwnd_; h = GetParent(h))
     if (!IsWindowEnabled(h)) return false;
-  return true;
+  // Tab and the accelerators skip what the user cannot see.
+  return !IsCovered(c.hwnd, hwnd_);
 }
 
 Win32Form::Control* Win32Form::Focused() const {
