@@ -401,9 +401,11 @@ void Win32Form::CreateControl(Control& c) {
                                     : (c.parent != nullptr ? c.parent->font : font_);
   c.font.Face = toolkit_.InternFace(c.font.Face);
 
+  // Group boxes find their form through the creation parameter.
+  void* create_param = s.ControlKind == Kind::GroupBox ? this : nullptr;
   c.hwnd = CreateWindowExW(ex_style, window_class, text.c_str(), style, 0, 0, 0, 0, parent,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                           toolkit_.Instance(), this);
+                           toolkit_.Instance(), create_param);
   if (c.hwnd == nullptr) throw Error("Error creating window");
 
   const auto self = reinterpret_cast<DWORD_PTR>(this);
