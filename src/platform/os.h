@@ -86,7 +86,9 @@ class Os {
   // --- files -------------------------------------------------------------
   // Full path of the running executable.
   virtual std::string ModulePath() = 0;
-  // The whole file, or nothing when it cannot be read (missing included).
+  // The whole file, or nothing when there is no such file. A file that
+  // exists but cannot be read (locked, no access, a read error) raises
+  // Error: it must never be taken for a missing one and written over.
   virtual std::optional<std::string> ReadFile(const std::string& path) = 0;
   // Writes a complete new file beside the old one, flushes it, and replaces
   // the old one atomically. False when any step fails; the old file is then

@@ -93,7 +93,16 @@ bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int def
   // The file is read once; after every successful replace it equals the
   // document, so each key is a read-modify-write of the whole file. The
   // replace is atomic: the file is always the complete old or new one.
-  ini::IniDocument ini = SettingsDocument(os.ReadFile(path).value_or(std::string()));
+  // A file that exists but cannot be read is never written over: the save
+  // stops before its first key, as if that key could not be written.
+  std::optional<std::string> old;
+  try {
+    old = os.ReadFile(path);
+  } catch (const Error&) {
+    ui::ShowStandardError(toolkit, "Unable to write to " + path);
+    return false;
+  }
+  ini::IniDocument ini = SettingsDocument(old.value_or(std::string()));
   const auto write = [&](std::string_view section, std::string_view key, std::string_view value) {
     ini.WriteString(section, key, value);
     if (os.ReplaceFile(path, ini.Text())) return true;
@@ -125,7 +134,14 @@ bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int def
 std::string TAboutForm::SettingsFile() const { return SettingsFileName(os.ModulePath()); }
 
 void TAboutForm::LoadSettings() {
-  std::optional<std::string> text = os.ReadFile(SettingsFile());
+  // A settings file that cannot be read counts as a missing one: every key
+  // takes its default and the program runs on.
+  std::optional<std::string> text;
+  try {
+    text = os.ReadFile(SettingsFile());
+  } catch (const Error&) {
+    text.reset();
+  }
   ReadSettings(SettingsDocument(text ? std::move(*text) : std::string()), drives);
 
   // The combination shown beside each drive item.

@@ -151,7 +151,7 @@ std::uintptr_t FakeOs::LoadCursorResource(std::string_view name) {
 
 std::optional<std::string> FakeOs::ReadFile(const std::string& path) {
   log_.Add("ReadFile " + path);
-  if (Fails("ReadFile")) return std::nullopt;
+  if (Fails("ReadFile")) throw Error("Unable to read " + path);  // exists, cannot be read
   const auto it = files.find(path);
   if (it == files.end()) return std::nullopt;
   return it->second;

@@ -331,6 +331,23 @@ TEST_F(SettingsTest, AnUnwritableFileIsReportedAndStaysAsItWas) {
   EXPECT_EQ(sys.os.files[kIni], file);
 }
 
+TEST_F(SettingsTest, AFileThatExistsButCannotBeReadIsNeverWrittenOver) {
+  const std::string file = "; mine\r\n[Other]\r\nKeep=1\r\n[BVX]\r\nDefault=2\r\n";
+  sys.os.FailAlways("ReadFile");  // locked by another program, no access, a read error
+  Start({'d', 'e'}, file);
+  // The load runs on with the defaults and shows nothing.
+  EXPECT_EQ(form->drives.DefaultDrive, 1);
+  EXPECT_EQ(Drive(1).OpenShortCut, kDefaultOpenShortCut);
+  EXPECT_TRUE(sys.ui.boxes.empty());
+  EXPECT_EQ(sys.log.Count("TrayAdd"), 1u);
+  // The save stops before its first key; the file stays whole.
+  EXPECT_FALSE(Save(1, 10, {{1, 2}, {3, 4}}, {1, 1}));
+  EXPECT_EQ(sys.log.Count("ReplaceFile"), 0u);
+  ASSERT_EQ(sys.ui.boxes.size(), 1u);
+  EXPECT_EQ(sys.ui.boxes[0].text, "Unable to write to " + kIni + ".");
+  EXPECT_EQ(sys.os.files[kIni], file);
+}
+
 TEST_F(SettingsTest, AWriteThatFailsMidwayKeepsTheKeysWrittenBefore) {
   Start({'d', 'e'});
   sys.os.FailWhen("ReplaceFile", [](int n) { return n == 3; });

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/errors.h"
 #include "platform/win32/wide.h"
 
 namespace bvx::win32 {
@@ -190,7 +191,11 @@ std::optional<std::string> Win32Os::ReadFile(const std::string& path) {
   HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
+    throw Error("Unable to read " + path);
+  }
   std::string contents;
   char chunk[4096];
   bool ok = true;
@@ -204,7 +209,7 @@ std::optional<std::string> Win32Os::ReadFile(const std::string& path) {
     contents.append(chunk, got);
   }
   CloseHandle(file);
-  if (!ok) return std::nullopt;
+  if (!ok) throw Error("Unable to read " + path);
   return contents;
 }
 
