@@ -1,0 +1,81 @@
+#include "platform/control_values.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace bvx::ui {
+
+namespace {
+
+constexpr std::uint16_t kShortcutShift = 0x2000;
+constexpr std::uint16_t kShortcutCtrl = 0x4000;
+constexpr std::uint16_t kShortcutAlt = 0x8000;
+constexpr std::uint16_t kHotKeyShift = 0x01;
+constexpr std::uint16_t kHotKeyCtrl = 0x02;
+constexpr std::uint16_t kHotKeyAlt = 0x04;
+constexpr std::uint16_t kHotKeyExtended = 0x08;
+
+}  // namespace
+
+int SpinEditValue(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  if (i == text.size()) return 0;
+  long long value = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return 0;
+    value = value * 10 + (text[i] - '0');
+    if (value > static_cast<long long>(INT_MAX) + 1) return 0;
+  }
+  if (negative) value = -value;
+  if (value < INT_MIN || value > INT_MAX) return 0;
+  return static_cast<int>(value);
+}
+
+std::string SpinEditStep(std::string_view text, int delta) {
+  const long long value =
+      std::clamp<long long>(static_cast<long long>(SpinEditValue(text)) + delta, INT_MIN, INT_MAX);
+  return std::to_string(value);
+}
+
+bool IsSpinEditChar(char32_t ch) {
+  return ch < U' ' || (ch >= U'0' && ch <= U'9') || ch == U'+' || ch == U'-';
+}
+
+bool IsExtendedKey(unsigned vk) {
+  switch (vk) {
+    case 0x21: case 0x22: case 0x23: case 0x24:  // Page Up, Page Down, End, Home
+    case 0x25: case 0x26: case 0x27: case 0x28:  // arrows
+    case 0x2D: case 0x2E:                        // Insert, Delete
+    case 0x6F: case 0x90:                        // numeric keypad "/", Num Lock
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::uint16_t HotKeyWordToShortcut(std::uint16_t word) {
+  const unsigned mods = (word >> 8) & 0xFF;
+  std::uint16_t shortcut = word & 0xFF;
+  if (mods & kHotKeyShift) shortcut |= kShortcutShift;
+  if (mods & kHotKeyCtrl) shortcut |= kShortcutCtrl;
+  if (mods & kHotKeyAlt) shortcut |= kShortcutAlt;
+  return shortcut;
+}
+
+std::uint16_t ShortcutToHotKeyWord(std::uint16_t shortcut) {
+  const unsigned vk = shortcut & 0xFF;
+  unsigned mods = 0;
+  if (shortcut & kShortcutShift) mods |= kHotKeyShift;
+  if (shortcut & kShortcutCtrl) mods |= kHotKeyCtrl;
+  if (shortcut & kShortcutAlt) mods |= kHotKeyAlt;
+  if (IsExtendedKey(vk)) mods |= kHotKeyExtended;
+  return static_cast<std::uint16_t>((mods << 8) | vk);
+}
+
+}  // namespace bvx::ui
