@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/control_values.h"
 #include "platform/errors.h"
+#include "platform/menu.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_toolkit.h"
 
@@ -28,94 +30,18 @@ std::wstring WindowText(HWND hwnd) {
   return text;
 }
 
-// The integer a spin edit's text stands for: optional blanks, an optional
-// sign and decimal digits, nothing after them, within the int range;
-// anything else reads as 0.
-int ParseInteger(std::wstring_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && text[i] == L' ') ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
-    negative = text[i] == L'-';
-    ++i;
-  }
-  if (i == text.size()) return 0;
-  long long value = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < L'0' || text[i] > L'9') return 0;
-    value = value * 10 + (text[i] - L'0');
-    if (value > static_cast<long long>(INT_MAX) + 1) return 0;
-  }
-  if (negative) value = -value;
-  if (value < INT_MIN || value > INT_MAX) return 0;
-  return static_cast<int>(value);
-}
-
-// Decimal text of an integer.
-std::wstring DecimalText(long long value) {
-  wchar_t digits[24];
-  std::size_t n = 0;
-  const bool negative = value < 0;
-  unsigned long long rest = negative ? 0ULL - static_cast<unsigned long long>(value)
-                                     : static_cast<unsigned long long>(value);
-  do {
-    digits[n++] = static_cast<wchar_t>(L'0' + rest % 10);
-    rest /= 10;
-  } while (rest != 0);
-  std::wstring text;
-  if (negative) text += L'-';
-  while (n > 0) text += digits[--n];
-  return text;
-}
-
-// Shortcut values (0x2000 Shift, 0x4000 Ctrl, 0x8000 Alt, key code below)
-// to and from the hotkey control's word (key code low byte, HOTKEYF_* high).
-constexpr int kShortcutShift = 0x2000;
-constexpr int kShortcutCtrl = 0x4000;
-constexpr int kShortcutAlt = 0x8000;
-
-bool IsExtendedKey(unsigned vk) {
-  switch (vk) {
-    case VK_PRIOR: case VK_NEXT: case VK_END: case VK_HOME:
-    case VK_LEFT: case VK_UP: case VK_RIGHT: case VK_DOWN:
-    case VK_INSERT: case VK_DELETE: case VK_DIVIDE: case VK_NUMLOCK:
-      return true;
-    default:
-      return false;
-  }
-}
-
-int HotKeyToShortcut(LRESULT word) {
-  const int vk = static_cast<int>(word & 0xFF);
-  const int mods = static_cast<int>((word >> 8) & 0xFF);
-  int shortcut = vk;
-  if (mods & HOTKEYF_SHIFT) shortcut |= kShortcutShift;
-  if (mods & HOTKEYF_CONTROL) shortcut |= kShortcutCtrl;
-  if (mods & HOTKEYF_ALT) shortcut |= kShortcutAlt;
-  return shortcut;
-}
-
-WPARAM ShortcutToHotKey(int shortcut) {
-  const unsigned vk = static_cast<unsigned>(shortcut) & 0xFF;
-  unsigned mods = 0;
-  if (shortcut & kShortcutShift) mods |= HOTKEYF_SHIFT;
-  if (shortcut & kShortcutCtrl) mods |= HOTKEYF_CONTROL;
-  if (shortcut & kShortcutAlt) mods |= HOTKEYF_ALT;
-  if (IsExtendedKey(vk)) mods |= HOTKEYF_EXT;
-  return MAKEWORD(vk, mods);
-}
-
-// The character after the single "&" of a caption, or 0.
+// The character after a caption's single "&", or 0.
 wchar_t AcceleratorChar(const std::wstring& caption) {
-  for (std::size_t i = 0; i + 1 < caption.size(); ++i) {
-    if (caption[i] != L'&') continue;
-    if (caption[i + 1] == L'&') {
-      ++i;
-      continue;
-    }
-    return caption[i + 1];
-  }
-  return 0;
+  const std::string text = WideToUtf8(caption);
+  const std::size_t pos = ui::AcceleratorPos(text);
+  if (pos == std::string::npos) return 0;
+  std::size_t length = 1;
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  if (lead >= 0xF0) length = 4;
+  else if (lead >= 0xE0) length = 3;
+  else if (lead >= 0xC0) length = 2;
+  const std::wstring ch = Utf8ToWide(std::string_view(text).substr(pos, length));
+  return ch.empty() ? 0 : ch.front();
 }
 
 wchar_t UpperChar(wchar_t ch) {
@@ -467,9 +393,9 @@ int Win32Form::Scale(int pixels96) const {
 }
 
 HFONT Win32Form::FontHandle(const ui::Font& font) {
-  std::wstring key = Utf8ToWide(font.Face);
-  key += L'|' + DecimalText(font.Height) + L'|' + DecimalText(font.Bold) + L'|' +
-         DecimalText(font.Underline) + L'|' + DecimalText(font.Charset);
+  std::string key(font.Face);
+  key += '|' + std::to_string(font.Height) + '|' + std::to_string(font.Bold) + '|' +
+         std::to_string(font.Underline) + '|' + std::to_string(font.Charset);
   const auto found = fonts_.find(key);
   if (found != fonts_.end()) return found->second;
   const std::wstring face = Utf8ToWide(font.Face);
@@ -738,9 +664,10 @@ int Win32Form::Value(std::string_view control) const {
   const Control& c = Find(control);
   switch (c.spec->ControlKind) {
     case Kind::HotKey:
-      return HotKeyToShortcut(SendMessageW(c.hwnd, HKM_GETHOTKEY, 0, 0));
+      return ui::HotKeyWordToShortcut(
+          static_cast<std::uint16_t>(SendMessageW(c.hwnd, HKM_GETHOTKEY, 0, 0)));
     case Kind::SpinEdit:
-      return ParseInteger(WindowText(c.hwnd));
+      return ui::SpinEditValue(WideToUtf8(WindowText(c.hwnd)));
     case Kind::CheckBox:
       return SendMessageW(c.hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
     case Kind::DropDownList:
@@ -756,10 +683,11 @@ void Win32Form::SetValue(std::string_view control, int value) {
   const Control& c = Find(control);
   switch (c.spec->ControlKind) {
     case Kind::HotKey:
-      SendMessageW(c.hwnd, HKM_SETHOTKEY, ShortcutToHotKey(value), 0);
+      SendMessageW(c.hwnd, HKM_SETHOTKEY,
+                   ui::ShortcutToHotKeyWord(static_cast<std::uint16_t>(value)), 0);
       break;
     case Kind::SpinEdit:
-      SetWindowTextW(c.hwnd, DecimalText(value).c_str());
+      SetWindowTextW(c.hwnd, Utf8ToWide(std::to_string(value)).c_str());
       break;
     case Kind::CheckBox:
       SendMessageW(c.hwnd, BM_SETCHECK, value != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
@@ -938,7 +866,7 @@ LRESULT Win32Form::Proc(UINT msg, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_DPICHANGED: {
       dpi_ = HIWORD(wparam);
-      std::map<std::wstring, HFONT> old_fonts;
+      std::map<std::string, HFONT> old_fonts;
       old_fonts.swap(fonts_);
       const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
       SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top,
@@ -1087,8 +1015,7 @@ LRESULT CALLBACK Win32Form::SpinEditProc(HWND hwnd, UINT msg, WPARAM wparam, LPA
   switch (msg) {
     case WM_CHAR: {
       // Digits, "+" and "-", and the editing keys.
-      const wchar_t ch = static_cast<wchar_t>(wparam);
-      if (ch >= L' ' && !(ch >= L'0' && ch <= L'9') && ch != L'+' && ch != L'-') {
+      if (!ui::IsSpinEditChar(static_cast<char32_t>(wparam))) {
         MessageBeep(0);
         return 0;
       }
@@ -1146,9 +1073,7 @@ void Win32Form::ClickButton(Control& c) {
 }
 
 void Win32Form::StepSpin(Control& c, int delta) {
-  long long value = static_cast<long long>(ParseInteger(WindowText(c.hwnd))) + delta;
-  value = std::clamp<long long>(value, INT_MIN, INT_MAX);
-  const std::wstring text = DecimalText(value);
+  const std::wstring text = Utf8ToWide(ui::SpinEditStep(WideToUtf8(WindowText(c.hwnd)), delta));
   SetWindowTextW(c.hwnd, text.c_str());
   // The caret after the number, as if it had been typed.
   SendMessageW(c.hwnd, EM_SETSEL, text.size(), static_cast<LPARAM>(text.size()));

@@ -140,7 +140,7 @@ class Win32Form final : public ui::Form {
   HBRUSH background_ = nullptr;
   ui::Font font_;
   std::vector<std::unique_ptr<Control>> controls_;
-  std::map<std::wstring, HFONT> fonts_;
+  std::map<std::string, HFONT> fonts_;
   HWND saved_focus_ = nullptr;
   int modal_result_ = 0;
   bool modal_ = false;

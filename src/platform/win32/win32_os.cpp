@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/errors.h"
+#include "platform/control_values.h"
 #include "platform/win32/wide.h"
 
 namespace bvx::win32 {
@@ -38,20 +39,6 @@ void CopyTip(NOTIFYICONDATAW& data, std::string_view tip) {
   const std::size_t n = std::min<std::size_t>(wide.size(), 63);
   std::wmemcpy(data.szTip, wide.data(), n);
   data.szTip[n] = L'\0';
-}
-
-// Keys whose scan code needs the extended bit for GetKeyNameText to give
-// the navigation-block name rather than the numeric-keypad one.
-bool IsExtendedKey(unsigned vk) {
-  switch (vk) {
-    case VK_PRIOR: case VK_NEXT: case VK_END: case VK_HOME:
-    case VK_LEFT: case VK_UP: case VK_RIGHT: case VK_DOWN:
-    case VK_INSERT: case VK_DELETE: case VK_DIVIDE: case VK_NUMLOCK:
-    case VK_RCONTROL: case VK_RMENU: case VK_LWIN: case VK_RWIN: case VK_APPS:
-      return true;
-    default:
-      return false;
-  }
 }
 
 }  // namespace
@@ -144,7 +131,8 @@ bool Win32Os::UnregisterHotKey(WindowId window, int id) {
 std::string Win32Os::KeyName(unsigned vk) {
   const UINT scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
   LONG lparam = static_cast<LONG>(scan << 16);
-  if (IsExtendedKey(vk)) lparam |= 1L << 24;
+  // The navigation keys need the extended bit, or they get keypad names.
+  if (ui::IsExtendedKey(vk)) lparam |= 1L << 24;
   wchar_t name[64];
   const int n = GetKeyNameTextW(lparam, name, 64);
   if (n <= 0) return {};
