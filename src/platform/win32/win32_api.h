@@ -35,6 +35,8 @@
 #undef DrawText
 #undef GetObject
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace bvx::win32 {
