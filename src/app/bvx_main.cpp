@@ -15,6 +15,8 @@ TAboutForm::TAboutForm(Os& os_, ui::Toolkit& toolkit_) : os(os_), toolkit(toolki
   window = toolkit.CreateForm(kAboutFormSpec, *this);
   CreateLinkLabels();
   BuildTrayMenu();
+  // Menu commands reach the window even before the menu was first shown.
+  toolkit.AttachMenu(TrayPopup, *window);
   try {
     FormCreate();
   } catch (const std::exception& e) {

@@ -512,6 +512,20 @@ void FakeToolkit::Popup(ui::PopupMenu& menu, ui::Form&, Point at) {
   });
 }
 
+void FakeToolkit::AttachMenu(ui::PopupMenu& menu, ui::Form& owner) {
+  log_.Add("AttachMenu");
+  menus_[&owner] = &menu;
+}
+
+bool FakeToolkit::Command(ui::Form& owner, int command) {
+  const auto it = menus_.find(&owner);
+  if (it == menus_.end()) return false;
+  ui::MenuItem* item = it->second->FindCommand(command);
+  if (item == nullptr) return false;
+  Guard([item] { item->Click(); });
+  return true;
+}
+
 int FakeToolkit::MessageBox(std::string_view text, std::string_view caption, unsigned flags) {
   log_.Add("MessageBox " + std::string(caption) + ": " + std::string(text));
   boxes.push_back(Box{std::string(text), std::string(caption), flags});
@@ -614,6 +628,7 @@ void FakeToolkit::Guard(const std::function<void()>& fn) {
 
 void FakeToolkit::Forget(FakeForm* form) {
   log_.Add("DestroyForm " + std::string(form->Spec().ClassName));
+  menus_.erase(form);
   std::erase(forms_, form);
 }
 

@@ -264,6 +264,10 @@ class FakeToolkit : public ui::Toolkit {
   std::unique_ptr<ui::Timer> CreateTimer(ui::Form& owner, unsigned interval_ms, bool enabled,
                                          std::function<void()> on_tick) override;
   void Popup(ui::PopupMenu& menu, ui::Form& owner, Point at) override;
+  void AttachMenu(ui::PopupMenu& menu, ui::Form& owner) override;
+  // WM_COMMAND of a menu item sent to the form: clicks the item of an attached
+  // menu with that command id; false when none has it.
+  bool Command(ui::Form& owner, int command);
   int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override;
   void SetScreenCursor(int id, std::uintptr_t cursor) override;
   void PostMessage(ui::Form& target, std::uint32_t msg, std::uintptr_t wparam,
@@ -294,6 +298,7 @@ class FakeToolkit : public ui::Toolkit {
   std::vector<Event> events_;
   std::vector<FakeTimer*> timers_;
   std::vector<FakeForm*> forms_;
+  std::map<ui::Form*, ui::PopupMenu*> menus_;
   WindowId next_handle_ = 0x100;
   bool terminated_ = false;
 };

@@ -267,9 +267,14 @@ TEST_F(MainFormTest, AboutShowsAndClosingOnlyHides) {
   EXPECT_TRUE(sys.os.tray_tip.has_value());
 }
 
-TEST_F(MainFormTest, ExitTerminatesAndTheLoopEnds) {
+TEST_F(MainFormTest, MenuCommandsWorkBeforeTheMenuWasEverShown) {
   Start({'d'});
-  form->N1->Click();
+  EXPECT_TRUE(sys.ui.Command(Main(), kCmdAbout));
+  EXPECT_TRUE(Main().IsVisible());
+  EXPECT_TRUE(sys.ui.Command(Main(), form->drives.DriveItems[1].CloseItem->Command()));
+  EXPECT_EQ(sys.log.Count("Mci Set cdaudio!d: door closed wait"), 1u);
+  EXPECT_FALSE(sys.ui.Terminated());
+  EXPECT_TRUE(sys.ui.Command(Main(), kCmdExit));
   EXPECT_TRUE(sys.ui.Terminated());
 }
 
