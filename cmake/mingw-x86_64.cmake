@@ -1,11 +1,5 @@
-# Cross-build for 64-bit Windows (end-to-end tests under wine64 on machines that cannot run 32-bit code) with MinGW-w64 (Debian's mingw-w64 package).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-build for 64-bit Windows: the same sources, for running the
+# end-to-end tests under wine64 on machines that cannot run 32-bit code.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(BVX_MINGW_PREFIX x86_64-w64-mingw32)
-find_program(CMAKE_CXX_COMPILER NAMES ${BVX_MINGW_PREFIX}-g++-win32 ${BVX_MINGW_PREFIX}-g++ REQUIRED)
-find_program(CMAKE_C_COMPILER NAMES ${BVX_MINGW_PREFIX}-gcc-win32 ${BVX_MINGW_PREFIX}-gcc REQUIRED)
-find_program(CMAKE_RC_COMPILER NAMES ${BVX_MINGW_PREFIX}-windres REQUIRED)
-set(CMAKE_FIND_ROOT_PATH /usr/${BVX_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
