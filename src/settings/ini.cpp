@@ -18,6 +18,16 @@ constexpr bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
+// A blank that is no part of a line end.
+constexpr bool IsSpace(char c) { return c != '\r' && IsBlank(c); }
+
+// Where an empty value sits: after the blanks that follow "=", so that
+// "k = " becomes "k = 5" and never "k =5 ", but before a CR.
+std::size_t EmptyValueAt(const char* base, std::size_t pos, std::size_t limit) {
+  while (pos < limit && IsSpace(base[pos])) ++pos;
+  return pos;
+}
+
 // FNV-1a over the folded bytes.
 std::uint32_t FoldHash(std::string_view s) {
   std::uint32_t h = 2166136261u;
@@ -185,7 +195,9 @@ void IniDocument::IndexKeys(std::size_t index) const {
     while (ne > line.begin && IsBlank(base[ne - 1])) --ne;
     std::size_t vb = at + 1;
     while (vb < line.end && IsBlank(base[vb])) ++vb;
-    keys_.push_back(Key{ToPos(line.begin), ToPos(ne - line.begin), ToPos(vb), ToPos(line.end - vb),
+    std::size_t ve = line.end;
+    if (vb == ve) vb = ve = EmptyValueAt(base, vb, line.next);
+    keys_.push_back(Key{ToPos(line.begin), ToPos(ne - line.begin), ToPos(vb), ToPos(ve - vb),
                         ToPos(line.next)});
     ++s.key_count;
   }
@@ -318,8 +330,14 @@ void IniDocument::ReplaceValue(std::size_t index, std::string_view value) {
   // Everything from the old value's end on moves, the line's own end with it.
   Shift(old_end, static_cast<std::ptrdiff_t>(value.size()) - static_cast<std::ptrdiff_t>(key.value_len),
         true);
-  key.value = at;  // an empty value starts where it ends: keep it in place
+  key.value = at;
   key.value_len = ToPos(value.size());
+  if (value.empty()) {
+    // Where a fresh parse of the new text puts it: from just past "=" on.
+    std::size_t eq_end = at;
+    while (eq_end > key.name && IsBlank(text_[eq_end - 1])) --eq_end;
+    key.value = ToPos(EmptyValueAt(text_.data(), eq_end, key.end));
+  }
 }
 
 void IniDocument::InsertKey(std::size_t index, std::string_view key, std::string_view value) {

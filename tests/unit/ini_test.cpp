@@ -144,6 +144,8 @@ TEST(IniWrite, ChangesOnlyWhatItMust) {
       {"names keep their case", "[bvx]\nwaitfor=1\n", "BVX", "WaitFor", "2", "[bvx]\nwaitfor=2\n"},
       {"empty value", "[S]\nk=\nj=1\n", "S", "k", "5", "[S]\nk=5\nj=1\n"},
       {"empty value at the end", "[S]\nk=", "S", "k", "5", "[S]\nk=5"},
+      {"empty value after its blanks", "[S]\nk = \nj=1\n", "S", "k", "5", "[S]\nk = 5\nj=1\n"},
+      {"empty value before the CR", "[S]\r\nk =\t\r\n", "S", "k", "5", "[S]\r\nk =\t5\r\n"},
       {"quoted value replaced whole", "[S]\nk=\"1\"\n", "S", "k", "5", "[S]\nk=5\n"},
       {"first duplicate key", "[S]\nk=1\nk=2\n", "S", "k", "9", "[S]\nk=9\nk=2\n"},
       {"first duplicate section", "[S]\nj=1\n[S]\nk=2\n", "S", "k", "9", "[S]\nj=1\nk=9\n[S]\nk=2\n"},
@@ -180,6 +182,21 @@ TEST(IniWrite, IntegersAndBooleans) {
   ini.WriteBool("S", "c", true);
   ini.WriteBool("S", "d", false);
   EXPECT_EQ(ini.Text(), "[S]\r\na=-5\r\nb=49371\r\nc=1\r\nd=0\r\n");
+}
+
+// A value emptied by a write sits where a fresh parse of the new text puts
+// it, so the next write lands in the same place either way.
+TEST(IniWrite, AnEmptiedValueSitsWhereAFreshParsePutsIt) {
+  const char* const texts[] = {"[S]\nk = X  \n", "[S]\nk =\tX\n", "[S]\r\nk=\rX\r\n", "[S]\nk=X"};
+  for (const char* text : texts) {
+    IniDocument written(text);
+    written.WriteString("S", "k", "");
+    IniDocument fresh(written.Text());
+    written.WriteString("S", "k", "5");
+    fresh.WriteString("S", "k", "5");
+    EXPECT_EQ(written.Text(), fresh.Text()) << text;
+    EXPECT_EQ(written.ReadString("S", "k"), std::optional<std::string_view>("5")) << text;
+  }
 }
 
 // After any sequence of writes the index must describe the text exactly as a
