@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test:
+#   - native unit tests (build/native), and the same under ASan/UBSan (build/asan);
+#   - the shipped 32-bit BVX.exe (build/win32): PE32 i386, system DLLs only;
+#   - the x86_64 BVX.exe (build/win64) where Wine runs only x86_64 code;
+#   - the end-to-end tests of BVX.exe under Wine and Xvfb (ctest --preset e2e).
+# Stops at the first failing step with its exit code and prints a summary.
+set -euo pipefail
+
+cd "$(dirname "$0")/.."
+repo="$(pwd)"
+
+bash scripts/install-deps.sh
+# shellcheck source=scripts/wine-env.sh
+source scripts/wine-env.sh
+
+jobs="$(nproc 2>/dev/null || echo 2)"
+results=()
+started=$SECONDS
+
+summary() {
+  echo
+  echo "==================== summary ===================="
+  for line in "${results[@]}"; do echo "  $line"; done
+  echo "  total $((SECONDS - started)) s"
+  echo "================================================="
+}
+
+# step <name> <command...>: runs one step, records it, stops at a failure.
+step() {
+  local name="$1"
+  shift
+  echo
+  echo "==> $name"
+  local t0=$SECONDS
+  if "$@"; then
+    results+=("ok    $name ($((SECONDS - t0)) s)")
+  else
+    local code=$?
+    results+=("FAIL  $name ($((SECONDS - t0)) s, exit $code)")
+    summary
+    echo "test.sh: '$name' failed" >&2
+    exit "$code"
+  fi
+}
+
+step "configure native" cmake --preset native
+step "build native" cmake --build --preset native -j "$jobs"
+step "configure asan" cmake --preset asan
+step "build asan" cmake --build --preset asan -j "$jobs"
+
+step "configure win32 (shipped BVX.exe)" cmake --preset win32
+step "build win32" cmake --build --preset win32 -j "$jobs"
+step "check build/win32/BVX.exe" bash tests/e2e/check_exe.sh "$repo/build/win32/BVX.exe"
+
+if [ "$BVX_WINE_ARCH" = "x86_64" ]; then
+  # This machine's Wine runs only x86_64 code: the end-to-end tests use
+  # the same sources built for x86_64.
+  step "configure win64 (BVX.exe for the end-to-end tests)" cmake --preset win64
+  step "build win64" cmake --build --preset win64 -j "$jobs"
+fi
+
+step "unit tests (native)" ctest --preset native --no-tests=error -j "$jobs"
+step "unit tests (ASan/UBSan)" ctest --preset asan --no-tests=error -j "$jobs"
+step "end-to-end tests (Wine, Xvfb)" ctest --preset e2e --no-tests=error
+
+# ---------------------------------------------------------------------------
+# Fuzz runs go here (short runs of the fuzz targets of the "fuzz" preset),
+# each as a `step "<name>" <command...>` line like the ones above.
+# ---------------------------------------------------------------------------
+
+summary
+echo "test.sh: all steps passed"
