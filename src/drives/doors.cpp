@@ -81,6 +81,7 @@ bool ReadVolumeNotice(const void* lparam, VolumeNotice* out) {
 
 bool ApplyDeviceChange(DriveArray& table, std::uint8_t count, std::uintptr_t event,
                        const void* lparam) {
+  if ((event & kDbtPointerEvent) == 0) return false;
   VolumeNotice notice;
   if (!ReadVolumeNotice(lparam, &notice)) return false;
   if ((notice.Flags & kDbtfMedia) == 0) return false;

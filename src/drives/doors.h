@@ -43,6 +43,11 @@ struct VolumeNotice {
 // size field covers the type and the whole 18-byte record, type 2.
 bool ReadVolumeNotice(const void* lparam, VolumeNotice* out);
 
+// Event codes with this bit carry a pointer in lParam; for the others
+// lParam is a plain number (DBT_MONITORCHANGE passes a screen size there)
+// that the system does not copy between processes, and it is never read.
+inline constexpr std::uintptr_t kDbtPointerEvent = 0x8000;
+
 // Applies one WM_DEVICECHANGE to the disc flags. Returns true when the
 // tooltip must be refreshed (a volume notice with the media flag).
 bool ApplyDeviceChange(DriveArray& table, std::uint8_t count, std::uintptr_t event,

@@ -165,6 +165,9 @@ TEST_F(DoorsTest, DeviceChangeTable) {
       {"two drives in one mask", kDbtDeviceArrival, Record(18, 2, 0x18, 1), true, true, true},
       {"mask of no drive", kDbtDeviceArrival, Record(18, 2, 0x1, 1), false, true, true},
       {"longer record", kDbtDeviceRemoveComplete, Record(20, 2, 0x18, 1, 20), false, false, true},
+      // Only events with bit 15 carry a pointer; any other lParam is never read.
+      {"record with DBT_DEVNODES_CHANGED", 0x0007, Record(18, 2, 0x8, 1), false, true, false},
+      {"record with DBT_MONITORCHANGE", 0x001B, Record(18, 2, 0x10, 1), false, true, false},
   };
   for (const Case& c : cases) {
     Start({'d', 'e'}, {'e'});
