@@ -47,7 +47,7 @@ import sys
 import tempfile
 import time
 import unittest
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from pathlib import Path
 from typing import Callable, Iterable, Optional, TypeVar
 
@@ -573,6 +573,7 @@ class Session:
         self.logs.mkdir(parents=True)
         started = time.monotonic()
         self.xvfb.start()
+        (self.dir / "xvfb.pid").write_text(f"{self.xvfb.process.pid} {self.xvfb.display}\n")
         template = ensure_template(self.xvfb.display)
         clone_prefix(template, self.prefix)
         for letter, folder in self.drives.items():
@@ -602,6 +603,7 @@ class Session:
         self.stop_processes()
         self.kill_wineserver()
         self.xvfb.stop()
+        (self.dir / "xvfb.pid").unlink(missing_ok=True)
         if not os.environ.get("BVX_E2E_KEEP"):
             shutil.rmtree(self.prefix, ignore_errors=True)
             for folder in self.drives.values():
@@ -650,12 +652,33 @@ class Session:
         self.used = False
 
     def _remove_stale_sessions(self) -> None:
+        """Clears up after earlier sessions whose harness died (a ctest
+        timeout kills it hard): their prefix's Wine processes and their Xvfb
+        (by the PID they recorded); the files of the earlier runs of this
+        module."""
         sessions = work_root() / "sessions"
         if not sessions.is_dir():
             return
         for entry in sessions.iterdir():
             name, _, pid = entry.name.rpartition("-")
-            if name == self.name and pid.isdigit() and not alive(int(pid)):
+            if not pid.isdigit() or alive(int(pid)):
+                continue
+            prefix = entry / "prefix"
+            if (prefix / "system.reg").exists():
+                env = dict(wine_env(), WINEPREFIX=str(prefix))
+                subprocess.run([env["BVX_WINESERVER"], "-k"], env=env, timeout=60,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+            try:
+                xvfb_pid, display = (entry / "xvfb.pid").read_text().split()
+                with open(f"/proc/{int(xvfb_pid)}/cmdline", "rb") as cmdline:
+                    argv = cmdline.read().split(b"\0")
+                if argv[0].endswith(b"Xvfb") and display.encode() in argv:
+                    os.kill(int(xvfb_pid), signal.SIGTERM)
+            except (OSError, ValueError):
+                pass
+            # The logs of the other modules' sessions stay for reading.
+            if name == self.name:
                 shutil.rmtree(entry, ignore_errors=True)
 
     # -- running things --

@@ -6,7 +6,7 @@ import time
 import unittest
 
 import harness
-from harness import (CMD_ABOUT, CMD_EXIT, DEFAULT_TIP, MAIN_CLASS, MENU_CLASS, SC_CLOSE,
+from harness import (CMD_ABOUT, DEFAULT_TIP, MAIN_CLASS, MENU_CLASS, SC_CLOSE,
                      STEP_TIMEOUT, WM_CLOSE, WM_COMMAND, WM_RBUTTONDOWN, WM_SYSCOMMAND,
                      BvxTestCase, parse_popup_items, wait_for)
 
