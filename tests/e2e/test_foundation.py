@@ -114,6 +114,7 @@ class TrayMenuTest(BvxTestCase):
                                 f"the menu came {delay} ms after the button went down")
         self.assertLess(delay, double_click + 3000)
 
+        self.session.screenshot("tray-menu")
         # The items Wine measured for the pop-up, as the menu shows them.
         menus = wait_for(lambda: [m for m in parse_popup_items(program.log_text()) if m],
                          STEP_TIMEOUT, "the pop-up menu's items in the +menu trace")
