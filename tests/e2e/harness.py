@@ -487,6 +487,48 @@ def parse_device_change(line: str) -> Optional[dict]:
     return change
 
 
+@dataclass
+class Control:
+    """One descendant window as the driver's `controls` reads it."""
+    hwnd: str
+    parent: str
+    id: int
+    cls: str
+    visible: bool
+    enabled: bool
+    text: str
+    extra: dict  # rect (l, t, r, b), font, items (list), sel, hotkey, check
+
+    @property
+    def center(self) -> tuple[int, int]:
+        left, top, right, bottom = self.extra["rect"]
+        return (left + right) // 2, (top + bottom) // 2
+
+
+def parse_controls(lines: Iterable[str]) -> list[Control]:
+    controls = []
+    for line in lines:
+        parts = line.split("\t")
+        if len(parts) < 7:
+            continue
+        extra: dict = {}
+        for item in parts[7:]:
+            key, _, value = item.partition("=")
+            if key == "rect":
+                extra[key] = tuple(int(v) for v in value.split(","))
+            elif key == "items":
+                extra[key] = [unescape_driver(v) for v in value.split("|")] if value else []
+            elif key in ("sel", "check"):
+                extra[key] = int(value)
+            elif key in ("font", "hotkey"):
+                extra[key] = int(value, 16)
+            else:
+                extra[key] = value
+        controls.append(Control(parts[0], parts[1], int(parts[2]), parts[3], parts[4] == "1",
+                                parts[5] == "1", unescape_driver(parts[6]), extra))
+    return controls
+
+
 # --- the program under test -------------------------------------------------------------
 
 
@@ -957,6 +999,20 @@ class BvxTestCase(unittest.TestCase):
     def wait_tooltip(self, expected: str, timeout: float = STEP_TIMEOUT) -> None:
         wait_for(lambda: self.tooltips() == [expected], timeout, f"the tooltip {expected!r}",
                  describe=lambda: f"tooltips now: {self.tooltips()!r}")
+
+    def controls(self, window_class: str) -> list[Control]:
+        """The descendants of the top-level window of that class, with what
+        the driver reads of them (see driver.cpp, `controls`)."""
+        result = self.session.driver("controls", window_class, check=True)
+        # The lines are split before the texts are unescaped.
+        return parse_controls(result.stdout.splitlines())
+
+    def post_hwnd(self, hwnd: str, *messages: tuple[int, int, int]) -> None:
+        args = [str(value) for message in messages for value in message]
+        self.driver("post-hwnd", hwnd, *args)
+
+    def send_hwnd(self, hwnd: str, msg: int, wparam: int, lparam: int) -> int:
+        return int(self.driver("send-hwnd", hwnd, msg, wparam, lparam).lines[0])
 
     def exit_program(self, program: Bvx) -> int:
         """"Выход" from the tray menu, by its command id; returns the exit code."""

@@ -53,10 +53,29 @@
 //                                         the tool's rectangle l,t,r,b
 //   end-desktop                           ends the process that owns the
 //                                         tray (explorer.exe /desktop)
+//   post-hwnd <hwnd> <msg> <wparam> <lparam> [<msg> <wparam> <lparam>]...
+//                                         PostMessage to that window (any
+//                                         child window too); prints 1
+//   send-hwnd <hwnd> <msg> <wparam> <lparam> [timeout-ms]
+//                                         SendMessageTimeout to that window
+//   controls <class>                      every descendant of the window:
+//                                         hwnd, parent, id, class, visible,
+//                                         enabled, text, then key=value
+//                                         columns: rect (screen), font
+//                                         (WM_GETFONT), items and sel (tab
+//                                         control, combo box), hotkey, check
+//   window-at <x> <y>                     WindowFromPoint: hwnd and class
+//   set-text <hwnd> <text>                WM_SETTEXT; prints the result
+//   watch <class> <ms>                    waits up to ms for a window of that
+//                                         class, then prints every change of
+//                                         its texts (tick, class, text of
+//                                         the window and each descendant)
+//                                         until it is gone or ms have passed
 #include <windows.h>
 #include <commctrl.h>
 #include <dbt.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -460,8 +479,10 @@ int CmdDevChange(const Args& a) {
         "[device-type]",
         64);
   if (actual < 0) actual = declared;
-  if (declared < 12 || declared > 4096 || actual < 0 || actual > 4096)
-    return Fail("declared size must be 12..4096 and actual bytes 0..4096", 64);
+  // Up to 64 MiB: Wine copies the declared size from this buffer.
+  constexpr long long kMaxRecord = 64ll << 20;
+  if (declared < 12 || declared > kMaxRecord || actual < 0 || actual > kMaxRecord)
+    return Fail("declared size must be 12..67108864 and actual bytes 0..67108864", 64);
   HWND hwnd = FindByClass(a.At(1));
   if (!hwnd) return Fail("no window of class " + Utf8(a.At(1)));
   // The sender's memory: the record's fields as far as actual-bytes reach, a
@@ -728,6 +749,197 @@ int CmdEndDesktop(const Args&) {
   return 0;
 }
 
+// --- subcommands: windows by handle ------------------------------------------
+
+bool ParseHwnd(const wchar_t* text, HWND* hwnd) {
+  long long value = 0;
+  if (!ParseNumber(text, &value)) return false;
+  *hwnd = reinterpret_cast<HWND>(static_cast<std::intptr_t>(value));
+  return IsWindow(*hwnd) != FALSE;
+}
+
+int CmdPostHwnd(const Args& a) {
+  HWND hwnd = nullptr;
+  if (a.argc < 5 || (a.argc - 2) % 3 != 0)
+    return Fail("usage: post-hwnd <hwnd> <msg> <wparam> <lparam> [<msg> <wparam> <lparam>]...",
+                64);
+  if (!ParseHwnd(a.At(1), &hwnd)) return Fail("no window " + Utf8(a.At(1)));
+  for (int i = 2; i + 2 < a.argc; i += 3) {
+    long long msg = 0, wp = 0, lp = 0;
+    if (!a.Number(i, &msg) || !a.Number(i + 1, &wp) || !a.Number(i + 2, &lp))
+      return Fail("bad number in message " + std::to_string((i - 2) / 3 + 1), 64);
+    if (!PostMessageW(hwnd, static_cast<UINT>(msg), static_cast<WPARAM>(wp),
+                      static_cast<LPARAM>(lp)))
+      return Fail("PostMessage failed, error " + std::to_string(GetLastError()));
+  }
+  Line("1");
+  return 0;
+}
+
+int CmdSendHwnd(const Args& a) {
+  HWND hwnd = nullptr;
+  long long msg = 0, wp = 0, lp = 0, timeout = 30000;
+  if (!a.At(1) || !a.Number(2, &msg) || !a.Number(3, &wp) || !a.Number(4, &lp) ||
+      (a.At(5) && !a.Number(5, &timeout)))
+    return Fail("usage: send-hwnd <hwnd> <msg> <wparam> <lparam> [timeout-ms]", 64);
+  if (!ParseHwnd(a.At(1), &hwnd)) return Fail("no window " + Utf8(a.At(1)));
+  return SendAndPrint(hwnd, static_cast<UINT>(msg), static_cast<WPARAM>(wp),
+                      static_cast<LPARAM>(lp), timeout);
+}
+
+DWORD_PTR SendQuiet(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(hwnd, msg, wp, lp, SMTO_ABORTIFHUNG, 5000, &result)) return 0;
+  return result;
+}
+
+// The tab captions of a tab control of another process: TCM_GETITEMW is not
+// carried across processes, so the TCITEMW and its text buffer live in the
+// control's own process.
+std::vector<std::wstring> TabCaptions(HWND tabs) {
+  std::vector<std::wstring> captions;
+  const auto count = static_cast<int>(SendQuiet(tabs, TCM_GETITEMCOUNT, 0, 0));
+  if (count <= 0) return captions;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(tabs, &pid);
+  HANDLE process =
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!process) return captions;
+  constexpr std::size_t kTextOffset = 256;
+  constexpr std::size_t kTextChars = 256;
+  void* remote = VirtualAllocEx(process, nullptr, kTextOffset + kTextChars * sizeof(wchar_t),
+                                MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (remote) {
+    auto* remote_text = reinterpret_cast<wchar_t*>(static_cast<char*>(remote) + kTextOffset);
+    for (int i = 0; i < count; ++i) {
+      TCITEMW item{};
+      item.mask = TCIF_TEXT;
+      item.pszText = remote_text;
+      item.cchTextMax = static_cast<int>(kTextChars);
+      std::vector<wchar_t> text(kTextChars + 1, L'\0');
+      SIZE_T moved = 0;
+      WriteProcessMemory(process, remote, &item, sizeof item, &moved);
+      WriteProcessMemory(process, remote_text, text.data(), kTextChars * sizeof(wchar_t), &moved);
+      if (!SendQuiet(tabs, TCM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote)))
+        break;
+      TCITEMW back{};
+      ReadProcessMemory(process, remote, &back, sizeof back, &moved);
+      // The control may hand back a pointer to its own copy of the text.
+      ReadProcessMemory(process, back.pszText ? back.pszText : remote_text, text.data(),
+                        kTextChars * sizeof(wchar_t), &moved);
+      text[kTextChars] = L'\0';
+      captions.emplace_back(text.data());
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  }
+  CloseHandle(process);
+  return captions;
+}
+
+std::vector<std::wstring> ComboItems(HWND combo) {
+  std::vector<std::wstring> items;
+  const auto count = static_cast<LRESULT>(SendQuiet(combo, CB_GETCOUNT, 0, 0));
+  for (LRESULT i = 0; i < count; ++i) {
+    const auto length = static_cast<LRESULT>(SendQuiet(combo, CB_GETLBTEXTLEN, i, 0));
+    std::wstring text(static_cast<std::size_t>(length > 0 ? length : 0) + 16, L'\0');
+    SendQuiet(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(std::wcslen(text.c_str()));
+    items.push_back(text);
+  }
+  return items;
+}
+
+std::string Joined(const std::vector<std::wstring>& items) {
+  std::string out;
+  for (std::size_t i = 0; i < items.size(); ++i) out += (i ? "|" : "") + Escaped(items[i]);
+  return out;
+}
+
+std::string RectText(const RECT& r) {
+  return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) +
+         "," + std::to_string(r.bottom);
+}
+
+int CmdControls(const Args& a) {
+  if (!a.At(1)) return Fail("usage: controls <class>", 64);
+  HWND hwnd = FindByClass(a.At(1));
+  if (!hwnd) return Fail("no window of class " + Utf8(a.At(1)));
+  for (HWND child : Descendants(hwnd)) {
+    const std::wstring cls = ClassOf(child);
+    RECT r{};
+    GetWindowRect(child, &r);
+    std::string line = HwndText(child) + "\t" + HwndText(GetParent(child)) + "\t" +
+                       std::to_string(GetDlgCtrlID(child)) + "\t" + Escaped(cls) + "\t" +
+                       (IsWindowVisible(child) ? "1" : "0") + "\t" +
+                       (IsWindowEnabled(child) ? "1" : "0") + "\t" + Escaped(TextOf(child)) +
+                       "\trect=" + RectText(r) +
+                       "\tfont=" + Hex(SendQuiet(child, WM_GETFONT, 0, 0));
+    if (_wcsicmp(cls.c_str(), WC_TABCONTROLW) == 0) {
+      line += "\titems=" + Joined(TabCaptions(child)) + "\tsel=" +
+              std::to_string(static_cast<LRESULT>(SendQuiet(child, TCM_GETCURSEL, 0, 0)));
+    } else if (_wcsicmp(cls.c_str(), WC_COMBOBOXW) == 0) {
+      line += "\titems=" + Joined(ComboItems(child)) + "\tsel=" +
+              std::to_string(static_cast<LRESULT>(SendQuiet(child, CB_GETCURSEL, 0, 0)));
+    } else if (_wcsicmp(cls.c_str(), HOTKEY_CLASSW) == 0) {
+      line += "\thotkey=" + Hex(SendQuiet(child, HKM_GETHOTKEY, 0, 0));
+    } else if (_wcsicmp(cls.c_str(), L"Button") == 0) {
+      line += "\tcheck=" + std::to_string(SendQuiet(child, BM_GETCHECK, 0, 0));
+    }
+    Line(line);
+  }
+  return 0;
+}
+
+int CmdSetText(const Args& a) {
+  HWND hwnd = nullptr;
+  if (!a.At(1) || !a.At(2)) return Fail("usage: set-text <hwnd> <text>", 64);
+  if (!ParseHwnd(a.At(1), &hwnd)) return Fail("no window " + Utf8(a.At(1)));
+  return SendAndPrint(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.At(2)), 30000);
+}
+
+int CmdWindowAt(const Args& a) {
+  long long x = 0, y = 0;
+  if (!a.Number(1, &x) || !a.Number(2, &y)) return Fail("usage: window-at <x> <y>", 64);
+  const POINT point{static_cast<LONG>(x), static_cast<LONG>(y)};
+  HWND hwnd = WindowFromPoint(point);
+  if (!hwnd) return Fail("no window at that point");
+  Line(HwndText(hwnd) + "\t" + Escaped(ClassOf(hwnd)));
+  return 0;
+}
+
+// The texts of a window and its descendants, one line per window.
+std::vector<std::string> TextLines(HWND hwnd) {
+  std::vector<std::string> lines{Escaped(ClassOf(hwnd)) + "\t" + Escaped(TextOf(hwnd))};
+  for (HWND child : Descendants(hwnd))
+    lines.push_back(Escaped(ClassOf(child)) + "\t" + Escaped(TextOf(child)));
+  return lines;
+}
+
+int CmdWatch(const Args& a) {
+  long long ms = 0;
+  if (!a.At(1) || !a.Number(2, &ms)) return Fail("usage: watch <class> <ms>", 64);
+  const ULONGLONG deadline = Now() + static_cast<ULONGLONG>(ms);
+  HWND hwnd = WaitFor([&] { return FindByClass(a.At(1)); }, ms);
+  if (!hwnd) return Fail("timed out waiting for a window of class " + Utf8(a.At(1)), 2);
+  Line("ready " + HwndText(hwnd) + " tick=" + std::to_string(Now()));
+  std::vector<std::string> seen;
+  while (IsWindow(hwnd)) {
+    const std::vector<std::string> now = TextLines(hwnd);
+    // A window that went away during the reading says nothing more.
+    if (!IsWindow(hwnd)) break;
+    if (now != seen) {
+      const std::string tick = std::to_string(Now());
+      for (const std::string& line : now)
+        if (std::find(seen.begin(), seen.end(), line) == seen.end()) Line(tick + "\t" + line);
+      seen = now;
+    }
+    if (Now() >= deadline) return Fail("the window is still there", 3);
+    Sleep(20);
+  }
+  Line("gone tick=" + std::to_string(Now()));
+  return 0;
+}
+
 struct Command {
   const wchar_t* name;
   int (*run)(const Args&);
@@ -758,6 +970,12 @@ constexpr Command kCommands[] = {
     {L"box", &CmdBox},
     {L"tooltip", &CmdTooltip},
     {L"end-desktop", &CmdEndDesktop},
+    {L"post-hwnd", &CmdPostHwnd},
+    {L"send-hwnd", &CmdSendHwnd},
+    {L"controls", &CmdControls},
+    {L"window-at", &CmdWindowAt},
+    {L"set-text", &CmdSetText},
+    {L"watch", &CmdWatch},
 };
 
 }  // namespace
