@@ -244,6 +244,12 @@ class Bench:
             shutil.copy2(self.tools / name, self.bench_dir / name)
         shutil.copy2(self.args.small_ini, self.bench_dir / "small.ini")
         shutil.copy2(self.args.large_ini, self.bench_dir / "large.ini")
+        # Other builds of BVX.exe measured beside it (name=path), each in a folder of its own.
+        self.extra_dir = drive_c / "extra"
+        for name, path in self.args.extra.items():
+            (self.extra_dir / name).mkdir(parents=True)
+            shutil.copy2(path, self.extra_dir / name / "BVX.exe")
+            (self.extra_dir / name / "BVX.ini").write_bytes(BVX_INI.encode("ascii"))
         # The desktop lives as long as a program of the prefix runs: poster.exe
         # stays for the whole run and posts the hotkeys later.
         self.poster = subprocess.Popen(
@@ -261,7 +267,8 @@ class Bench:
 
     def programs(self) -> dict[str, tuple[Path, list[str], str]]:
         """name -> (exe, arguments, WINEDEBUG channels besides the icon trace)."""
-        return {
+        extras = {name: (self.extra_dir / name / "BVX.exe", [], "") for name in self.args.extra}
+        return extras | {
             "bvx": (self.bvx_dir / "BVX.exe", [], ""),
             "baseline": (self.bench_dir / "baseline_tray.exe", [], ""),
             "probe_mci": (self.bench_dir / "floor_probe.exe", ["mci"], ""),
@@ -284,15 +291,16 @@ class Bench:
         return by_stamp, by_arrival, rss
 
     def startup(self) -> None:
-        names = ["bvx", "baseline"]
-        probes = ["probe_mci", "probe_mci_comctl"]
+        names = ["bvx", "baseline"] + list(self.args.extra)
+        probes = ["probe_mci", "probe_mci_comctl"] if self.args.probe_runs > 0 else []
         for name in names + probes:  # warm the file cache; not counted
             self.one_start(name)
         startup: dict[str, list[float]] = {n: [] for n in names + probes}
         arrival: dict[str, list[float]] = {n: [] for n in names + probes}
         rss: dict[str, list[int]] = {n: [] for n in names + probes}
         for round_ in range(self.args.runs):
-            order = names if round_ % 2 == 0 else names[::-1]
+            # Each program takes each place in the round equally often.
+            order = names[round_ % len(names):] + names[:round_ % len(names)]
             if round_ < self.args.probe_runs:
                 order = order + (probes if round_ % 2 == 0 else probes[::-1])
             for name in order:
@@ -404,8 +412,9 @@ class Bench:
         try:
             self.setup()
             self.startup()
-            self.idle_and_hotkey()
-            self.settings()
+            if not self.args.startup_only:
+                self.idle_and_hotkey()
+                self.settings()
         finally:
             try:
                 if self.poster.poll() is None:
@@ -444,7 +453,12 @@ def main() -> int:
     parser.add_argument("--idle", type=float, default=60.0, help="seconds of idling measured")
     parser.add_argument("--hotkeys", type=int, default=20, help="posts of each hotkey")
     parser.add_argument("--cold-loads", type=int, default=10)
+    parser.add_argument("--extra", action="append", default=[], metavar="NAME=PATH",
+                        help="another BVX.exe to start in the same rotation (a proposed change)")
+    parser.add_argument("--startup-only", action="store_true",
+                        help="only start-up and memory (to compare --extra builds)")
     args = parser.parse_args()
+    args.extra = dict(item.split("=", 1) for item in args.extra)
     Bench(args).run()
     return 0
 
