@@ -156,6 +156,16 @@ class Program:
         if self.exe.name.lower() not in cmdline.lower():
             raise harness.HarnessError(f"pid {self.pid} is {cmdline!r}, not {self.exe.name}")
 
+    def cpu_ms(self) -> float:
+        """CPU time of all the process's threads so far (the scheduler's ns count)."""
+        total = 0
+        for task in Path(f"/proc/{self.pid}/task").iterdir():
+            try:
+                total += int((task / "schedstat").read_text().split()[0])
+            except OSError:
+                pass
+        return total / 1e6
+
     def rss_kb(self) -> int:
         for line in Path(f"/proc/{self.pid}/status").read_text().splitlines():
             if line.startswith("VmRSS:"):
@@ -277,18 +287,19 @@ class Bench:
 
     # -- start-up and memory --
 
-    def one_start(self, name: str) -> tuple[float, float, int]:
+    def one_start(self, name: str) -> tuple[float, float, int, float]:
         exe, args, _ = self.programs()[name]
         program = Program(self.session, exe, args, "+timestamp,+systray")
         try:
             by_stamp, by_arrival = program.wait_icon()
+            cpu = program.cpu_ms()
             program.check_identity()
             time.sleep(self.args.settle)
             rss = program.rss_kb()
         finally:
             program.stop(self.session)
         time.sleep(0.3)  # the desktop's tray drops the icon of the ended process
-        return by_stamp, by_arrival, rss
+        return by_stamp, by_arrival, rss, cpu
 
     def startup(self) -> None:
         names = ["bvx", "baseline"] + list(self.args.extra)
@@ -298,13 +309,15 @@ class Bench:
         startup: dict[str, list[float]] = {n: [] for n in names + probes}
         arrival: dict[str, list[float]] = {n: [] for n in names + probes}
         rss: dict[str, list[int]] = {n: [] for n in names + probes}
+        cpu: dict[str, list[float]] = {n: [] for n in names + probes}
         for round_ in range(self.args.runs):
             # Each program takes each place in the round equally often.
             order = names[round_ % len(names):] + names[:round_ % len(names)]
             if round_ < self.args.probe_runs:
                 order = order + (probes if round_ % 2 == 0 else probes[::-1])
             for name in order:
-                by_stamp, by_arrival, kb = self.one_start(name)
+                by_stamp, by_arrival, kb, used = self.one_start(name)
+                cpu[name].append(used)
                 startup[name].append(by_stamp)
                 arrival[name].append(by_arrival)
                 rss[name].append(kb)
@@ -313,6 +326,8 @@ class Bench:
         self.results["startup_ms"] = {n: summary(v) for n, v in startup.items()}
         self.results["startup_arrival_ms"] = {n: summary(v) for n, v in arrival.items()}
         self.results["rss_kb"] = {n: summary([float(x) for x in v]) for n, v in rss.items()}
+        # CPU time spent up to the icon: what start-up costs, whatever else the machine runs.
+        self.results["startup_cpu_ms"] = {n: summary(v) for n, v in cpu.items()}
 
     # -- idle, then hotkeys on the idle program --
 
