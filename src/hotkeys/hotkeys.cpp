@@ -61,7 +61,7 @@ std::string BuiltInKeyName(unsigned vk) {
   }
 }
 
-std::string ShortCutToText(std::uint16_t shortcut, std::function<std::string(unsigned)> key_name) {
+std::string ShortCutToText(std::uint16_t shortcut, const std::function<std::string(unsigned)>& key_name) {
   if (shortcut == 0) return {};
   const unsigned vk = ShortCutKey(shortcut);
   std::string name = key_name ? key_name(vk) : std::string();

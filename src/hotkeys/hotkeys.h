@@ -39,7 +39,7 @@ std::string BuiltInKeyName(unsigned vk);
 // The combination as the tray menu shows it: "Ctrl+Alt+[". Modifiers in the
 // order Ctrl, Shift, Alt, then the key's name: key_name(vk) when that is not
 // empty, else BuiltInKeyName(vk). Empty for 0 and for a key without a name.
-std::string ShortCutToText(std::uint16_t shortcut, std::function<std::string(unsigned)> key_name);
+std::string ShortCutToText(std::uint16_t shortcut, const std::function<std::string(unsigned)>& key_name);
 
 // The two-line report shown when the open (or close) combination of the
 // drive with that letter cannot be registered.
