@@ -100,14 +100,16 @@ class IniDocument {
   std::string_view View(std::size_t pos, std::size_t len) const { return {text_.data() + pos, len}; }
   // Index of the first section of that name, or npos.
   std::size_t FindSection(std::string_view name) const;
-  // Indexes the keys of the section if that has not been done yet.
-  void IndexKeys(std::size_t section) const;
+  // Indexes the keys of section `index` if that has not been done yet.
+  void IndexKeys(std::size_t index) const;
   // Index in keys_ of the first key of that name in the section (indexing
   // the section first), or npos.
   std::size_t FindKey(std::size_t section, std::string_view name) const;
 
-  void ReplaceValue(std::size_t key, std::string_view value);
-  void InsertKey(std::size_t section, std::string_view key, std::string_view value);
+  // The value of key `index` (in keys_).
+  void ReplaceValue(std::size_t index, std::string_view value);
+  // A new key at the end of section `index`'s keys.
+  void InsertKey(std::size_t index, std::string_view key, std::string_view value);
   void AppendSection(std::string_view section, std::string_view key, std::string_view value);
   // Moves every indexed position at or past `at` by delta; ends that fall
   // exactly on `at` move only when ends_at_too is set.
