@@ -182,6 +182,8 @@ std::optional<std::intptr_t> TAboutForm::OnMessage(std::uint32_t msg, std::uintp
       WMHotKey(wparam);
       return 0;
     case kWmDeviceChange:
+      // The message carries its record's address in lParam.
+      // NOLINTNEXTLINE(performance-no-int-to-ptr)
       return WMDeviceChange(wparam, reinterpret_cast<const void*>(lparam));
     case kWmQueryEndSession:
       return ShutdownGuard();
