@@ -774,9 +774,11 @@ class Session:
         self.processes.append(process)
         return Bvx(process, folder, log, started)
 
-    def screenshot(self, name: str) -> Path:
+    def screenshot(self, name: str, settle_timeout: float = 10.0) -> Path:
         """The whole screen as build/e2e-shots/<name>.png, taken once the
-        picture has settled (two equal frames in a row)."""
+        picture has settled (two equal frames in a row), or the last frame
+        after settle_timeout seconds (short for a window that changes and
+        goes soon)."""
         target = shots_dir()
         target.mkdir(parents=True, exist_ok=True)
         env = dict(os.environ, DISPLAY=self.xvfb.display)
@@ -786,7 +788,7 @@ class Session:
                                   capture_output=True, check=True, timeout=60).stdout
 
         previous = frame()
-        deadline = time.monotonic() + 10
+        deadline = time.monotonic() + settle_timeout
         while time.monotonic() < deadline:
             time.sleep(0.3)
             current = frame()

@@ -66,11 +66,17 @@
 //                                         control, combo box), hotkey, check
 //   window-at <x> <y>                     WindowFromPoint: hwnd and class
 //   set-text <hwnd> <text>                WM_SETTEXT; prints the result
-//   watch <class> <ms>                    waits up to ms for a window of that
+//   watch <class> <ms> [count]            waits up to ms for a window of that
 //                                         class, then prints every change of
 //                                         its texts (tick, class, text of
 //                                         the window and each descendant)
-//                                         until it is gone or ms have passed
+//                                         until it is gone; so for count
+//                                         windows in turn (default 1). The
+//                                         first line, "watching", comes at
+//                                         once; "ready" when a window comes,
+//                                         with its style and extended style
+//   styles <class>                        the window's style and extended
+//                                         style (hex)
 #include <windows.h>
 #include <commctrl.h>
 #include <dbt.h>
@@ -916,27 +922,44 @@ std::vector<std::string> TextLines(HWND hwnd) {
 }
 
 int CmdWatch(const Args& a) {
-  long long ms = 0;
-  if (!a.At(1) || !a.Number(2, &ms)) return Fail("usage: watch <class> <ms>", 64);
+  long long ms = 0, count = 1;
+  if (!a.At(1) || !a.Number(2, &ms) || (a.At(3) && !a.Number(3, &count)) || count < 1)
+    return Fail("usage: watch <class> <ms> [count]", 64);
   const ULONGLONG deadline = Now() + static_cast<ULONGLONG>(ms);
-  HWND hwnd = WaitFor([&] { return FindByClass(a.At(1)); }, ms);
-  if (!hwnd) return Fail("timed out waiting for a window of class " + Utf8(a.At(1)), 2);
-  Line("ready " + HwndText(hwnd) + " tick=" + std::to_string(Now()));
-  std::vector<std::string> seen;
-  while (IsWindow(hwnd)) {
-    const std::vector<std::string> now = TextLines(hwnd);
-    // A window that went away during the reading says nothing more.
-    if (!IsWindow(hwnd)) break;
-    if (now != seen) {
-      const std::string tick = std::to_string(Now());
-      for (const std::string& line : now)
-        if (std::find(seen.begin(), seen.end(), line) == seen.end()) Line(tick + "\t" + line);
-      seen = now;
+  Line("watching tick=" + std::to_string(Now()));
+  for (long long i = 0; i < count; ++i) {
+    const ULONGLONG now = Now();
+    HWND hwnd = WaitFor([&] { return FindByClass(a.At(1)); },
+                        now < deadline ? static_cast<long long>(deadline - now) : 0);
+    if (!hwnd) return Fail("timed out waiting for a window of class " + Utf8(a.At(1)), 2);
+    Line("ready " + HwndText(hwnd) + " tick=" + std::to_string(Now()) + " style=" +
+         Hex(static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE))) + " exstyle=" +
+         Hex(static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE))));
+    std::vector<std::string> seen;
+    while (IsWindow(hwnd)) {
+      const std::vector<std::string> lines = TextLines(hwnd);
+      // A window that went away during the reading says nothing more.
+      if (!IsWindow(hwnd)) break;
+      if (lines != seen) {
+        const std::string tick = std::to_string(Now());
+        for (const std::string& line : lines)
+          if (std::find(seen.begin(), seen.end(), line) == seen.end()) Line(tick + "\t" + line);
+        seen = lines;
+      }
+      if (Now() >= deadline) return Fail("the window is still there", 3);
+      Sleep(20);
     }
-    if (Now() >= deadline) return Fail("the window is still there", 3);
-    Sleep(20);
+    Line("gone tick=" + std::to_string(Now()));
   }
-  Line("gone tick=" + std::to_string(Now()));
+  return 0;
+}
+
+int CmdStyles(const Args& a) {
+  if (!a.At(1)) return Fail("usage: styles <class>", 64);
+  HWND hwnd = FindByClass(a.At(1));
+  if (!hwnd) return Fail("no window of class " + Utf8(a.At(1)));
+  Line(Hex(static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE))) + " " +
+       Hex(static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE))));
   return 0;
 }
 
@@ -976,6 +999,7 @@ constexpr Command kCommands[] = {
     {L"window-at", &CmdWindowAt},
     {L"set-text", &CmdSetText},
     {L"watch", &CmdWatch},
+    {L"styles", &CmdStyles},
 };
 
 }  // namespace
