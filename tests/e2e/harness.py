@@ -282,6 +282,22 @@ def parse_popup_items(log_text: str) -> list[list[str]]:
     return menus
 
 
+def parse_ini(data: bytes) -> dict[str, dict[str, str]]:
+    """Sections and keys of an INI text (names folded to lower case, first
+    value wins, as the program reads them); lines outside a section and
+    lines without "=" are left out."""
+    sections: dict[str, dict[str, str]] = {}
+    current: Optional[dict[str, str]] = None
+    for raw in data.decode("latin-1").replace("\r\n", "\n").split("\n"):
+        line = raw.strip()
+        if line.startswith("[") and "]" in line:
+            current = sections.setdefault(line[1:line.index("]")].strip().lower(), {})
+        elif current is not None and "=" in line and not line.startswith(";"):
+            key, _, value = line.partition("=")
+            current.setdefault(key.strip().lower(), value.strip())
+    return sections
+
+
 # --- X display --------------------------------------------------------------------------
 
 
