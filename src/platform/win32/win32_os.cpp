@@ -130,7 +130,7 @@ bool Win32Os::UnregisterHotKey(WindowId window, int id) {
 
 std::string Win32Os::KeyName(unsigned vk) {
   const UINT scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
-  LONG lparam = static_cast<LONG>(scan << 16);
+  LONG lparam = static_cast<LONG>(scan & 0xFFu) << 16;  // bits 16..23: the scan code
   // The navigation keys need the extended bit, or they get keypad names.
   if (ui::IsExtendedKey(vk)) lparam |= 1L << 24;
   wchar_t name[64];
@@ -246,7 +246,8 @@ long Win32Os::RegOpenKey(RegRoot root, std::string_view path, std::uint32_t acce
 long Win32Os::RegSetString(RegKey key, std::string_view name, std::string_view data) {
   if (key == 0) return ERROR_INVALID_HANDLE;
   const std::wstring value = Utf8ToWide(data);
-  const DWORD bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+  const auto chars = static_cast<DWORD>(value.size());
+  const DWORD bytes = (chars + 1) * static_cast<DWORD>(sizeof(wchar_t));  // with the terminating NUL
   return RegSetValueExW(ToHkey(key), Utf8ToWide(name).c_str(), 0, REG_SZ,
                         reinterpret_cast<const BYTE*>(value.c_str()), bytes);
 }
