@@ -6,16 +6,23 @@
 // then the program goes on with the next message.
 #pragma once
 
-#include <stdexcept>
+#include <exception>
 #include <string>
 #include <string_view>
 
 namespace bvx {
 
 // The toolkit's own errors and the program's raised errors.
-class Error : public std::runtime_error {
+// Not a std::runtime_error: linked statically, that class brings the run
+// time's copy-on-write string with it (see src/platform/win32/cxx_throws.cpp).
+class Error : public std::exception {
  public:
-  using std::runtime_error::runtime_error;
+  explicit Error(std::string message) : message_(std::move(message)) {}
+  explicit Error(const char* message) : message_(message) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
 };
 
 // An index outside its declared range (a drive index outside 1..26).

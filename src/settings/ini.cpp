@@ -1,6 +1,8 @@
 // The program's own INI reader and writer.
 #include "settings/ini.h"
 
+#include "platform/errors.h"
+
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -133,7 +135,7 @@ bool IniDocument::Wanted(std::string_view section) const {
 }
 
 IniDocument::Pos IniDocument::ToPos(std::size_t p) {
-  if (p >= std::numeric_limits<Pos>::max()) throw std::length_error("INI text of 4 GiB or more");
+  if (p >= std::numeric_limits<Pos>::max()) throw Error("INI text of 4 GiB or more");
   return static_cast<Pos>(p);
 }
 
@@ -226,7 +228,7 @@ void IniDocument::AddToSectionTable(std::size_t index) {
 }
 
 std::size_t IniDocument::FindSection(std::string_view name) const {
-  if (!Wanted(name)) throw std::invalid_argument("section not indexed: " + std::string(name));
+  if (!Wanted(name)) throw Error("section not indexed: " + std::string(name));
   const std::uint32_t hash = FoldHash(name);
   const std::size_t mask = table_.size() - 1;
   for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {

@@ -184,18 +184,32 @@ std::optional<std::string> Win32Os::ReadFile(const std::string& path) {
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
     throw Error("Unable to read " + path);
   }
+  // One allocation of the file's size and one read: appending 4 KB pieces
+  // re-allocates and copies the text about twenty times for 1 MB, and under
+  // Wine every block of 512 KB or more is fresh memory to fault in again.
   std::string contents;
-  char chunk[4096];
-  bool ok = true;
-  for (;;) {
+  LARGE_INTEGER size{};
+  bool ok = GetFileSizeEx(file, &size) != FALSE && size.QuadPart < 0x7FFFFFFF;
+  if (ok) contents.resize(static_cast<std::size_t>(size.QuadPart));
+  std::size_t done = 0;
+  while (ok) {
+    char spare[4096];
+    const DWORD want = static_cast<DWORD>(contents.size() - done);
+    // Past the size seen the file has grown meanwhile: read on to its end.
+    char* into = want > 0 ? contents.data() + done : spare;
     DWORD got = 0;
-    if (!::ReadFile(file, chunk, sizeof chunk, &got, nullptr)) {
+    if (!::ReadFile(file, into, want > 0 ? want : sizeof spare, &got, nullptr)) {
       ok = false;
+    } else if (got == 0) {
       break;
+    } else if (want > 0) {
+      done += got;
+    } else {
+      contents.append(spare, got);
+      done = contents.size();
     }
-    if (got == 0) break;
-    contents.append(chunk, got);
   }
+  contents.resize(done);
   CloseHandle(file);
   if (!ok) throw Error("Unable to read " + path);
   return contents;
