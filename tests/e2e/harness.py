@@ -94,6 +94,8 @@ START_TIMEOUT = 30.0
 STEP_TIMEOUT = 15.0
 
 TEMPLATE_RECIPE = "bvx-e2e-template 1"
+# Finished sessions of a module whose logs are kept.
+KEEP_SESSIONS = 3
 # BVX_E2E_TRACE=1: every driver call, its result and the time it was made.
 TRACE = bool(os.environ.get("BVX_E2E_TRACE"))
 _T0 = time.monotonic()
@@ -645,7 +647,7 @@ class Session:
         self.env.pop("WINESERVER", None)
         self.env["WINESERVER"] = self.env["BVX_WINESERVER"]
         self.warm_up()
-        print(f"[harness] session {self.name}: display {self.xvfb.display}, prefix {self.prefix}, "
+        print(f"[harness] session {self.name}: display {self.xvfb.display}, logs {self.logs}, "
               f"ready in {time.monotonic() - started:.1f} s", file=sys.stderr)
 
     def warm_up(self) -> None:
@@ -712,13 +714,13 @@ class Session:
     def _remove_stale_sessions(self) -> None:
         """Clears up after earlier sessions whose harness died (a ctest
         timeout kills it hard): their prefix's Wine processes and their Xvfb
-        (by the PID they recorded); the files of the earlier runs of this
-        module."""
+        (by the PID they recorded), their prefix; then all but the last few
+        finished sessions of this module."""
         sessions = work_root() / "sessions"
         if not sessions.is_dir():
             return
         for entry in sessions.iterdir():
-            name, _, pid = entry.name.rpartition("-")
+            pid = entry.name.rpartition("-")[2]
             if not pid.isdigit() or alive(int(pid)):
                 continue
             prefix = entry / "prefix"
@@ -735,9 +737,15 @@ class Session:
                     os.kill(int(xvfb_pid), signal.SIGTERM)
             except (OSError, ValueError):
                 pass
-            # The logs of the other modules' sessions stay for reading.
-            if name == self.name:
-                shutil.rmtree(entry, ignore_errors=True)
+            (entry / "xvfb.pid").unlink(missing_ok=True)
+            shutil.rmtree(entry / "prefix", ignore_errors=True)
+        # The logs of the last few runs of each module stay for reading.
+        finished = sorted((entry for entry in sessions.iterdir()
+                           if entry.name.rpartition("-")[0] == self.name
+                           and not (entry / "xvfb.pid").exists()),
+                          key=lambda entry: entry.stat().st_mtime)
+        for entry in finished[:-KEEP_SESSIONS]:
+            shutil.rmtree(entry, ignore_errors=True)
 
     # -- running things --
 

@@ -38,8 +38,8 @@
 //                                         HWND_BROADCAST; prints the result
 //   listen <seconds> [deny]               a top-level window that logs every
 //                                         WM_DEVICECHANGE it gets, with the
-//                                         tick count (GetTickCount64, the
-//                                         clock of WINEDEBUG=+timestamp);
+//                                         tick count of WINEDEBUG=+timestamp
+//                                         (NtGetTickCount, 32 bits);
 //                                         "deny" refuses query-remove requests
 //   hold-hotkey <mods> <vk> <seconds>     RegisterHotKey in a window of its own
 //   text <class>                          the window's text
@@ -173,6 +173,20 @@ struct Args {
 // --- time --------------------------------------------------------------------
 
 ULONGLONG Now() { return GetTickCount64(); }
+
+// The clock of WINEDEBUG=+timestamp (Wine stamps each trace line with
+// NtGetTickCount); GetTickCount64 reads a copy that the server refreshes now
+// and then, and may lag behind it.
+ULONG TraceTicks() {
+  using Fn = ULONG(WINAPI*)();
+  static const Fn tick_count = [] {
+    FARPROC proc = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtGetTickCount");
+    Fn fn = nullptr;
+    std::memcpy(&fn, &proc, sizeof fn);
+    return fn;
+  }();
+  return tick_count != nullptr ? tick_count() : GetTickCount();
+}
 
 // Runs the message loop of this thread until the deadline (or WM_QUIT).
 void PumpUntil(ULONGLONG deadline) {
@@ -570,7 +584,7 @@ LRESULT CALLBACK ListenProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_DEVICECHANGE) {
     const bool deny = g_deny && wp == DBT_DEVICEQUERYREMOVE;
     Line(DescribeDevChange(wp, lp) + (deny ? " answer=deny" : " answer=true") +
-         " tick=" + std::to_string(Now()));
+         " tick=" + std::to_string(TraceTicks()));
     return deny ? BROADCAST_QUERY_DENY : TRUE;
   }
   if (msg == WM_HOTKEY) {
