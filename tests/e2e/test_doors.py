@@ -138,12 +138,10 @@ class DeviceChangeTest(BvxTestCase):
     ]
 
     def test_device_change_notices_update_the_tooltip(self):
-        """The tooltip is read back from the tray (see BvxTestCase.tooltips).
-
-        Shell_NotifyIcon hands the tip to explorer with a synchronous
-        WM_COPYDATA, so once the program has answered the notice the tray
-        holds its final text: a text that must not change is read once.
-        """
+        # The tooltip is read back from the tray (see BvxTestCase.tooltips).
+        # Shell_NotifyIcon hands the tip to explorer with a synchronous
+        # WM_COPYDATA, so once the program has answered the notice the tray
+        # holds its final text: a text that must not change is read once.
         program = self.start()
         self.assertEqual(self.tooltips(), [DEFAULT_TIP])
         for what, (command, *args), tip in self.NOTICES:
