@@ -196,7 +196,15 @@ void Win32Toolkit::Run() {
     if (Win32Form* main = FormOf(nullptr)) main->Show();
   }
   MSG msg{};
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) ProcessMessage(msg);
+  // Only WM_QUIT ends the loop. A message that cannot be received (-1) is
+  // skipped: Wine fails GetMessageW for a WM_DEVICECHANGE whose record
+  // declares 2 MB or more, which any other program may send.
+  for (;;) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0) break;
+    if (got == -1) continue;
+    ProcessMessage(msg);
+  }
 }
 
 void Win32Toolkit::Terminate() { PostQuitMessage(0); }
