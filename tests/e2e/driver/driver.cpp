@@ -31,7 +31,7 @@
 //   send <class> <msg> <wparam> <lparam> [timeout-ms]
 //                                         SendMessageTimeout; prints the result
 //   devchange <class> <event> <unitmask> <flags> [declared-size] [actual-bytes]
-//             [device-type]               WM_DEVICECHANGE with a volume record
+//             [device-type] [timeout-ms]  WM_DEVICECHANGE with a volume record
 //                                         built here; prints the result
 //   devchange-null <class> <event>        the same with lParam 0
 //   broadcast-query <unitmask>            DBT_DEVICEQUERYREMOVE to
@@ -68,7 +68,8 @@
 //   set-text <hwnd> <text>                WM_SETTEXT; prints the result
 //   watch <class> <ms> [count]            waits up to ms for a window of that
 //                                         class, then prints every change of
-//                                         its texts (tick, class, text of
+//                                         its texts (tick of the +timestamp
+//                                         clock, class, text of
 //                                         the window and each descendant)
 //                                         until it is gone; so for count
 //                                         windows in turn (default 1). The
@@ -491,12 +492,13 @@ void Put32(std::vector<std::uint8_t>& buffer, std::size_t offset, std::uint32_t 
 
 int CmdDevChange(const Args& a) {
   long long event = 0, mask = 0, flags = 0, declared = 18, actual = -1, type = DBT_DEVTYP_VOLUME;
+  long long timeout = 30000;
   if (!a.At(1) || !a.Number(2, &event) || !a.Number(3, &mask) || !a.Number(4, &flags) ||
       (a.At(5) && !a.Number(5, &declared)) || (a.At(6) && !a.Number(6, &actual)) ||
-      (a.At(7) && !a.Number(7, &type)))
+      (a.At(7) && !a.Number(7, &type)) || (a.At(8) && !a.Number(8, &timeout)))
     return Fail(
         "usage: devchange <class> <event> <unitmask> <flags> [declared-size] [actual-bytes] "
-        "[device-type]",
+        "[device-type] [timeout-ms]",
         64);
   if (actual < 0) actual = declared;
   // Up to 64 MiB: Wine copies the declared size from this buffer.
@@ -518,7 +520,7 @@ int CmdDevChange(const Args& a) {
   for (std::size_t i = 0; i < 2; ++i)
     if (16 + i < limit) buffer[16 + i] = static_cast<std::uint8_t>(flags >> (8 * i));
   return SendAndPrint(hwnd, WM_DEVICECHANGE, static_cast<WPARAM>(event),
-                      reinterpret_cast<LPARAM>(buffer.data()), 30000);
+                      reinterpret_cast<LPARAM>(buffer.data()), timeout);
 }
 
 int CmdDevChangeNull(const Args& a) {
@@ -940,13 +942,13 @@ int CmdWatch(const Args& a) {
   if (!a.At(1) || !a.Number(2, &ms) || (a.At(3) && !a.Number(3, &count)) || count < 1)
     return Fail("usage: watch <class> <ms> [count]", 64);
   const ULONGLONG deadline = Now() + static_cast<ULONGLONG>(ms);
-  Line("watching tick=" + std::to_string(Now()));
+  Line("watching tick=" + std::to_string(TraceTicks()));
   for (long long i = 0; i < count; ++i) {
     const ULONGLONG now = Now();
     HWND hwnd = WaitFor([&] { return FindByClass(a.At(1)); },
                         now < deadline ? static_cast<long long>(deadline - now) : 0);
     if (!hwnd) return Fail("timed out waiting for a window of class " + Utf8(a.At(1)), 2);
-    Line("ready " + HwndText(hwnd) + " tick=" + std::to_string(Now()) + " style=" +
+    Line("ready " + HwndText(hwnd) + " tick=" + std::to_string(TraceTicks()) + " style=" +
          Hex(static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE))) + " exstyle=" +
          Hex(static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE))));
     std::vector<std::string> seen;
@@ -955,7 +957,7 @@ int CmdWatch(const Args& a) {
       // A window that went away during the reading says nothing more.
       if (!IsWindow(hwnd)) break;
       if (lines != seen) {
-        const std::string tick = std::to_string(Now());
+        const std::string tick = std::to_string(TraceTicks());
         for (const std::string& line : lines)
           if (std::find(seen.begin(), seen.end(), line) == seen.end()) Line(tick + "\t" + line);
         seen = lines;
@@ -963,7 +965,7 @@ int CmdWatch(const Args& a) {
       if (Now() >= deadline) return Fail("the window is still there", 3);
       Sleep(20);
     }
-    Line("gone tick=" + std::to_string(Now()));
+    Line("gone tick=" + std::to_string(TraceTicks()));
   }
   return 0;
 }
