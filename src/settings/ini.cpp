@@ -361,11 +361,19 @@ void IniDocument::InsertKey(std::size_t index, std::string_view key, std::string
   if (!eol_before) line += eol;
   ToPos(text_.size() + line.size());
   text_.insert(at, line);
+  // An empty value that ends the unterminated last line sits at `at` too:
+  // it stays on its line, before the line end that goes in now.
+  Key* empty_last = nullptr;
+  if (eol_before && section.key_count > 0) {
+    Key& last = keys_[section.first_key + section.key_count - 1];
+    if (last.value == at) empty_last = &last;
+  }
   // The new line belongs to this section; the next section starts after it.
   const bool body_ends_here = section.body_end == at;
   Shift(at, static_cast<std::ptrdiff_t>(line.size()), false);
   if (body_ends_here) section.body_end = ToPos(at + line.size());
   if (eol_before) prev_end = ToPos(at + eol.size());
+  if (empty_last != nullptr) empty_last->value = ToPos(at);
 
   Key k;
   k.name = ToPos(at + (eol_before ? eol.size() : 0));

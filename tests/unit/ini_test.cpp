@@ -199,6 +199,27 @@ TEST(IniWrite, AnEmptiedValueSitsWhereAFreshParsePutsIt) {
   }
 }
 
+// A key added after an empty value that ends the text leaves that value on
+// its own line: the next write of it lands there, not in the new line.
+TEST(IniWrite, AKeyAddedAfterAnEmptyLastValueLeavesItInItsLine) {
+  struct Case {
+    const char* before;
+    const char* after;
+  };
+  const Case cases[] = {
+      {"[S]\nk=", "[S]\nk=5\nj=1"},
+      {"[S]\nk =  ", "[S]\nk =  5\nj=1"},
+      {"[S]\r\nk=", "[S]\r\nk=5\r\nj=1"},
+  };
+  for (const Case& c : cases) {
+    IniDocument ini(c.before);
+    ini.WriteString("S", "j", "1");
+    ini.WriteString("S", "k", "5");
+    EXPECT_EQ(ini.Text(), c.after) << c.before;
+    EXPECT_EQ(ini.ReadString("S", "j"), std::optional<std::string_view>("1")) << c.before;
+  }
+}
+
 // After any sequence of writes the index must describe the text exactly as a
 // fresh parse of that text does; a position that was not moved right shows
 // up as a wrong value or a write in the wrong place.
