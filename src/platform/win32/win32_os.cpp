@@ -217,6 +217,11 @@ std::optional<std::string> Win32Os::ReadFile(const std::string& path) {
 
 bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
   const std::wstring target = Utf8ToWide(path);
+  // A read-only file is not replaced. Windows refuses to rename over it;
+  // Wine run by root would do it and drop the read-only mark with the file.
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    return false;
   // A name of this process's own in the same folder: "<path>.tmp-<pid>".
   std::wstring temp = target + L".tmp-";
   wchar_t digits[12];
