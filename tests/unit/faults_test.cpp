@@ -1,0 +1,536 @@
+// Faults on the fake platform. One whole session of the program (start,
+// tray clicks, hotkeys, device notices, the autostart toggle both ways, the
+// options dialog with OK, the link label, the end of the session) runs again
+// and again with one system operation failing: each of its calls alone, and
+// every call at once. The program must show exactly what its rules give for
+// that failure, go on running (a later tray double-click still reaches MCI,
+// the menu still pops up), and leave the settings file either as it was or
+// as a complete save left it, never damaged. Then the save failing at each
+// of its keys over several files, and window messages with values no sender
+// should use.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <limits>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "about/autostart.h"
+#include "app/bvx_main.h"
+#include "drives/doors.h"
+#include "fake/fake_system.h"
+#include "hotkeys/hotkeys.h"
+#include "platform/errors.h"
+#include "settings/ini.h"
+#include "settings/settings.h"
+
+namespace bvx {
+namespace {
+
+using fake::FakeForm;
+using fake::FakeSystem;
+
+const std::string kIni = "C:\\Program Files\\Brimvex\\BVX.ini";
+
+// A settings file as a user may have it: a comment, a section of another
+// program, keys of a third drive this machine does not have.
+const std::string kSettings =
+    "; Brimvex settings\r\n"
+    "[Window]\r\n"
+    "Left=10\r\n"
+    "\r\n"
+    "[BVX]\r\n"
+    "Default=1\r\n"
+    "WaitFor=2\r\n"
+    "[ShortCuts]\r\n"
+    "OpenShortCut2=16453\r\n"
+    "CloseShortCut2=24645\r\n"
+    "OpenShortCut3=1\r\n"
+    "[Track]\r\n"
+    "DoTrack2=1\r\n";
+
+// Every operation of the fake that can be made to fail.
+const char* const kOperations[] = {
+    "CreateNamedMutex", "DriveType",        "Mci",           "Broadcast",          "TrayAdd",
+    "TrayModifyTip",    "TrayDelete",       "RegisterHotKey", "UnregisterHotKey",  "TrackMouse",
+    "LoadCursorResource", "ReadFile",       "ReplaceFile",   "RegOpenKey",         "RegSetString",
+    "RegDeleteValue",   "RegQueryValue",    "ShutdownReasonCreate", "ShutdownReasonDestroy",
+};
+
+// The log line a call of that operation writes starts with this.
+std::string LogPrefix(const std::string& op) { return op == "Mci" ? "Mci " : op + " "; }
+
+struct Box {
+  std::string text, caption;
+  unsigned flags = 0;
+  friend bool operator==(const Box&, const Box&) = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Box& b) {
+  return out << "[" << b.caption << " / " << b.flags << "] " << b.text;
+}
+
+const Box kWriteBox{"Unable to write to " + kIni + ".", "Brimvex", kMbIconError};
+const Box kTrackingBox{"Unable to set tracking for mouse event.", "Brimvex", kMbIconError};
+const Box kCursorBox{"Unable to load cursor for link.", "Brimvex", kMbIconError};
+const Box kRangeBox{"Range check error.", "Brimvex", kMbIconError};
+const Box kRegistryBox{"Failed to set data for 'BVX'", std::string(kRegistryErrorCaption), kMbOk};
+
+// What the options dialog held when OK was pressed.
+struct Saved {
+  int position = 0;
+  int wait = 0;
+  std::vector<ShortcutPair> pairs;
+  std::vector<std::uint8_t> flags;
+};
+
+// One run of the program on the fake, with the script below.
+struct Session {
+  FakeSystem sys;
+  std::function<bool(int)> replace_fails = [](int) { return false; };
+  std::vector<std::optional<std::string>> before_replace;  // the file before each replace
+  std::optional<Saved> saved;                               // set when OK was pressed
+  std::size_t probe_mark = std::string::npos;               // log size at the probe
+  char probe_letter = 0;  // the default drive's letter at the probe; 0 without drives
+  int exit_code = -1;
+
+  explicit Session(std::set<char> cdroms = {'d', 'e'}) {
+    sys.os.cdroms = std::move(cdroms);
+    sys.os.discs = {'e'};
+    sys.os.files[kIni] = kSettings;
+  }
+
+  void Fail(const std::string& op, std::function<bool(int)> when) {
+    if (op == "ReplaceFile") {
+      replace_fails = std::move(when);
+    } else {
+      sys.os.FailWhen(op, std::move(when));
+    }
+  }
+
+  std::optional<std::string> File() const {
+    const auto it = sys.os.files.find(kIni);
+    return it == sys.os.files.end() ? std::nullopt : std::optional<std::string>(it->second);
+  }
+
+  std::vector<Box> Boxes() const {
+    std::vector<Box> out;
+    for (const auto& b : sys.ui.boxes) out.push_back({b.text, b.caption, b.flags});
+    return out;
+  }
+
+  void Run() {
+    fake::FakeToolkit& ui = sys.ui;
+    sys.os.FailWhen("ReplaceFile", [this](int n) {
+      before_replace.push_back(File());
+      return replace_fails(n);
+    });
+    const auto main = [&ui]() -> TAboutForm* {
+      FakeForm* f = ui.MainForm();
+      return f != nullptr ? dynamic_cast<TAboutForm*>(&f->Events()) : nullptr;
+    };
+    const auto send = [&ui](std::uint32_t msg, std::uintptr_t wparam, std::intptr_t lparam) {
+      if (FakeForm* f = ui.MainForm()) ui.Send(*f, msg, wparam, lparam);
+    };
+    const auto tray = [send](std::intptr_t mouse) { send(kWmTrayNotify, kTrayIconId, mouse); };
+    const auto volume = [send](std::uintptr_t event, char letter) {
+      const VolumeRecord record = MakeVolumeRecord(DriveUnitMask(letter));
+      send(kWmDeviceChange, event, reinterpret_cast<std::intptr_t>(record.data()));
+    };
+
+    ui.At(10, [tray] { tray(kWmLButtonDblClk); });
+    ui.At(20, [tray] {  // a double-click starts with a press, whose pop-up it swallows
+      tray(kWmRButtonDown);
+      tray(kWmRButtonDblClk);
+    });
+    ui.At(30, [send] { send(kWmHotKey, 2, 0); });
+    ui.At(40, [send] { send(kWmHotKey, 3, 0); });
+    ui.At(50, [volume] { volume(kDbtDeviceRemoveComplete, 'e'); });
+    ui.At(60, [volume] { volume(kDbtDeviceArrival, 'e'); });
+    // Three right clicks: add to autostart, remove again, the options.
+    ui.At(1000, [tray] { tray(kWmRButtonDown); });
+    ui.At(2000, [tray] { tray(kWmRButtonDown); });
+    ui.At(3000, [tray] { tray(kWmRButtonDown); });
+    ui.menu_choice = [choices = std::vector<int>{kCmdStartup, kCmdStartup, kCmdOptions},
+                      next = std::size_t{0}](const std::vector<ui::ShownItem>&) mutable {
+      return next < choices.size() ? choices[next++] : 0;
+    };
+    ui.on_modal.push_back([this, main](FakeForm& f) {
+      if (f.Spec().ClassName != "TfrmOptions") return;
+      if (f.ItemCount("OptionTabs") > 1) {
+        f.SelectTab("OptionTabs", 1);
+        f.SetValue("hkOpenCd", 0x4031);  // Ctrl+1
+      }
+      f.SetValue("speWaitFor", 3);
+      f.Click("BitBtn1");
+      const TAboutForm* m = main();
+      saved = Saved{f.Value("cbDriveLetters") + 1, f.Value("speWaitFor"), m->WorkShortcuts, m->WorkTrackFlags};
+    });
+    ui.At(3600, [&ui] {
+      if (FakeForm* f = ui.MainForm()) {
+        f->MouseMove("LinkLabel1");
+        f->MouseHover("LinkLabel1");
+        f->MouseLeave("LinkLabel1");
+      }
+    });
+    // The probe: is the program still there for the user?
+    ui.At(4000, [this, main, tray] {
+      probe_mark = sys.log.lines.size();
+      if (const TAboutForm* m = main(); m != nullptr && m->drives.DriveCount > 0)
+        probe_letter = m->drives.DriveTable[m->drives.DefaultDrive].Letter;
+      tray(kWmLButtonDblClk);
+      tray(kWmRButtonDown);
+    });
+    ui.At(5000, [send] { send(kWmQueryEndSession, 0, 0); });
+
+    exit_code = BVX(sys.os, sys.ui);
+  }
+};
+
+// The baseline: the session with nothing failing.
+const Session& Baseline() {
+  static Session* const s = [] {
+    auto* session = new Session;
+    session->Run();
+    return session;
+  }();
+  return *s;
+}
+
+// The calls of an operation in the baseline, as their log lines.
+std::vector<std::string> Calls(const std::string& op) { return Baseline().sys.log.With(LogPrefix(op)); }
+
+int HotKeyId(const std::string& line) {
+  return std::stoi(line.substr(line.find(" id ") + 4));
+}
+
+Box HotKeyBox(int id) {
+  const char letter = id / 2 == 0 ? 'd' : 'e';  // the baseline's drives
+  return {HotKeyFailureText(id % 2 == 0, letter), std::string(kHotKeyErrorCaption), kMbIconError};
+}
+
+// What the program shows when the n-th call (1-based) of op fails, by its
+// rules, read off the baseline's log.
+std::vector<Box> ReportFor(const std::string& op, int n) {
+  const std::vector<std::string>& log = Baseline().sys.log.lines;
+  std::size_t at = std::string::npos;
+  for (int seen = 0; seen < n;) {
+    at = Baseline().sys.log.Find(LogPrefix(op), at == std::string::npos ? 0 : at + 1);
+    ++seen;
+  }
+  const std::string& line = log.at(at);
+  // The next line that starts with one of the prefixes, after the call.
+  const auto next_of = [&](std::initializer_list<std::string_view> prefixes) -> std::string {
+    for (std::size_t i = at + 1; i < log.size(); ++i)
+      for (std::string_view p : prefixes)
+        if (log[i].starts_with(p)) return log[i];
+    return {};
+  };
+
+  if (op == "RegisterHotKey") return {HotKeyBox(HotKeyId(line))};
+  if (op == "UnregisterHotKey") {
+    // A release that fails leaves a held combination registered; the next
+    // registration of that identifier is then refused and reported.
+    const int id = HotKeyId(line);
+    bool held = false;
+    for (std::size_t i = 0; i < at; ++i) {
+      if (log[i].starts_with("RegisterHotKey ") && HotKeyId(log[i]) == id) held = true;
+      if (log[i].starts_with("UnregisterHotKey ") && HotKeyId(log[i]) == id) held = false;
+    }
+    if (!held) return {};
+    for (std::size_t i = at + 1; i < log.size(); ++i) {
+      const bool hotkey = log[i].starts_with("RegisterHotKey ") || log[i].starts_with("UnregisterHotKey ");
+      if (!hotkey || HotKeyId(log[i]) != id) continue;
+      if (log[i].starts_with("RegisterHotKey ")) return {HotKeyBox(id)};
+      break;
+    }
+    return {};
+  }
+  if (op == "TrackMouse") return {kTrackingBox};
+  if (op == "LoadCursorResource") return {kCursorBox};
+  if (op == "ReplaceFile") return {kWriteBox};
+  // The save's own read: a file that exists but cannot be read is never written over.
+  if (op == "ReadFile") return next_of({"ReadFile ", "ReplaceFile "}).starts_with("ReplaceFile") ? std::vector<Box>{kWriteBox} : std::vector<Box>{};
+  // Opening the key for the write: the write has nowhere to go.
+  if (op == "RegOpenKey") return next_of({"RegSetString ", "RegDeleteValue ", "RegQueryValue "}).starts_with("RegSetString") ? std::vector<Box>{kRegistryBox} : std::vector<Box>{};
+  if (op == "RegSetString") return {kRegistryBox};
+  return {};  // fire and forget, or a failure the program answers silently
+}
+
+// The file a save of what the dialog held gives, on the start's file, and
+// the file before each of its replaces.
+struct SaveResult {
+  std::optional<std::string> file;
+  std::vector<std::optional<std::string>> before_replace;
+};
+SaveResult SaveOnto(const std::optional<std::string>& start, const Saved& s) {
+  FakeSystem scratch;
+  if (start) scratch.os.files[kIni] = *start;
+  SaveResult r;
+  scratch.os.FailWhen("ReplaceFile", [&](int) {
+    const auto it = scratch.os.files.find(kIni);
+    r.before_replace.push_back(it == scratch.os.files.end() ? std::nullopt : std::optional<std::string>(it->second));
+    return false;
+  });
+  scratch.ui.SetTitle("Brimvex");
+  EXPECT_TRUE(SaveSettings(scratch.os, scratch.ui, kIni, s.position, s.wait, s.pairs, s.flags));
+  r.file = scratch.os.files.at(kIni);
+  return r;
+}
+
+// The program went on: it ran to the end of the session, a double-click at
+// the probe still reached MCI, the menu still popped up, every registry key
+// was closed, and the settings file kept what the user had in it and parses.
+void ExpectWentOn(const Session& s, const std::string& row) {
+  SCOPED_TRACE(row);
+  EXPECT_EQ(s.exit_code, 0);
+  EXPECT_TRUE(s.sys.ui.Terminated());
+  ASSERT_NE(s.probe_mark, std::string::npos) << "the probe never ran";
+  if (s.probe_letter != 0) {
+    const std::string open = std::string("Mci Set cdaudio!") + s.probe_letter + ": door open wait";
+    EXPECT_NE(s.sys.log.Find(open, s.probe_mark), std::string::npos) << "the double-click did not reach MCI";
+  }
+  const auto& popups = s.sys.ui.popups;
+  EXPECT_TRUE(std::any_of(popups.begin(), popups.end(), [](const auto& p) { return p.time >= 4000; }))
+      << "the menu did not pop up";
+  EXPECT_EQ(s.sys.os.open_keys, 0);
+  const std::optional<std::string> file = s.File();
+  ASSERT_TRUE(file.has_value());
+  for (const char* kept : {"; Brimvex settings\r\n[Window]\r\nLeft=10\r\n\r\n[BVX]\r\n", "OpenShortCut3=1\r\n"})
+    EXPECT_NE(file->find(kept), std::string::npos) << "lost: " << kept;
+  Drives d;
+  d.DriveCount = 2;
+  EXPECT_NO_THROW(ReadSettings(*file, d));
+}
+
+// The settings file a session with this failure must end with.
+std::optional<std::string> ExpectedFile(const Session& s, const std::string& op, int n) {
+  if (!s.saved) return kSettings;
+  const SaveResult full = SaveOnto(kSettings, *s.saved);
+  if (op == "ReplaceFile") return full.before_replace.at(static_cast<std::size_t>(n - 1));
+  if (op == "ReadFile" && ReportFor(op, n) == std::vector<Box>{kWriteBox}) return kSettings;
+  return full.file;
+}
+
+TEST(Faults, EachCallOfEachOperationFailingAlone) {
+  ASSERT_TRUE(Baseline().sys.ui.boxes.empty());
+  ExpectWentOn(Baseline(), "no failure");
+  // The script does what it says: four menus, the last one the probe's.
+  ASSERT_EQ(Baseline().sys.ui.popups.size(), 4u);
+  EXPECT_EQ(Baseline().sys.ui.popups.back().time, 4500u);
+  int cases = 0;
+  for (const std::string op : kOperations) {
+    const std::vector<std::string> calls = Calls(op);
+    ASSERT_FALSE(calls.empty()) << op << " is never called in the session";
+    for (int n = 1; n <= static_cast<int>(calls.size()); ++n) {
+      const std::string row = op + " call " + std::to_string(n) + ": " + calls[static_cast<std::size_t>(n - 1)];
+      SCOPED_TRACE(row);
+      Session s;
+      s.Fail(op, [n](int call) { return call == n; });
+      s.Run();
+      ++cases;
+      EXPECT_EQ(s.Boxes(), ReportFor(op, n));
+      if (op == "LoadCursorResource") {
+        // Start-up stops before anything else is done.
+        EXPECT_NE(s.exit_code, 0);
+        EXPECT_EQ(s.sys.log.Count("CreateNamedMutex"), 0u);
+        EXPECT_TRUE(s.sys.ui.Forms().empty());
+        EXPECT_EQ(s.File(), kSettings);
+        continue;
+      }
+      ExpectWentOn(s, row);
+      ASSERT_TRUE(s.saved.has_value()) << "the options dialog was not reached";
+      EXPECT_EQ(s.File(), ExpectedFile(s, op, n));
+      if (op == "ReplaceFile") {
+        EXPECT_EQ(s.sys.log.Count("ReplaceFile"), static_cast<std::size_t>(n)) << "the save went on";
+      }
+    }
+  }
+  // Every operation, every call: the table is as long as the baseline's calls.
+  EXPECT_GT(cases, 60);
+}
+
+TEST(Faults, EachOperationFailingEveryTime) {
+  for (const std::string op : kOperations) {
+    SCOPED_TRACE(op + " always");
+    Session s;
+    s.Fail(op, [](int) { return true; });
+    s.Run();
+    std::vector<Box> expected;
+    if (op == "DriveType") {
+      // No optical drive at all: both double-clicks of the script and the
+      // probe's end in the range error, and nothing reaches MCI.
+      expected = {kRangeBox, kRangeBox, kRangeBox};
+      EXPECT_EQ(s.sys.log.Count("Mci "), 0u);
+    } else if (op == "ReplaceFile" || op == "LoadCursorResource") {
+      expected = ReportFor(op, 1);  // the save, or the start, stops at the first
+    } else {
+      for (int n = 1; n <= static_cast<int>(Calls(op).size()); ++n)
+        for (const Box& b : ReportFor(op, n)) expected.push_back(b);
+    }
+    if (op == "UnregisterHotKey") {
+      // Nothing is ever released, so every registration after OK is refused.
+      expected = {HotKeyBox(0), HotKeyBox(1), HotKeyBox(2), HotKeyBox(3)};
+    }
+    EXPECT_EQ(s.Boxes(), expected);
+    if (op == "LoadCursorResource") continue;
+    ExpectWentOn(s, op + " always");
+    ASSERT_TRUE(s.saved.has_value());
+    const bool nothing_written = op == "ReplaceFile" || op == "ReadFile";
+    EXPECT_EQ(s.File(), nothing_written ? std::optional<std::string>(kSettings) : SaveOnto(kSettings, *s.saved).file);
+  }
+}
+
+// A drive that disappears from discovery is a machine without it: the
+// session behaves exactly as on that machine.
+TEST(Faults, ADriveTypeFailureIsAMachineWithoutThatDrive) {
+  for (const char gone : {'d', 'e'}) {
+    SCOPED_TRACE(std::string("no ") + gone);
+    Session failing;
+    const int call = gone - 'a' + 1;
+    failing.Fail("DriveType", [call](int n) { return n == call; });
+    failing.Run();
+    Session without(gone == 'd' ? std::set<char>{'e'} : std::set<char>{'d'});
+    without.Run();
+    EXPECT_EQ(failing.Boxes(), without.Boxes());
+    EXPECT_EQ(failing.File(), without.File());
+    EXPECT_EQ(failing.sys.log.With("Mci "), without.sys.log.With("Mci "));
+    ExpectWentOn(failing, "DriveType");
+  }
+}
+
+// --- a save that fails at each of its keys ----------------------------------------------
+
+TEST(Faults, ASaveStoppedAtAnyKeyLeavesTheCompleteFileOfTheKeysBefore) {
+  struct Start {
+    const char* name;
+    std::optional<std::string> file;
+  };
+  const Start starts[] = {
+      {"no file", std::nullopt},
+      {"the user's file", kSettings},
+      {"no final line end, LF", std::string("[BVX]\nDefault=2\n[Other]\nx=1")},
+      {"an empty last value without a line end", std::string("[BVX]\nWaitFor=")},
+      {"byte-order mark, duplicate sections",
+       std::string("\xEF\xBB\xBF[ShortCuts]\r\nOpenShortCut1=5\r\n[shortcuts]\r\nOpenShortCut2=6\r\n")},
+  };
+  const Saved values{2, 30, {{0x4031, 0x4032}, {0, 0xC0DD}}, {0, 1}};
+  struct Key {
+    std::string section, key, value;
+  };
+  const std::vector<Key> order = {
+      {"BVX", "Default", "2"},           {"BVX", "WaitFor", "30"},
+      {"ShortCuts", "OpenShortCut1", "16433"}, {"ShortCuts", "CloseShortCut1", "16434"},
+      {"Track", "DoTrack1", "0"},        {"ShortCuts", "OpenShortCut2", "0"},
+      {"ShortCuts", "CloseShortCut2", "49373"}, {"BVX", "OpenShortCut", "0"},
+      {"BVX", "CloseShortCut", "49373"}, {"Track", "DoTrack2", "1"},
+  };
+  for (const Start& start : starts) {
+    const SaveResult full = SaveOnto(start.file, values);
+    ASSERT_EQ(full.before_replace.size(), order.size()) << start.name;
+    for (std::size_t fail_at = 1; fail_at <= order.size(); ++fail_at) {
+      SCOPED_TRACE(std::string(start.name) + ", failing at key " + std::to_string(fail_at));
+      FakeSystem sys;
+      sys.ui.SetTitle("Brimvex");
+      if (start.file) sys.os.files[kIni] = *start.file;
+      sys.os.FailWhen("ReplaceFile", [fail_at](int n) { return static_cast<std::size_t>(n) == fail_at; });
+      EXPECT_FALSE(SaveSettings(sys.os, sys.ui, kIni, values.position, values.wait, values.pairs, values.flags));
+      ASSERT_EQ(sys.ui.boxes.size(), 1u);
+      EXPECT_EQ((Box{sys.ui.boxes[0].text, sys.ui.boxes[0].caption, sys.ui.boxes[0].flags}), kWriteBox);
+      EXPECT_EQ(sys.log.Count("ReplaceFile"), fail_at);
+
+      // The file is the one the keys before the failing one made, whole.
+      const auto it = sys.os.files.find(kIni);
+      const std::optional<std::string> left =
+          it == sys.os.files.end() ? std::nullopt : std::optional<std::string>(it->second);
+      EXPECT_EQ(left, full.before_replace[fail_at - 1]);
+      if (!left) {
+        EXPECT_EQ(fail_at, 1u);
+        EXPECT_FALSE(start.file.has_value());
+        continue;
+      }
+      // Every key written before the failure is there; every other key reads
+      // as in the file the save started from.
+      const ini::IniDocument now(*left);
+      const ini::IniDocument before(start.file.value_or(std::string()));
+      for (std::size_t k = 0; k < order.size(); ++k) {
+        const Key& key = order[k];
+        if (k + 1 < fail_at) {
+          EXPECT_EQ(now.ReadString(key.section, key.key), std::optional<std::string_view>(key.value)) << key.key;
+        } else {
+          EXPECT_EQ(now.ReadString(key.section, key.key), before.ReadString(key.section, key.key)) << key.key;
+        }
+      }
+      if (start.file == kSettings) {
+        EXPECT_EQ(now.ReadString("Window", "Left"), std::optional<std::string_view>("10"));
+        EXPECT_EQ(now.ReadString("ShortCuts", "OpenShortCut3"), std::optional<std::string_view>("1"));
+      }
+      // A later save that succeeds completes it.
+      sys.os.FailNever("ReplaceFile");
+      EXPECT_TRUE(SaveSettings(sys.os, sys.ui, kIni, values.position, values.wait, values.pairs, values.flags));
+      EXPECT_EQ(sys.os.files.at(kIni), full.file);
+    }
+  }
+}
+
+// --- window messages no sender should send ---------------------------------------------
+
+TEST(Faults, HostileMessageValuesChangeNothingAndShowNothing) {
+  struct Case {
+    const char* what;
+    std::uint32_t msg;
+    std::uintptr_t wparam;
+    std::intptr_t lparam;
+    std::optional<std::intptr_t> answer;  // nothing: not handled
+  };
+  static const VolumeRecord kRecord = MakeVolumeRecord(DriveUnitMask('e'));
+  const auto record = reinterpret_cast<std::intptr_t>(kRecord.data());
+  const std::intptr_t max = std::numeric_limits<std::intptr_t>::max();
+  const std::uintptr_t umax = std::numeric_limits<std::uintptr_t>::max();
+  const Case cases[] = {
+      {"hotkey id past the drives", kWmHotKey, 4, 0, 0},
+      {"hotkey id 51", kWmHotKey, 51, 0, 0},
+      {"hotkey id of all ones", kWmHotKey, umax, 0, 0},
+      {"hotkey id with the high bit", kWmHotKey, umax / 2 + 1, max, 0},
+      {"tray: no mouse message", kWmTrayNotify, 1, 0, 0},
+      {"tray: negative", kWmTrayNotify, 1, -1, 0},
+      {"tray: huge", kWmTrayNotify, umax, max, 0},
+      {"tray: left button up", kWmTrayNotify, 1, 0x202, 0},
+      {"device change: null record, arrival", kWmDeviceChange, kDbtDeviceArrival, 0, -1},
+      {"device change: null record, removal", kWmDeviceChange, kDbtDeviceRemoveComplete, 0, -1},
+      {"device change: null record, unknown event", kWmDeviceChange, umax, 0, -1},
+      // Without bit 15 in the event, lParam is no pointer and is never read:
+      // DBT_MONITORCHANGE carries a screen size there.
+      {"device change: a screen size where a pointer would be", kWmDeviceChange, 0x001B, 0x03000400, -1},
+      {"device change: a record's address with a pointer-less event", kWmDeviceChange, 0x0007, record, -1},
+      {"WM_USER itself", kWmUser, umax, max, std::nullopt},
+      {"an unknown message", 0x7FFF, 1, 1, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeSystem sys;
+    sys.os.cdroms = {'d', 'e'};
+    sys.os.discs = {'e'};
+    sys.ui.SetTitle("Brimvex");
+    TAboutForm form(sys.os, sys.ui);
+    sys.log.Clear();
+    const auto answer = form.OnMessage(c.msg, c.wparam, c.lparam);
+    EXPECT_EQ(answer, c.answer);
+    sys.ui.Advance(10000);  // a pop-up would be due by now
+    EXPECT_TRUE(sys.ui.boxes.empty());
+    EXPECT_TRUE(sys.ui.popups.empty());
+    EXPECT_EQ(sys.log.Count("Mci "), 0u);
+    EXPECT_EQ(sys.log.Count("Broadcast"), 0u);
+    EXPECT_EQ(sys.log.Count("TrayModifyTip"), 0u);
+    EXPECT_FALSE(form.drives.DriveTable[1].DiscPresent);
+    EXPECT_TRUE(form.drives.DriveTable[2].DiscPresent);
+  }
+}
+
+}  // namespace
+}  // namespace bvx
