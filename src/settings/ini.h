@@ -47,10 +47,10 @@ std::optional<std::int64_t> ParseInteger(std::string_view text);
 class IniDocument {
  public:
   IniDocument() : IniDocument(std::string()) {}
-  // Indexes every section. Raises std::length_error for a text of 4 GiB or more.
+  // Indexes every section. Raises Error for a text of 4 GiB or more.
   explicit IniDocument(std::string text);
   // Indexes only the named sections; asking about any other one raises
-  // std::invalid_argument.
+  // Error.
   IniDocument(std::string text, std::initializer_list<std::string_view> sections);
 
   const std::string& Text() const { return text_; }
@@ -66,8 +66,11 @@ class IniDocument {
   // 0 is false, any other integer true; def when ReadInteger would give def.
   bool ReadBool(std::string_view section, std::string_view key, bool def) const;
 
-  // Names and values must not hold line ends; names no "=" or "]". Raises
-  // std::length_error when the text would reach 4 GiB.
+  // Names and values must not hold line ends; names no "=" or "]". What is
+  // written reads back unchanged when, besides, no name or value has blanks
+  // at either end, a key does not start with ";" or "[", and a value is not
+  // enclosed in a pair of matching quotes. Raises Error when the text would
+  // reach 4 GiB.
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
   // Signed decimal.
   void WriteInteger(std::string_view section, std::string_view key, std::int64_t value);
@@ -114,7 +117,7 @@ class IniDocument {
   // Moves every indexed position at or past `at` by delta; ends that fall
   // exactly on `at` move only when ends_at_too is set.
   void Shift(std::size_t at, std::ptrdiff_t delta, bool ends_at_too);
-  // The position as stored; raises std::length_error at 4 GiB.
+  // The position as stored; raises Error at 4 GiB.
   static Pos ToPos(std::size_t p);
 
   std::string text_;
