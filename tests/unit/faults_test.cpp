@@ -56,10 +56,14 @@ const std::string kSettings =
 
 // Every operation of the fake that can be made to fail.
 const char* const kOperations[] = {
-    "CreateNamedMutex", "DriveType",        "Mci",           "Broadcast",          "TrayAdd",
-    "TrayModifyTip",    "TrayDelete",       "RegisterHotKey", "UnregisterHotKey",  "TrackMouse",
-    "LoadCursorResource", "ReadFile",       "ReplaceFile",   "RegOpenKey",         "RegSetString",
-    "RegDeleteValue",   "RegQueryValue",    "ShutdownReasonCreate", "ShutdownReasonDestroy",
+    "CreateNamedMutex",                                         // the single-instance guard
+    "DriveType",        "Mci",           "Broadcast",           // drives and doors
+    "TrayAdd",          "TrayModifyTip", "TrayDelete",          // the tray icon
+    "RegisterHotKey",   "UnregisterHotKey",                     // hotkeys
+    "TrackMouse",       "LoadCursorResource",                   // the link label
+    "ReadFile",         "ReplaceFile",                          // the settings file
+    "RegOpenKey",       "RegSetString",  "RegDeleteValue", "RegQueryValue",  // autostart
+    "ShutdownReasonCreate", "ShutdownReasonDestroy",            // the end of the session
 };
 
 // The log line a call of that operation writes starts with this.
@@ -94,8 +98,8 @@ struct Session {
   FakeSystem sys;
   std::function<bool(int)> replace_fails = [](int) { return false; };
   std::vector<std::optional<std::string>> before_replace;  // the file before each replace
-  std::optional<Saved> saved;                               // set when OK was pressed
-  std::size_t probe_mark = std::string::npos;               // log size at the probe
+  std::optional<Saved> saved;                              // set when OK was pressed
+  std::size_t probe_mark = std::string::npos;              // log size at the probe
   char probe_letter = 0;  // the default drive's letter at the probe; 0 without drives
   int exit_code = -1;
 
@@ -169,7 +173,8 @@ struct Session {
       f.SetValue("speWaitFor", 3);
       f.Click("BitBtn1");
       const TAboutForm* m = main();
-      saved = Saved{f.Value("cbDriveLetters") + 1, f.Value("speWaitFor"), m->WorkShortcuts, m->WorkTrackFlags};
+      saved =
+          Saved{f.Value("cbDriveLetters") + 1, f.Value("speWaitFor"), m->WorkShortcuts, m->WorkTrackFlags};
     });
     ui.At(3600, [&ui] {
       if (FakeForm* f = ui.MainForm()) {
@@ -205,9 +210,7 @@ const Session& Baseline() {
 // The calls of an operation in the baseline, as their log lines.
 std::vector<std::string> Calls(const std::string& op) { return Baseline().sys.log.With(LogPrefix(op)); }
 
-int HotKeyId(const std::string& line) {
-  return std::stoi(line.substr(line.find(" id ") + 4));
-}
+int HotKeyId(const std::string& line) { return std::stoi(line.substr(line.find(" id ") + 4)); }
 
 Box HotKeyBox(int id) {
   const char letter = id / 2 == 0 ? 'd' : 'e';  // the baseline's drives
@@ -254,10 +257,19 @@ std::vector<Box> ReportFor(const std::string& op, int n) {
   if (op == "TrackMouse") return {kTrackingBox};
   if (op == "LoadCursorResource") return {kCursorBox};
   if (op == "ReplaceFile") return {kWriteBox};
-  // The save's own read: a file that exists but cannot be read is never written over.
-  if (op == "ReadFile") return next_of({"ReadFile ", "ReplaceFile "}).starts_with("ReplaceFile") ? std::vector<Box>{kWriteBox} : std::vector<Box>{};
-  // Opening the key for the write: the write has nowhere to go.
-  if (op == "RegOpenKey") return next_of({"RegSetString ", "RegDeleteValue ", "RegQueryValue "}).starts_with("RegSetString") ? std::vector<Box>{kRegistryBox} : std::vector<Box>{};
+  if (op == "ReadFile") {
+    // The save's own read: a file that exists but cannot be read is never
+    // written over. A load that cannot read it takes the defaults silently.
+    if (next_of({"ReadFile ", "ReplaceFile "}).starts_with("ReplaceFile")) return {kWriteBox};
+    return {};
+  }
+  if (op == "RegOpenKey") {
+    // Opening the key for the write: the write has nowhere to go. The test
+    // at start and the delete say nothing.
+    if (next_of({"RegSetString ", "RegDeleteValue ", "RegQueryValue "}).starts_with("RegSetString"))
+      return {kRegistryBox};
+    return {};
+  }
   if (op == "RegSetString") return {kRegistryBox};
   return {};  // fire and forget, or a failure the program answers silently
 }
@@ -274,7 +286,8 @@ SaveResult SaveOnto(const std::optional<std::string>& start, const Saved& s) {
   SaveResult r;
   scratch.os.FailWhen("ReplaceFile", [&](int) {
     const auto it = scratch.os.files.find(kIni);
-    r.before_replace.push_back(it == scratch.os.files.end() ? std::nullopt : std::optional<std::string>(it->second));
+    r.before_replace.push_back(it == scratch.os.files.end() ? std::nullopt
+                                                            : std::optional<std::string>(it->second));
     return false;
   });
   scratch.ui.SetTitle("Brimvex");
@@ -301,7 +314,8 @@ void ExpectWentOn(const Session& s, const std::string& row) {
   EXPECT_EQ(s.sys.os.open_keys, 0);
   const std::optional<std::string> file = s.File();
   ASSERT_TRUE(file.has_value());
-  for (const char* kept : {"; Brimvex settings\r\n[Window]\r\nLeft=10\r\n\r\n[BVX]\r\n", "OpenShortCut3=1\r\n"})
+  for (const char* kept :
+       {"; Brimvex settings\r\n[Window]\r\nLeft=10\r\n\r\n[BVX]\r\n", "OpenShortCut3=1\r\n"})
     EXPECT_NE(file->find(kept), std::string::npos) << "lost: " << kept;
   Drives d;
   d.DriveCount = 2;
@@ -328,7 +342,8 @@ TEST(Faults, EachCallOfEachOperationFailingAlone) {
     const std::vector<std::string> calls = Calls(op);
     ASSERT_FALSE(calls.empty()) << op << " is never called in the session";
     for (int n = 1; n <= static_cast<int>(calls.size()); ++n) {
-      const std::string row = op + " call " + std::to_string(n) + ": " + calls[static_cast<std::size_t>(n - 1)];
+      const std::string row =
+          op + " call " + std::to_string(n) + ": " + calls[static_cast<std::size_t>(n - 1)];
       SCOPED_TRACE(row);
       Session s;
       s.Fail(op, [n](int call) { return call == n; });
@@ -382,7 +397,8 @@ TEST(Faults, EachOperationFailingEveryTime) {
     ExpectWentOn(s, op + " always");
     ASSERT_TRUE(s.saved.has_value());
     const bool nothing_written = op == "ReplaceFile" || op == "ReadFile";
-    EXPECT_EQ(s.File(), nothing_written ? std::optional<std::string>(kSettings) : SaveOnto(kSettings, *s.saved).file);
+    EXPECT_EQ(s.File(),
+              nothing_written ? std::optional<std::string>(kSettings) : SaveOnto(kSettings, *s.saved).file);
   }
 }
 
@@ -424,11 +440,16 @@ TEST(Faults, ASaveStoppedAtAnyKeyLeavesTheCompleteFileOfTheKeysBefore) {
     std::string section, key, value;
   };
   const std::vector<Key> order = {
-      {"BVX", "Default", "2"},           {"BVX", "WaitFor", "30"},
-      {"ShortCuts", "OpenShortCut1", "16433"}, {"ShortCuts", "CloseShortCut1", "16434"},
-      {"Track", "DoTrack1", "0"},        {"ShortCuts", "OpenShortCut2", "0"},
-      {"ShortCuts", "CloseShortCut2", "49373"}, {"BVX", "OpenShortCut", "0"},
-      {"BVX", "CloseShortCut", "49373"}, {"Track", "DoTrack2", "1"},
+      {"BVX", "Default", "2"},
+      {"BVX", "WaitFor", "30"},
+      {"ShortCuts", "OpenShortCut1", "16433"},
+      {"ShortCuts", "CloseShortCut1", "16434"},
+      {"Track", "DoTrack1", "0"},
+      {"ShortCuts", "OpenShortCut2", "0"},
+      {"ShortCuts", "CloseShortCut2", "49373"},
+      {"BVX", "OpenShortCut", "0"},
+      {"BVX", "CloseShortCut", "49373"},
+      {"Track", "DoTrack2", "1"},
   };
   for (const Start& start : starts) {
     const SaveResult full = SaveOnto(start.file, values);
@@ -439,7 +460,8 @@ TEST(Faults, ASaveStoppedAtAnyKeyLeavesTheCompleteFileOfTheKeysBefore) {
       sys.ui.SetTitle("Brimvex");
       if (start.file) sys.os.files[kIni] = *start.file;
       sys.os.FailWhen("ReplaceFile", [fail_at](int n) { return static_cast<std::size_t>(n) == fail_at; });
-      EXPECT_FALSE(SaveSettings(sys.os, sys.ui, kIni, values.position, values.wait, values.pairs, values.flags));
+      EXPECT_FALSE(
+          SaveSettings(sys.os, sys.ui, kIni, values.position, values.wait, values.pairs, values.flags));
       ASSERT_EQ(sys.ui.boxes.size(), 1u);
       EXPECT_EQ((Box{sys.ui.boxes[0].text, sys.ui.boxes[0].caption, sys.ui.boxes[0].flags}), kWriteBox);
       EXPECT_EQ(sys.log.Count("ReplaceFile"), fail_at);
@@ -461,7 +483,8 @@ TEST(Faults, ASaveStoppedAtAnyKeyLeavesTheCompleteFileOfTheKeysBefore) {
       for (std::size_t k = 0; k < order.size(); ++k) {
         const Key& key = order[k];
         if (k + 1 < fail_at) {
-          EXPECT_EQ(now.ReadString(key.section, key.key), std::optional<std::string_view>(key.value)) << key.key;
+          EXPECT_EQ(now.ReadString(key.section, key.key), std::optional<std::string_view>(key.value))
+              << key.key;
         } else {
           EXPECT_EQ(now.ReadString(key.section, key.key), before.ReadString(key.section, key.key)) << key.key;
         }
@@ -472,7 +495,8 @@ TEST(Faults, ASaveStoppedAtAnyKeyLeavesTheCompleteFileOfTheKeysBefore) {
       }
       // A later save that succeeds completes it.
       sys.os.FailNever("ReplaceFile");
-      EXPECT_TRUE(SaveSettings(sys.os, sys.ui, kIni, values.position, values.wait, values.pairs, values.flags));
+      EXPECT_TRUE(
+          SaveSettings(sys.os, sys.ui, kIni, values.position, values.wait, values.pairs, values.flags));
       EXPECT_EQ(sys.os.files.at(kIni), full.file);
     }
   }
