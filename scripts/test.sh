@@ -3,7 +3,8 @@
 #   - native unit tests (build/native), and the same under ASan/UBSan (build/asan);
 #   - the shipped 32-bit BVX.exe (build/win32): PE32 i386, system DLLs only;
 #   - the x86_64 BVX.exe (build/win64) where Wine runs only x86_64 code;
-#   - the end-to-end tests of BVX.exe under Wine and Xvfb (ctest --preset e2e).
+#   - the end-to-end tests of BVX.exe under Wine and Xvfb (ctest --preset e2e);
+#   - short fuzz runs and clang-tidy.
 # Stops at the first failing step with its exit code and prints a summary.
 set -euo pipefail
 
@@ -64,10 +65,9 @@ step "unit tests (native)" ctest --preset native --no-tests=error -j "$jobs"
 step "unit tests (ASan/UBSan)" ctest --preset asan --no-tests=error -j "$jobs"
 step "end-to-end tests (Wine, Xvfb)" ctest --preset e2e --no-tests=error
 
-# ---------------------------------------------------------------------------
-# Fuzz runs go here (short runs of the fuzz targets of the "fuzz" preset),
-# each as a `step "<name>" <command...>` line like the ones above.
-# ---------------------------------------------------------------------------
+# Short fuzz runs of every target (the long run: scripts/fuzz.sh --long).
+step "fuzz (60 s each target)" bash scripts/fuzz.sh 60
+step "clang-tidy" bash scripts/tidy.sh
 
 summary
 echo "test.sh: all steps passed"
