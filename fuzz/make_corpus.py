@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Writes the seed inputs of fuzz/corpus/ (run from anywhere; idempotent).
+"""Writes the starting inputs of fuzz/corpus/ (run from anywhere; idempotent).
 
 Each target reads its parameters from the end of its input with libFuzzer's
 FuzzedDataProvider (integers are taken from the last bytes first) and the
-rest as the file text or the message block. A seed is therefore a real
+rest as the file text or the message block. A starting input is therefore a real
 settings file or a real broadcast record followed by a short tail of
 parameters, built here field by field in the order the target takes them.
 """
@@ -132,7 +132,7 @@ for name, text in FILES.items():
 # --- settings: drive count, start default, file present, save parameters -------------
 
 
-def settings_tail(count, position, wait, pairs, flags, keep_share, fail_at, seed=1, exists=1):
+def settings_tail(count, position, wait, pairs, flags, keep_share, fail_at, start=1, exists=1):
     return tail([
         (1, count),                # 0..26
         (1, 1),                    # the default drive before the load
@@ -141,7 +141,7 @@ def settings_tail(count, position, wait, pairs, flags, keep_share, fail_at, seed
         (4, wait - (-(1 << 31))),  # int32
         (1, pairs),                # drives in the save
         (1, flags),                # track flags given
-        (8, seed),
+        (8, start),
         (1, keep_share),           # of 4: values kept as loaded
         (2, fail_at),              # the key a failing save stops at
     ])

@@ -7,7 +7,7 @@
 #                                             parallel processes (default: the number of cores)
 #   scripts/fuzz.sh --only TARGET ...         the same, for one target (ini, settings, device_change)
 #
-# The checked-in corpus (fuzz/corpus/TARGET) seeds every run and is never
+# The checked-in corpus (fuzz/corpus/TARGET) starts every run and is never
 # written; what a run learns is kept in build/fuzz/corpus/TARGET for the next
 # run. A crash, a hang (over 10 s for one input) or a leak stops the target
 # and leaves the input in build/fuzz/artifacts/TARGET/; the script then exits

@@ -47,12 +47,12 @@ std::string Settings(int drives) {
 std::string Unrelated(std::size_t size) {
   std::string out;
   if (size == 0) return out;
-  std::uint32_t seed = 0x2545F491u;
-  const auto next = [&seed] {
-    seed ^= seed << 13;
-    seed ^= seed >> 17;
-    seed ^= seed << 5;
-    return seed;
+  std::uint32_t state = 0x2545F491u;
+  const auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
   };
   static constexpr std::string_view kStems[] = {"Path", "Window", "Recent", "Color", "Font",
                                                 "OpenShortCut", "DoTrack", "Default", "Size"};

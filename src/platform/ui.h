@@ -153,7 +153,7 @@ class Form {
   virtual WindowId Handle() const = 0;
   // The window of one control (link labels track the mouse on their own window).
   virtual WindowId ControlHandle(std::string_view control) const = 0;
-  virtual const FormSpec& Spec() const = 0;
+  virtual const FormSpec& Description() const = 0;
 
   virtual void Show() = 0;          // visible and in front
   virtual void Hide() = 0;
@@ -209,7 +209,7 @@ class Toolkit {
   virtual void AddAppWindowExStyle(std::uint32_t bits) = 0;
 
   // Creates a form hidden; the first form created is the main form.
-  virtual std::unique_ptr<Form> CreateForm(const FormSpec& spec, FormEvents& events) = 0;
+  virtual std::unique_ptr<Form> CreateForm(const FormSpec& desc, FormEvents& events) = 0;
   // A timer owned by the form; it starts as told.
   virtual std::unique_ptr<Timer> CreateTimer(Form& owner, unsigned interval_ms, bool enabled,
                                              std::function<void()> on_tick) = 0;

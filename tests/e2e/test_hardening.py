@@ -40,7 +40,7 @@ DEFAULT_SAVE = {
 OWN_HEADER = re.compile(rb"^\[(BVX|ShortCuts|Track)\]\r?\n?$", re.IGNORECASE)
 OWN_KEY = re.compile(rb"^(Default|WaitFor|OpenShortCut\d*|CloseShortCut\d*|DoTrack\d+)=-?\d+\r?\n?$",
                      re.IGNORECASE)
-SEED = int(os.environ.get("BVX_E2E_SEED") or time.time_ns() % 1_000_000)
+RANDOM_START = int(os.environ.get("BVX_E2E_RANDOM") or time.time_ns() % 1_000_000)
 
 
 def door_commands(program) -> list[str]:
@@ -122,13 +122,13 @@ class BadSettingsTest(HardeningTestCase):
 
     def random_settings(self, size: int) -> bytes:
         """size random bytes with no header of the program's own sections
-        (which random bytes hold only by a wild chance: then the next seed)."""
-        for seed in range(SEED, SEED + 100):
-            data = random.Random(seed).randbytes(size)
+        (which random bytes hold only by a wild chance: then the next start value)."""
+        for start in range(RANDOM_START, RANDOM_START + 100):
+            data = random.Random(start).randbytes(size)
             if not re.search(rb"\[\s*(bvx|shortcuts|track)\s*\]", data, re.IGNORECASE):
-                print(f"\n[hardening] random settings file: seed {seed}", flush=True)
+                print(f"\n[hardening] random settings file: start value {start}", flush=True)
                 return data
-        raise harness.HarnessError("no usable seed")
+        raise harness.HarnessError("no usable start value")
 
     def test_five_megabytes_of_random_bytes(self):
         old = self.random_settings(5 * 1024 * 1024)
@@ -334,7 +334,7 @@ class KillDuringSaveTest(HardeningTestCase):
         self.assertEqual(self.exit_program(program), 0)
         self.assertEqual(sorted(os.listdir(self.folder)), ["BVX.exe", "BVX.ini"])
 
-        rng = random.Random(SEED)
+        rng = random.Random(RANDOM_START)
         seen = []
         for run in range(self.RUNS):
             ini.write_bytes(states[0])
@@ -350,7 +350,7 @@ class KillDuringSaveTest(HardeningTestCase):
         leftovers = sorted(name for name in os.listdir(self.folder)
                            if name not in ("BVX.exe", "BVX.ini"))
         print(f"\n[hardening] a save of {len(states[0]) // 1024} KB: {save_time * 1000:.0f} ms; "
-              f"seed {SEED}; keys written when killed: {seen}; "
+              f"random start {RANDOM_START}; keys written when killed: {seen}; "
               f"left over: {leftovers}", flush=True)
         for name in leftovers:
             self.assertRegex(name, r"^BVX\.ini\.tmp-\d+$", "only the save's own temporary files")

@@ -218,13 +218,13 @@ bool FakeOs::ShutdownReasonDestroy(WindowId window) {
 
 // --- FakeForm -------------------------------------------------------------------
 
-FakeForm::FakeForm(FakeToolkit& toolkit, const ui::FormSpec& spec, ui::FormEvents& events,
+FakeForm::FakeForm(FakeToolkit& toolkit, const ui::FormSpec& desc, ui::FormEvents& events,
                    WindowId handle)
-    : toolkit_(toolkit), spec_(spec), events_(events), handle_(handle), caption_(spec.Caption) {
+    : toolkit_(toolkit), spec_(desc), events_(events), handle_(handle), caption_(desc.Caption) {
   WindowId next = handle + 1;
-  for (const ui::ControlSpec& c : spec.Controls) {
+  for (const ui::ControlSpec& c : desc.Controls) {
     FakeControl control;
-    control.spec = c;
+    control.desc = c;
     control.text = std::string(c.Text);
     control.visible = (c.Flags & ui::kHidden) == 0;
     control.enabled = (c.Flags & ui::kDisabled) == 0;
@@ -234,9 +234,9 @@ FakeForm::FakeForm(FakeToolkit& toolkit, const ui::FormSpec& spec, ui::FormEvent
       const auto it = controls_.find(parent);
       if (it == controls_.end()) break;
       font = &it->second.font;
-      parent = it->second.spec.Parent;
+      parent = it->second.desc.Parent;
     }
-    control.font = font != nullptr ? *font : spec.FormFont;
+    control.font = font != nullptr ? *font : desc.FormFont;
     if (c.ControlKind == ui::Kind::TabControl || c.ControlKind == ui::Kind::DropDownList) {
       if (!c.Text.empty() && c.ControlKind == ui::Kind::TabControl) control.items.push_back(control.text);
       control.value = c.ControlKind == ui::Kind::TabControl ? 0 : -1;
@@ -305,7 +305,7 @@ void FakeForm::SetText(std::string_view control, std::string_view text) { Find(c
 
 std::string FakeForm::Text(std::string_view control) const {
   const FakeControl& c = Control(control);
-  if (c.spec.ControlKind == ui::Kind::SpinEdit && c.text.empty()) return std::to_string(c.value);
+  if (c.desc.ControlKind == ui::Kind::SpinEdit && c.text.empty()) return std::to_string(c.value);
   return c.text;
 }
 
@@ -315,8 +315,8 @@ bool FakeForm::IsControlVisible(std::string_view control) const {
   // Hidden when it or any of its parents is hidden.
   for (const FakeControl* c = &Control(control);;) {
     if (!c->visible) return false;
-    if (c->spec.Parent.empty()) return true;
-    c = &Control(c->spec.Parent);
+    if (c->desc.Parent.empty()) return true;
+    c = &Control(c->desc.Parent);
   }
 }
 
@@ -326,7 +326,7 @@ bool FakeForm::IsEnabled(std::string_view control) const { return Control(contro
 
 int FakeForm::Value(std::string_view control) const {
   const FakeControl& c = Control(control);
-  if (c.spec.ControlKind == ui::Kind::SpinEdit) {
+  if (c.desc.ControlKind == ui::Kind::SpinEdit) {
     int v = 0;
     const std::string& t = c.text;
     const char* first = t.data();
@@ -341,7 +341,7 @@ int FakeForm::Value(std::string_view control) const {
 void FakeForm::SetValue(std::string_view control, int value) {
   FakeControl& c = Find(control);
   c.value = value;
-  if (c.spec.ControlKind == ui::Kind::SpinEdit) c.text = std::to_string(value);
+  if (c.desc.ControlKind == ui::Kind::SpinEdit) c.text = std::to_string(value);
 }
 
 void FakeForm::AddItem(std::string_view control, std::string_view text) {
@@ -363,7 +363,7 @@ void FakeForm::SetFont(std::string_view control, const ui::Font& font) { Find(co
 ui::Font FakeForm::ControlFont(std::string_view control) const { return Control(control).font; }
 
 void FakeForm::Click(std::string_view control) {
-  const ui::Kind kind = Control(control).spec.ControlKind;
+  const ui::Kind kind = Control(control).desc.ControlKind;
   if (kind == ui::Kind::OkButton) modal_result_ = ui::kModalOk;
   if (kind == ui::Kind::CancelButton) modal_result_ = ui::kModalCancel;
   if (kind == ui::Kind::CheckBox) Find(control).value = !Find(control).value;
@@ -475,9 +475,9 @@ void FakeToolkit::AddAppWindowExStyle(std::uint32_t bits) {
   app_ex_style |= bits;
 }
 
-std::unique_ptr<ui::Form> FakeToolkit::CreateForm(const ui::FormSpec& spec, ui::FormEvents& events) {
-  log_.Add("CreateForm " + std::string(spec.ClassName));
-  auto form = std::make_unique<FakeForm>(*this, spec, events, next_handle_);
+std::unique_ptr<ui::Form> FakeToolkit::CreateForm(const ui::FormSpec& desc, ui::FormEvents& events) {
+  log_.Add("CreateForm " + std::string(desc.ClassName));
+  auto form = std::make_unique<FakeForm>(*this, desc, events, next_handle_);
   next_handle_ += 0x100;
   forms_.push_back(form.get());
   return form;
@@ -612,7 +612,7 @@ std::intptr_t FakeToolkit::Send(FakeForm& form, std::uint32_t msg, std::uintptr_
 
 FakeForm* FakeToolkit::FindForm(std::string_view class_name) const {
   for (FakeForm* f : forms_)
-    if (f->Spec().ClassName == class_name) return f;
+    if (f->Description().ClassName == class_name) return f;
   return nullptr;
 }
 
@@ -627,7 +627,7 @@ void FakeToolkit::Guard(const std::function<void()>& fn) {
 }
 
 void FakeToolkit::Forget(FakeForm* form) {
-  log_.Add("DestroyForm " + std::string(form->Spec().ClassName));
+  log_.Add("DestroyForm " + std::string(form->Description().ClassName));
   menus_.erase(form);
   std::erase(forms_, form);
 }

@@ -165,7 +165,7 @@ struct Session {
       return next < choices.size() ? choices[next++] : 0;
     };
     ui.on_modal.push_back([this, main](FakeForm& f) {
-      if (f.Spec().ClassName != "TfrmOptions") return;
+      if (f.Description().ClassName != "TfrmOptions") return;
       if (f.ItemCount("OptionTabs") > 1) {
         f.SelectTab("OptionTabs", 1);
         f.SetValue("hkOpenCd", 0x4031);  // Ctrl+1

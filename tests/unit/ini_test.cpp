@@ -241,10 +241,10 @@ TEST(IniWrite, TheIndexFollowsEveryWrite) {
   const std::vector<std::string> sections = {"A", "B", "C", "D", "E"};
   const std::vector<std::string> keys = {"k0", "k1", "k2", "k3", "k4"};
   IniDocument ini(start);
-  std::uint32_t seed = 12345;
-  const auto next = [&seed](std::uint32_t n) {
-    seed = seed * 1103515245u + 12345u;
-    return (seed >> 16) % n;
+  std::uint32_t state = 12345;
+  const auto next = [&state](std::uint32_t n) {
+    state = state * 1103515245u + 12345u;
+    return (state >> 16) % n;
   };
   for (int step = 0; step < 400; ++step) {
     const std::string& s = sections[next(static_cast<std::uint32_t>(sections.size()))];

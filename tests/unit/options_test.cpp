@@ -82,7 +82,7 @@ struct OptionsTest : ::testing::Test {
   std::size_t OptionForms() const {
     return static_cast<std::size_t>(std::count_if(
         sys.ui.Forms().begin(), sys.ui.Forms().end(),
-        [](const FakeForm* f) { return f->Spec().ClassName == "TfrmOptions"; }));
+        [](const FakeForm* f) { return f->Description().ClassName == "TfrmOptions"; }));
   }
   static std::vector<std::string> Items(const FakeForm& f, std::string_view control) {
     std::vector<std::string> out;

@@ -134,26 +134,26 @@ class DcCanvas final : public ui::Canvas {
 
 // --- creation and destruction ----------------------------------------------------
 
-Win32Form::Win32Form(Win32Toolkit& toolkit, const ui::FormSpec& spec, ui::FormEvents& events)
-    : toolkit_(toolkit), spec_(spec), events_(events) {
-  font_ = spec.FormFont;
-  font_.Face = toolkit_.InternFace(spec.FormFont.Face);
-  background_ = CreateSolidBrush(spec.Background);
+Win32Form::Win32Form(Win32Toolkit& toolkit, const ui::FormSpec& desc, ui::FormEvents& events)
+    : toolkit_(toolkit), spec_(desc), events_(events) {
+  font_ = desc.FormFont;
+  font_.Face = toolkit_.InternFace(desc.FormFont.Face);
+  background_ = CreateSolidBrush(desc.Background);
   RegisterWindowClass();
 
   DWORD style = WS_POPUP | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
   DWORD ex_style = WS_EX_CONTROLPARENT;
-  if (spec.Flags & ui::kDialogFrame) {
+  if (desc.Flags & ui::kDialogFrame) {
     style |= WS_CAPTION | WS_SYSMENU;  // fixed frame; the close box only
     ex_style |= WS_EX_DLGMODALFRAME;
   } else {
     style |= WS_CAPTION | WS_SYSMENU | WS_THICKFRAME;
-    if (!(spec.Flags & ui::kCloseBoxOnly)) style |= WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+    if (!(desc.Flags & ui::kCloseBoxOnly)) style |= WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
   }
-  if (spec.Flags & ui::kStayOnTop) ex_style |= WS_EX_TOPMOST;
+  if (desc.Flags & ui::kStayOnTop) ex_style |= WS_EX_TOPMOST;
 
-  const std::wstring class_name = Utf8ToWide(spec.ClassName);
-  const std::wstring caption = Utf8ToWide(spec.Caption);
+  const std::wstring class_name = Utf8ToWide(desc.ClassName);
+  const std::wstring caption = Utf8ToWide(desc.Caption);
   CreateWindowExW(ex_style, class_name.c_str(), caption.c_str(), style, 0, 0, 0, 0,
                   toolkit_.AppWindow(), nullptr, toolkit_.Instance(), this);
   if (hwnd_ == nullptr) {
@@ -166,7 +166,7 @@ Win32Form::Win32Form(Win32Toolkit& toolkit, const ui::FormSpec& spec, ui::FormEv
     SizeWindow();
     CreateControls();
     Layout();
-    if (spec.Flags & ui::kCenterDesktop) CenterOnDesktop();
+    if (desc.Flags & ui::kCenterDesktop) CenterOnDesktop();
   } catch (...) {
     destroying_ = true;
     toolkit_.RemoveForm(this);
@@ -215,16 +215,16 @@ void Win32Form::RegisterWindowClass() {
 void Win32Form::CreateControls() {
   for (std::size_t i = 0; i < spec_.Controls.size(); ++i) {
     auto c = std::make_unique<Control>();
-    c->spec = &spec_.Controls[i];
+    c->desc = &spec_.Controls[i];
     c->index = i;
     controls_.push_back(std::move(c));
   }
   for (auto& c : controls_) {
-    if (c->spec->Parent.empty()) continue;
+    if (c->desc->Parent.empty()) continue;
     for (auto& p : controls_)
-      if (p->spec->Name == c->spec->Parent) c->parent = p.get();
+      if (p->desc->Name == c->desc->Parent) c->parent = p.get();
     if (c->parent == nullptr || c->parent == c.get())
-      throw Error("Control '" + std::string(c->spec->Parent) + "' not found");
+      throw Error("Control '" + std::string(c->desc->Parent) + "' not found");
   }
   // Parents before their children, whatever the order of the rows.
   std::size_t made = 0;
@@ -247,7 +247,7 @@ void Win32Form::CreateControls() {
 }
 
 void Win32Form::CreateControl(Control& c) {
-  const ui::ControlSpec& s = *c.spec;
+  const ui::ControlSpec& s = *c.desc;
   HWND parent = c.parent != nullptr ? c.parent->hwnd : hwnd_;
   DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
   if (!(s.Flags & ui::kHidden)) style |= WS_VISIBLE;
@@ -455,7 +455,7 @@ void Win32Form::Layout() {
 }
 
 void Win32Form::PlaceControl(Control& c) {
-  const ui::ControlSpec& s = *c.spec;
+  const ui::ControlSpec& s = *c.desc;
   int x = Scale(s.Left);
   int y = Scale(s.Top);
   int width = Scale(s.Width);
@@ -494,7 +494,7 @@ void Win32Form::PlaceControl(Control& c) {
 }
 
 void Win32Form::LoadPicture(Control& c) {
-  const std::wstring name = Utf8ToWide(c.spec->Text);
+  const std::wstring name = Utf8ToWide(c.desc->Text);
   HBITMAP picture = static_cast<HBITMAP>(
       LoadImageW(toolkit_.Instance(), name.c_str(), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
   if (picture == nullptr) return;
@@ -523,7 +523,7 @@ void Win32Form::ApplyFont(Control& c, bool redraw) {
 // Labels that size themselves: to the text, or, when they wrap, to the
 // height of the wrapped text within their width.
 void Win32Form::FitToText(Control& c) {
-  const ui::ControlSpec& s = *c.spec;
+  const ui::ControlSpec& s = *c.desc;
   if (!IsLabelKind(s.ControlKind) || !(s.Flags & ui::kAutoSize)) return;
   std::wstring text = WindowText(c.hwnd);
   if (text.empty()) text = L" ";
@@ -544,7 +544,7 @@ void Win32Form::FitToText(Control& c) {
 
 Win32Form::Control& Win32Form::Find(std::string_view name) const {
   for (const auto& c : controls_)
-    if (c->spec->Name == name) return *c;
+    if (c->desc->Name == name) return *c;
   throw Error("Component '" + std::string(name) + "' not found");
 }
 
@@ -557,7 +557,7 @@ Win32Form::Control* Win32Form::ControlOf(HWND hwnd) const {
 
 Win32Form::Control* Win32Form::FirstOfKind(Kind kind) const {
   for (const auto& c : controls_)
-    if (c->spec->ControlKind == kind) return c.get();
+    if (c->desc->ControlKind == kind) return c.get();
   return nullptr;
 }
 
@@ -662,7 +662,7 @@ bool Win32Form::IsEnabled(std::string_view control) const {
 
 int Win32Form::Value(std::string_view control) const {
   const Control& c = Find(control);
-  switch (c.spec->ControlKind) {
+  switch (c.desc->ControlKind) {
     case Kind::HotKey:
       return ui::HotKeyWordToShortcut(
           static_cast<std::uint16_t>(SendMessageW(c.hwnd, HKM_GETHOTKEY, 0, 0)));
@@ -681,7 +681,7 @@ int Win32Form::Value(std::string_view control) const {
 
 void Win32Form::SetValue(std::string_view control, int value) {
   const Control& c = Find(control);
-  switch (c.spec->ControlKind) {
+  switch (c.desc->ControlKind) {
     case Kind::HotKey:
       SendMessageW(c.hwnd, HKM_SETHOTKEY,
                    ui::ShortcutToHotKeyWord(static_cast<std::uint16_t>(value)), 0);
@@ -706,7 +706,7 @@ void Win32Form::SetValue(std::string_view control, int value) {
 void Win32Form::AddItem(std::string_view control, std::string_view text) {
   const Control& c = Find(control);
   std::wstring wide = Utf8ToWide(text);
-  switch (c.spec->ControlKind) {
+  switch (c.desc->ControlKind) {
     case Kind::DropDownList:
       SendMessageW(c.hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
       break;
@@ -728,7 +728,7 @@ std::string Win32Form::Item(std::string_view control, int index) const {
   const Control& c = Find(control);
   if (index < 0 || index >= ItemCount(control))
     throw Error("List index out of bounds (" + std::to_string(index) + ")");
-  if (c.spec->ControlKind == Kind::DropDownList) {
+  if (c.desc->ControlKind == Kind::DropDownList) {
     const LRESULT length = SendMessageW(c.hwnd, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
     std::wstring text(static_cast<std::size_t>(std::max<LRESULT>(length, 0)) + 1, L'\0');
     SendMessageW(c.hwnd, CB_GETLBTEXT, static_cast<WPARAM>(index),
@@ -747,7 +747,7 @@ std::string Win32Form::Item(std::string_view control, int index) const {
 
 int Win32Form::ItemCount(std::string_view control) const {
   const Control& c = Find(control);
-  switch (c.spec->ControlKind) {
+  switch (c.desc->ControlKind) {
     case Kind::DropDownList:
       return static_cast<int>(SendMessageW(c.hwnd, CB_GETCOUNT, 0, 0));
     case Kind::TabControl:
@@ -823,8 +823,8 @@ LRESULT Win32Form::Proc(UINT msg, WPARAM wparam, LPARAM lparam) {
       break;
     case WM_SETCURSOR: {
       const Control* c = ControlOf(reinterpret_cast<HWND>(wparam));
-      if (c != nullptr && c->spec->CursorId != 0 && LOWORD(lparam) == HTCLIENT) {
-        if (HCURSOR cursor = toolkit_.ScreenCursor(c->spec->CursorId)) {
+      if (c != nullptr && c->desc->CursorId != 0 && LOWORD(lparam) == HTCLIENT) {
+        if (HCURSOR cursor = toolkit_.ScreenCursor(c->desc->CursorId)) {
           SetCursor(cursor);
           return TRUE;
         }
@@ -989,7 +989,7 @@ LRESULT CALLBACK Win32Form::LinkProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM 
   auto* self = reinterpret_cast<Win32Form*>(data);
   if (!self->destroying_) {
     if (const Control* c = self->ControlOf(hwnd)) {
-      const std::string_view name = c->spec->Name;
+      const std::string_view name = c->desc->Name;
       switch (msg) {
         case WM_MOUSEMOVE:
           self->toolkit_.Guard([&] { self->events_.OnMouseMove(name); });
@@ -1041,8 +1041,8 @@ bool Win32Form::OnCommand(WPARAM wparam, LPARAM lparam) {
     Control* c = ControlOf(reinterpret_cast<HWND>(lparam));
     if (c == nullptr) return false;
     const UINT code = HIWORD(wparam);
-    const std::string_view name = c->spec->Name;
-    switch (c->spec->ControlKind) {
+    const std::string_view name = c->desc->Name;
+    switch (c->desc->ControlKind) {
       case Kind::Button:
       case Kind::OkButton:
       case Kind::CancelButton:
@@ -1066,9 +1066,9 @@ bool Win32Form::OnCommand(WPARAM wparam, LPARAM lparam) {
 
 void Win32Form::ClickButton(Control& c) {
   // Bitmap buttons of the OK and Cancel kinds set the modal result first.
-  if (c.spec->ControlKind == Kind::OkButton) modal_result_ = ui::kModalOk;
-  if (c.spec->ControlKind == Kind::CancelButton) modal_result_ = ui::kModalCancel;
-  const std::string_view name = c.spec->Name;
+  if (c.desc->ControlKind == Kind::OkButton) modal_result_ = ui::kModalOk;
+  if (c.desc->ControlKind == Kind::CancelButton) modal_result_ = ui::kModalCancel;
+  const std::string_view name = c.desc->Name;
   toolkit_.Guard([&] { events_.OnClick(name); });
 }
 
@@ -1082,7 +1082,7 @@ void Win32Form::StepSpin(Control& c, int delta) {
 bool Win32Form::OnNotify(const NMHDR& header, LRESULT* result) {
   Control* c = ControlOf(header.hwndFrom);
   if (c == nullptr) return false;
-  const std::string_view name = c->spec->Name;
+  const std::string_view name = c->desc->Name;
   *result = 0;
   if (c->updown != nullptr && header.hwndFrom == c->updown) {
     if (header.code == UDN_DELTAPOS) {
@@ -1092,7 +1092,7 @@ bool Win32Form::OnNotify(const NMHDR& header, LRESULT* result) {
     }
     return true;
   }
-  if (c->spec->ControlKind == Kind::TabControl) {
+  if (c->desc->ControlKind == Kind::TabControl) {
     if (header.code == TCN_SELCHANGING) {
       bool allow = true;
       toolkit_.Guard([&] { allow = events_.OnTabChanging(name); });
@@ -1110,9 +1110,9 @@ LRESULT Win32Form::OnCtlColor(UINT msg, HDC dc, HWND control) {
   if (control != nullptr && !IsWindowEnabled(control)) text = GetSysColor(COLOR_GRAYTEXT);
   SetTextColor(dc, text);
   const bool field = c != nullptr &&
-                     (c->spec->ControlKind == Kind::HotKey ||
-                      c->spec->ControlKind == Kind::SpinEdit ||
-                      c->spec->ControlKind == Kind::DropDownList) &&
+                     (c->desc->ControlKind == Kind::HotKey ||
+                      c->desc->ControlKind == Kind::SpinEdit ||
+                      c->desc->ControlKind == Kind::DropDownList) &&
                      (msg == WM_CTLCOLOREDIT || msg == WM_CTLCOLORLISTBOX);
   if (field || (c == nullptr && msg == WM_CTLCOLORLISTBOX)) {
     SetBkColor(dc, GetSysColor(COLOR_WINDOW));
@@ -1132,7 +1132,7 @@ bool Win32Form::OnDrawItem(const DRAWITEMSTRUCT& item) {
   const ui::Rect rect{item.rcItem.left, item.rcItem.top, item.rcItem.right, item.rcItem.bottom};
   const int tab = static_cast<int>(item.itemID);
   const bool active = (item.itemState & ODS_SELECTED) != 0;
-  const std::string_view name = c->spec->Name;
+  const std::string_view name = c->desc->Name;
   toolkit_.Guard([&] { events_.OnDrawTab(name, canvas, tab, rect, active); });
   return true;
 }
@@ -1155,8 +1155,8 @@ void Win32Form::CollectTabs(const Control* parent, std::vector<Control*>& out) c
   for (const auto& c : controls_)
     if (c->parent == parent) children.push_back(c.get());
   std::stable_sort(children.begin(), children.end(), [](const Control* a, const Control* b) {
-    const int ka = a->spec->TabOrder < 0 ? INT_MAX : a->spec->TabOrder;
-    const int kb = b->spec->TabOrder < 0 ? INT_MAX : b->spec->TabOrder;
+    const int ka = a->desc->TabOrder < 0 ? INT_MAX : a->desc->TabOrder;
+    const int kb = b->desc->TabOrder < 0 ? INT_MAX : b->desc->TabOrder;
     return ka < kb;
   });
   for (Control* c : children) {
@@ -1195,7 +1195,7 @@ bool IsCovered(HWND control, HWND form) {
 }  // namespace
 
 bool Win32Form::CanFocus(const Control& c) const {
-  if (!IsTabStopKind(c.spec->ControlKind)) return false;
+  if (!IsTabStopKind(c.desc->ControlKind)) return false;
   if (!IsWindowVisible(c.hwnd)) return false;
   for (HWND h = c.hwnd; h != nullptr && h != hwnd_; h = GetParent(h))
     if (!IsWindowEnabled(h)) return false;
@@ -1222,7 +1222,7 @@ void Win32Form::SelectNext(bool forward) {
     Control* candidate = list[static_cast<std::size_t>(pos)];
     if (candidate != current && CanFocus(*candidate)) {
       SetFocus(candidate->hwnd);
-      if (candidate->spec->ControlKind == Kind::SpinEdit)
+      if (candidate->desc->ControlKind == Kind::SpinEdit)
         SendMessageW(candidate->hwnd, EM_SETSEL, 0, -1);
       return;
     }
@@ -1264,7 +1264,7 @@ bool Win32Form::Mnemonic(wchar_t ch) {
   const wchar_t wanted = UpperChar(ch);
   for (auto& owned : controls_) {
     Control& c = *owned;
-    const Kind kind = c.spec->ControlKind;
+    const Kind kind = c.desc->ControlKind;
     if (!IsPushButton(kind) && kind != Kind::CheckBox && kind != Kind::GroupBox &&
         !IsLabelKind(kind))
       continue;
@@ -1287,8 +1287,8 @@ bool Win32Form::Mnemonic(wchar_t ch) {
       return true;
     }
     // A label hands its accelerator to its focus control.
-    if (c.spec->FocusControl.empty()) continue;
-    Control& target = Find(c.spec->FocusControl);
+    if (c.desc->FocusControl.empty()) continue;
+    Control& target = Find(c.desc->FocusControl);
     if (!CanFocus(target)) continue;
     SetFocus(target.hwnd);
     return true;
@@ -1309,7 +1309,7 @@ bool Win32Form::HandleKey(const MSG& msg) {
         case VK_RETURN: {
           if (WantsKey(msg, DLGC_WANTALLKEYS | DLGC_WANTMESSAGE)) return false;
           Control* focused = Focused();
-          if (focused != nullptr && IsPushButton(focused->spec->ControlKind)) {
+          if (focused != nullptr && IsPushButton(focused->desc->ControlKind)) {
             ClickButton(*focused);
             return true;
           }

@@ -32,7 +32,7 @@ class Win32Toolkit;
 
 class Win32Form final : public ui::Form {
  public:
-  Win32Form(Win32Toolkit& toolkit, const ui::FormSpec& spec, ui::FormEvents& events);
+  Win32Form(Win32Toolkit& toolkit, const ui::FormSpec& desc, ui::FormEvents& events);
   ~Win32Form() override;
   Win32Form(const Win32Form&) = delete;
   Win32Form& operator=(const Win32Form&) = delete;
@@ -40,7 +40,7 @@ class Win32Form final : public ui::Form {
   // --- ui::Form ---------------------------------------------------------------
   WindowId Handle() const override { return FromHwnd(hwnd_); }
   WindowId ControlHandle(std::string_view control) const override;
-  const ui::FormSpec& Spec() const override { return spec_; }
+  const ui::FormSpec& Description() const override { return spec_; }
   void Show() override;
   void Hide() override;
   bool IsVisible() const override;
@@ -69,7 +69,7 @@ class Win32Form final : public ui::Form {
 
  private:
   struct Control {
-    const ui::ControlSpec* spec = nullptr;
+    const ui::ControlSpec* desc = nullptr;
     std::size_t index = 0;
     Control* parent = nullptr;  // layout parent; null: the form
     HWND hwnd = nullptr;        // the control (the edit of a spin edit)
