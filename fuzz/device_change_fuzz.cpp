@@ -113,8 +113,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool refresh = (event & 0x8000) != 0 && m.volume && (m.flags & kDbtfMedia) != 0;
 
     VolumeNotice notice;
-    FUZZ_CHECK(ReadVolumeNotice(lparam, &notice) == m.volume, "ReadVolumeNotice took another view of the block");
-    if (m.volume) FUZZ_CHECK(notice.UnitMask == m.mask && notice.Flags == m.flags, "ReadVolumeNotice misread the record");
+    FUZZ_CHECK(ReadVolumeNotice(lparam, &notice) == m.volume,
+               "ReadVolumeNotice took another view of the block");
+    if (m.volume)
+      FUZZ_CHECK(notice.UnitMask == m.mask && notice.Flags == m.flags, "ReadVolumeNotice misread the record");
 
     // The program on the fake, with the drives and discs the input names.
     fake::FakeSystem sys;
@@ -132,12 +134,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The table alone, then the whole window.
     Drives table = start;
     FUZZ_CHECK(ApplyDeviceChange(table.DriveTable, table.DriveCount, event, lparam) == refresh,
-          "ApplyDeviceChange asked for the wrong refresh");
+               "ApplyDeviceChange asked for the wrong refresh");
     const std::intptr_t answer =
         sys.ui.Send(*sys.ui.MainForm(), kWmDeviceChange, event, reinterpret_cast<std::intptr_t>(lparam));
     FUZZ_CHECK(answer == -1, "WM_DEVICECHANGE was not answered with -1");
     FUZZ_CHECK(sys.ui.boxes.empty(), "WM_DEVICECHANGE showed a box");
-    FUZZ_CHECK(sys.log.Count("TrayModifyTip") == (refresh ? 1u : 0u), "the tooltip refresh does not follow the record");
+    FUZZ_CHECK(sys.log.Count("TrayModifyTip") == (refresh ? 1u : 0u),
+               "the tooltip refresh does not follow the record");
 
     for (int k = 1; k <= start.DriveCount; ++k) {
       bool want = start.DriveTable[k].DiscPresent;
@@ -145,8 +148,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (event == kDbtDeviceArrival) want = true;
         if (event == kDbtDeviceRemoveComplete) want = false;
       }
-      FUZZ_CHECK(form.drives.DriveTable[k].DiscPresent == want, "drive " + std::to_string(k) + "'s disc flag");
-      FUZZ_CHECK(table.DriveTable[k].DiscPresent == want, "drive " + std::to_string(k) + "'s flag in the table");
+      FUZZ_CHECK(form.drives.DriveTable[k].DiscPresent == want,
+                 "drive " + std::to_string(k) + "'s disc flag");
+      FUZZ_CHECK(table.DriveTable[k].DiscPresent == want,
+                 "drive " + std::to_string(k) + "'s flag in the table");
     }
     if (refresh) {
       const std::string tip = TrayTipField(BuildTrayTip(form.drives.DriveTable, form.drives.DriveCount));

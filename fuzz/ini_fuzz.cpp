@@ -15,9 +15,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <iterator>
 #include <limits>
-#include <exception>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -35,14 +35,15 @@ constexpr std::string_view kSettingsSections[] = {"BVX", "ShortCuts", "Track"};
 // What one read through a document must agree with.
 // where() names the document in a report.
 template <typename Where>
-void CheckReads(const ini::IniDocument& doc, const ModelValues& model, bool settings_only, const Where& where) {
+void CheckReads(const ini::IniDocument& doc, const ModelValues& model, bool settings_only,
+                const Where& where) {
   for (const auto& [names, value] : model) {
     const auto& [section, key] = names;
     if (settings_only && section != "bvx" && section != "shortcuts" && section != "track") continue;
     const auto read = doc.ReadString(section, key);
     FUZZ_CHECK(read.has_value() && *read == value,
-          where() + ": [" + section + "] " + Quoted(key) + " reads " +
-              (read ? Quoted(*read) : std::string("nothing")) + ", the model " + Quoted(value));
+               where() + ": [" + section + "] " + Quoted(key) + " reads " +
+                   (read ? Quoted(*read) : std::string("nothing")) + ", the model " + Quoted(value));
     const std::optional<std::int64_t> parsed = ModelInteger(value);
     FUZZ_CHECK(ini::ParseInteger(value) == parsed, where() + ": integer of " + Quoted(value));
     const bool fits = parsed && *parsed >= std::numeric_limits<std::int32_t>::min() &&
@@ -50,7 +51,7 @@ void CheckReads(const ini::IniDocument& doc, const ModelValues& model, bool sett
     const std::int32_t expect = fits ? static_cast<std::int32_t>(*parsed) : -7;
     FUZZ_CHECK(doc.ReadInteger(section, key, -7) == expect, where() + ": ReadInteger of " + Quoted(value));
     FUZZ_CHECK(doc.ReadBool(section, key, true) == (fits ? *parsed != 0 : true),
-          where() + ": ReadBool of " + Quoted(value));
+               where() + ": ReadBool of " + Quoted(value));
   }
 }
 
@@ -101,9 +102,9 @@ std::string SectionName(const Choice& c, const std::vector<std::string>& existin
 }
 
 std::string KeyName(const Choice& c, const ModelValues& values) {
-  static constexpr std::string_view kFixed[] = {"Default",        "WaitFor",  "OpenShortCut",
-                                                "CloseShortCut",  "OpenShortCut1", "CloseShortCut26",
-                                                "DoTrack3",       "doTRACK3", ""};
+  static constexpr std::string_view kFixed[] = {"Default",       "WaitFor",       "OpenShortCut",
+                                                "CloseShortCut", "OpenShortCut1", "CloseShortCut26",
+                                                "DoTrack3",      "doTRACK3",      ""};
   switch (c.kind % 3) {
     case 0:
       return std::string(kFixed[c.index % std::size(kFixed)]);
@@ -160,14 +161,15 @@ bool WriteAndCheck(ini::IniDocument& doc, const std::string& section, const std:
 
   // Read back through the updated index and through a fresh parse.
   const auto back = doc.ReadString(section, key);
-  FUZZ_CHECK(back && *back == value, what() + ": reads back " + (back ? Quoted(*back) : std::string("nothing")));
+  FUZZ_CHECK(back && *back == value,
+             what() + ": reads back " + (back ? Quoted(*back) : std::string("nothing")));
   const ModelValues old_values = ModelRead(before);
   const ModelValues new_values = ModelRead(after);
   for (const auto& [names, old_value] : old_values) {
     if (names == std::make_pair(Folded(section), Folded(key))) continue;
     const auto it = new_values.find(names);
     FUZZ_CHECK(it != new_values.end() && it->second == old_value,
-          what() + ": changed [" + names.first + "] " + Quoted(names.second));
+               what() + ": changed [" + names.first + "] " + Quoted(names.second));
   }
   CheckReads(doc, new_values, settings_only, [&] { return what() + " (written document)"; });
   const auto fresh = [&] { return what() + " (fresh parse)"; };
@@ -197,7 +199,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Missing keys and sections read as nothing, and the three-section
     // document refuses to be asked about any other section.
     FUZZ_CHECK(!full.ReadString("BVX", "\x01no such key").has_value(), "a missing key reads something");
-    FUZZ_CHECK(full.ReadInteger("\x01no such section", "Default", 42) == 42, "a missing section reads something");
+    FUZZ_CHECK(full.ReadInteger("\x01no such section", "Default", 42) == 42,
+               "a missing section reads something");
     bool refused = false;
     try {
       (void)settings.ReadString("Other", "x");
@@ -238,7 +241,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::string value = Value(op.value, values);
       if (!WriteAndCheck(three, section, key, value, op.as_integer, true)) continue;
       full.WriteString(section, key, value);
-      FUZZ_CHECK(three.Text() == full.Text(), "the three-section document wrote another text than the full one");
+      FUZZ_CHECK(three.Text() == full.Text(),
+                 "the three-section document wrote another text than the full one");
     }
   }
   return 0;

@@ -84,18 +84,22 @@ Drives ModelLoad(std::string_view text, Drives d) {
 
 void CheckSameSettings(const Drives& got, const Drives& want, std::string_view where) {
   const std::string w(where);
-  FUZZ_CHECK(got.DefaultDrive == want.DefaultDrive,
-        w + ": default drive " + std::to_string(got.DefaultDrive) + ", the model " + std::to_string(want.DefaultDrive));
+  FUZZ_CHECK(got.DefaultDrive == want.DefaultDrive, w + ": default drive " +
+                                                        std::to_string(got.DefaultDrive) + ", the model " +
+                                                        std::to_string(want.DefaultDrive));
   for (int k = 1; k <= kMaxDrives; ++k) {
     const TCDROM& g = got.DriveTable[k];
     const TCDROM& m = want.DriveTable[k];
     const auto at = [&] { return w + ", entry " + std::to_string(k) + ": "; };
     FUZZ_CHECK(g.OpenShortCut == m.OpenShortCut, at() + "open shortcut " + std::to_string(g.OpenShortCut) +
-                                                ", the model " + std::to_string(m.OpenShortCut));
-    FUZZ_CHECK(g.CloseShortCut == m.CloseShortCut, at() + "close shortcut " + std::to_string(g.CloseShortCut) +
-                                                  ", the model " + std::to_string(m.CloseShortCut));
-    FUZZ_CHECK(g.WaitFor == m.WaitFor, at() + "wait " + std::to_string(g.WaitFor) + ", the model " + std::to_string(m.WaitFor));
-    FUZZ_CHECK(g.WaitFor <= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()), at() + "wait above 2^31 - 1");
+                                                     ", the model " + std::to_string(m.OpenShortCut));
+    FUZZ_CHECK(g.CloseShortCut == m.CloseShortCut, at() + "close shortcut " +
+                                                       std::to_string(g.CloseShortCut) + ", the model " +
+                                                       std::to_string(m.CloseShortCut));
+    FUZZ_CHECK(g.WaitFor == m.WaitFor,
+               at() + "wait " + std::to_string(g.WaitFor) + ", the model " + std::to_string(m.WaitFor));
+    FUZZ_CHECK(g.WaitFor <= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()),
+               at() + "wait above 2^31 - 1");
     FUZZ_CHECK(g.DoTrack == m.DoTrack, at() + "track flag");
   }
 }
@@ -198,13 +202,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckSameSettings(drives, ModelLoad(file.value_or(std::string()), Discovered(kMaxDrives, 1)), "start-up");
   {
     const std::vector<std::string> reports = ExpectedHotKeyReports(drives);
-    FUZZ_CHECK(p.sys.ui.boxes.size() == reports.size(), "start-up showed " + std::to_string(p.sys.ui.boxes.size()) +
-                                                       " boxes, the hotkey model " + std::to_string(reports.size()));
+    FUZZ_CHECK(p.sys.ui.boxes.size() == reports.size(),
+               "start-up showed " + std::to_string(p.sys.ui.boxes.size()) + " boxes, the hotkey model " +
+                   std::to_string(reports.size()));
     for (std::size_t i = 0; i < reports.size(); ++i)
-      FUZZ_CHECK(p.sys.ui.boxes[i].text == reports[i] && p.sys.ui.boxes[i].caption == "BVX", "start-up box " + std::to_string(i));
+      FUZZ_CHECK(p.sys.ui.boxes[i].text == reports[i] && p.sys.ui.boxes[i].caption == "BVX",
+                 "start-up box " + std::to_string(i));
     for (int k = 1; k <= kMaxDrives; ++k) {
-      FUZZ_CHECK(drives.DriveItems[k].OpenItem->ShortCut == drives.DriveTable[k].OpenShortCut, "open item shortcut");
-      FUZZ_CHECK(drives.DriveItems[k].CloseItem->ShortCut == drives.DriveTable[k].CloseShortCut, "close item shortcut");
+      FUZZ_CHECK(drives.DriveItems[k].OpenItem->ShortCut == drives.DriveTable[k].OpenShortCut,
+                 "open item shortcut");
+      FUZZ_CHECK(drives.DriveItems[k].CloseItem->ShortCut == drives.DriveTable[k].CloseShortCut,
+                 "close item shortcut");
     }
   }
 
@@ -215,8 +223,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const TCDROM& e = drives.DriveTable[i];
     const std::uint64_t r = Next(seed);
     const bool keep = (r & 3) < keep_share;
-    pairs.push_back(keep ? ShortcutPair{e.OpenShortCut, e.CloseShortCut}
-                         : ShortcutPair{static_cast<std::uint16_t>(r >> 8), static_cast<std::uint16_t>(r >> 24)});
+    pairs.push_back(
+        keep ? ShortcutPair{e.OpenShortCut, e.CloseShortCut}
+             : ShortcutPair{static_cast<std::uint16_t>(r >> 8), static_cast<std::uint16_t>(r >> 24)});
   }
   for (int i = 1; i <= flag_count; ++i) flags.push_back(static_cast<std::uint8_t>(Next(seed) & 1));
   const std::vector<Write> order = SaveOrder(position, wait, pairs, flags);
@@ -231,7 +240,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(SaveSettings(p.sys.os, p.sys.ui, kIni, position, wait, pairs, flags), "the save failed");
   FUZZ_CHECK(p.sys.ui.boxes.empty(), "the save showed a box");
   FUZZ_CHECK(states.size() == order.size(), "the save replaced the file " + std::to_string(states.size()) +
-                                           " times for " + std::to_string(order.size()) + " keys");
+                                                " times for " + std::to_string(order.size()) + " keys");
   states.push_back(p.sys.os.files.at(kIni));
   FUZZ_CHECK(states.front() == file, "the file changed before the save's first replace");
   for (std::size_t i = 0; i < order.size(); ++i) {
@@ -249,7 +258,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ModelValues new_values = ModelRead(*states.back());
     for (const auto& [names, value] : old_values) {
       bool written = false;
-      for (const Write& w : order) written = written || names == std::make_pair(Folded(w.section), Folded(w.key));
+      for (const Write& w : order)
+        written = written || names == std::make_pair(Folded(w.section), Folded(w.key));
       if (written) continue;
       const auto it = new_values.find(names);
       FUZZ_CHECK(it != new_values.end() && it->second == value,
@@ -262,12 +272,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   p.form->LoadSettings();
   const std::string saved = *states.back();
   CheckSameSettings(drives, ModelLoad(saved, before_reload), "load after the save");
-  FUZZ_CHECK(drives.DefaultDrive == (position >= 1 && position <= kMaxDrives ? position : 1), "saved default drive");
+  FUZZ_CHECK(drives.DefaultDrive == (position >= 1 && position <= kMaxDrives ? position : 1),
+             "saved default drive");
   for (int i = 1; i <= pair_count; ++i) {
     const TCDROM& e = drives.DriveTable[i];
     const ShortcutPair& sp = pairs[static_cast<std::size_t>(i - 1)];
-    FUZZ_CHECK(e.OpenShortCut == sp.Open && e.CloseShortCut == sp.Close, "saved shortcuts of drive " + std::to_string(i));
-    FUZZ_CHECK(e.DoTrack == (i > flag_count || flags[static_cast<std::size_t>(i - 1)] != 0), "saved track flag");
+    FUZZ_CHECK(e.OpenShortCut == sp.Open && e.CloseShortCut == sp.Close,
+               "saved shortcuts of drive " + std::to_string(i));
+    FUZZ_CHECK(e.DoTrack == (i > flag_count || flags[static_cast<std::size_t>(i - 1)] != 0),
+               "saved track flag");
     FUZZ_CHECK(e.WaitFor == (wait < 0 ? 0u : static_cast<std::uint32_t>(wait)), "saved wait");
   }
 
@@ -282,16 +295,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     p.sys.ui.boxes.clear();
     std::size_t replaces = 0;
     p.sys.os.FailWhen("ReplaceFile", [&](int) { return ++replaces == fail_at; });
-    FUZZ_CHECK(!SaveSettings(p.sys.os, p.sys.ui, kIni, position, wait, pairs, flags), "a failing save reported success");
+    FUZZ_CHECK(!SaveSettings(p.sys.os, p.sys.ui, kIni, position, wait, pairs, flags),
+               "a failing save reported success");
     FUZZ_CHECK(replaces == fail_at, "the save went on after a failed key");
     FUZZ_CHECK(p.sys.ui.boxes.size() == 1 && p.sys.ui.boxes[0].text == "Unable to write to " + kIni + "." &&
-              p.sys.ui.boxes[0].caption == "Brimvex" && p.sys.ui.boxes[0].flags == kMbIconError,
-          "the failed save's report");
+                   p.sys.ui.boxes[0].caption == "Brimvex" && p.sys.ui.boxes[0].flags == kMbIconError,
+               "the failed save's report");
     const auto it = p.sys.os.files.find(kIni);
     const std::optional<std::string> left =
         it == p.sys.os.files.end() ? std::nullopt : std::optional<std::string>(it->second);
     FUZZ_CHECK(left == states[fail_at - 1], "a save that failed at key " + std::to_string(fail_at) +
-                                           " left another file than the one of the keys before");
+                                                " left another file than the one of the keys before");
     p.sys.os.FailNever("ReplaceFile");
   }
   return 0;

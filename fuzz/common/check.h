@@ -17,9 +17,9 @@ namespace bvx::fuzz {
 }  // namespace bvx::fuzz
 
 // Checks a rule; the message is built only when the rule is broken.
-#define FUZZ_CHECK(holds, message)                  \
-  do {                                              \
-    if (!(holds)) ::bvx::fuzz::Fail(message);       \
+#define FUZZ_CHECK(holds, message)            \
+  do {                                        \
+    if (!(holds)) ::bvx::fuzz::Fail(message); \
   } while (false)
 
 namespace bvx::fuzz {

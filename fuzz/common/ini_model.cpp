@@ -70,7 +70,9 @@ bool HasAny(std::string_view s, std::string_view chars) {
   return s.find_first_of(chars) != std::string_view::npos;
 }
 
-bool BlankAtAnEnd(std::string_view s) { return !s.empty() && (IsIniBlank(s.front()) || IsIniBlank(s.back())); }
+bool BlankAtAnEnd(std::string_view s) {
+  return !s.empty() && (IsIniBlank(s.front()) || IsIniBlank(s.back()));
+}
 
 std::string Describe(std::string_view what, std::size_t line) {
   return std::string(what) + " (line " + std::to_string(line + 1) + ")";
@@ -118,7 +120,8 @@ std::optional<std::int64_t> ModelInteger(std::string_view t) {
     if (magnitude > most) return std::nullopt;
   }
   if (!negative && magnitude == most) return std::nullopt;
-  const __int128 signed_value = negative ? -static_cast<__int128>(magnitude) : static_cast<__int128>(magnitude);
+  const __int128 signed_value =
+      negative ? -static_cast<__int128>(magnitude) : static_cast<__int128>(magnitude);
   return static_cast<std::int64_t>(signed_value);
 }
 

@@ -60,7 +60,6 @@ std::string ModelWrite(std::string_view text, std::string_view section, std::str
 // every line but the written key's own stays byte for byte (see
 // fuzz/README.md). Empty when the rule holds, else what broke it.
 std::string CheckWriteKeepsOtherLines(std::string_view before, std::string_view after,
-                                      std::string_view section, std::string_view key,
-                                      std::string_view value);
+                                      std::string_view section, std::string_view key, std::string_view value);
 
 }  // namespace bvx::fuzz
