@@ -183,7 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int wait = in.ConsumeIntegral<std::int32_t>();
   const int pair_count = in.ConsumeIntegralInRange(0, kMaxDrives);
   const int flag_count = in.ConsumeIntegralInRange(0, kMaxDrives);
-  std::uint64_t seed = in.ConsumeIntegral<std::uint64_t>();
+  std::uint64_t state = in.ConsumeIntegral<std::uint64_t>();
   const unsigned keep_share = in.ConsumeIntegralInRange(0u, 4u);  // of 4: values kept as loaded
   const std::size_t fail_pick = in.ConsumeIntegral<std::uint16_t>();
   const std::string text = in.ConsumeRemainingBytesAsString();
@@ -221,13 +221,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> flags;
   for (int i = 1; i <= pair_count; ++i) {
     const TCDROM& e = drives.DriveTable[i];
-    const std::uint64_t r = Next(seed);
+    const std::uint64_t r = Next(state);
     const bool keep = (r & 3) < keep_share;
     pairs.push_back(
         keep ? ShortcutPair{e.OpenShortCut, e.CloseShortCut}
              : ShortcutPair{static_cast<std::uint16_t>(r >> 8), static_cast<std::uint16_t>(r >> 24)});
   }
-  for (int i = 1; i <= flag_count; ++i) flags.push_back(static_cast<std::uint8_t>(Next(seed) & 1));
+  for (int i = 1; i <= flag_count; ++i) flags.push_back(static_cast<std::uint8_t>(Next(state) & 1));
   const std::vector<Write> order = SaveOrder(position, wait, pairs, flags);
 
   p.sys.ui.boxes.clear();
