@@ -12,7 +12,7 @@ using ui::ControlSpec;
 using ui::Kind;
 using ui::Rgb;
 
-constexpr ui::Color kGrey = Rgb(90, 90, 90);
+constexpr ui::Color kGrey = ui::kTextGrey;
 constexpr ui::Font kFormFont{"MS Sans Serif", -11, false, false, kGrey, ui::kRussianCharset};
 constexpr ui::Font kTextFont{"Arial", -13, false, false, kGrey, ui::kRussianCharset};
 constexpr ui::Font kLinkHoverFont{"Arial", -13, false, true, kGrey, ui::kDefaultCharset};

@@ -25,6 +25,9 @@ namespace bvx::ui {
 using Color = std::uint32_t;  // 0x00BBGGRR, as a COLORREF
 constexpr Color Rgb(unsigned r, unsigned g, unsigned b) { return r | (g << 8) | (b << 16); }
 
+// The grey all of the program's windows write their text in.
+inline constexpr Color kTextGrey = Rgb(90, 90, 90);
+
 inline constexpr int kRussianCharset = 204;  // RUSSIAN_CHARSET
 inline constexpr int kDefaultCharset = 1;    // DEFAULT_CHARSET
 

@@ -19,7 +19,7 @@ using ui::ControlSpec;
 using ui::Kind;
 using ui::Rgb;
 
-constexpr ui::Color kGrey = Rgb(90, 90, 90);
+constexpr ui::Color kGrey = ui::kTextGrey;
 constexpr ui::Font kFormFont{"Arial", -12, false, false, kGrey, ui::kRussianCharset};
 constexpr ui::Font kBoldFont{"Arial", -12, true, false, kGrey, ui::kRussianCharset};
 constexpr ui::Font kTabsFont{"MS Sans Serif", -12, false, false, kGrey, ui::kRussianCharset};

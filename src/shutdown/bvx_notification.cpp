@@ -9,7 +9,7 @@ using ui::ControlSpec;
 using ui::Kind;
 using ui::Rgb;
 
-constexpr ui::Color kGrey = Rgb(90, 90, 90);
+constexpr ui::Color kGrey = ui::kTextGrey;
 constexpr ui::Font kFormFont{"MS Sans Serif", -11, true, false, kGrey, ui::kRussianCharset};
 constexpr ui::Font kCountdownFont{"MS Sans Serif", -13, true, false, kGrey, ui::kRussianCharset};
 
