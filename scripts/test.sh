@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test:
 #   - native unit tests (build/native), and the same under ASan/UBSan (build/asan);
-#   - the shipped 32-bit BVX.exe (build/win32): PE32 i386, system DLLs only;
+#   - the shipped 32-bit BVX.exe (build/win32): PE32 i386, system DLLs only,
+#     and reproducible (built from two copies in two folders: same bytes);
 #   - the x86_64 BVX.exe (build/win64) where Wine runs only x86_64 code;
 #   - the end-to-end tests of BVX.exe under Wine and Xvfb (ctest --preset e2e);
 #   - short fuzz runs and clang-tidy.
@@ -53,6 +54,7 @@ step "build asan" cmake --build --preset asan -j "$jobs"
 step "configure win32 (shipped BVX.exe)" cmake --preset win32
 step "build win32" cmake --build --preset win32 -j "$jobs"
 step "check build/win32/BVX.exe" bash tests/e2e/check_exe.sh "$repo/build/win32/BVX.exe"
+step "BVX.exe is reproducible (two folders, same bytes)" bash tests/e2e/check_reproducible.sh win32
 
 if [ "$BVX_WINE_ARCH" = "x86_64" ]; then
   # This machine's Wine runs only x86_64 code: the end-to-end tests use
