@@ -19,15 +19,21 @@ explorer's taskbar. Because the desktop comes from the registry and not from
 exit code is its own (measured: the exit code of "Выход" arrives as 0 within
 0.4 s).
 
-The driver program (tests/e2e/driver/driver.cpp, built for the Wine arch)
-runs in the same prefix and desktop and finds, pokes and reads windows.
+Which Wine runs what (scripts/wine-env.sh decides the mode): the program under
+test is build/win32/BVX.exe wherever Wine runs 32-bit code (it then runs as a
+WoW64 process of a 64-bit prefix) and build/win64/BVX.exe elsewhere. Wine's
+own tools (wineboot, reg with /reg:64, winepath) and the driver program
+(tests/e2e/driver/driver.cpp, always built for x86_64: it reads the 64-bit
+desktop explorer's tooltip records) run with the 64-bit loader on every host.
+The driver runs in the same prefix and desktop and finds, pokes and reads
+windows.
 Output of Wine processes always goes to files, never to pipes: processes that
 Wine starts on the side (explorer, services) inherit the handles and would
 keep a pipe open for ever.
 
 Environment:
-  BVX_EXE         the BVX.exe to test (default: build/win64/BVX.exe when Wine
-                  runs x86_64 code only, build/win32/BVX.exe otherwise)
+  BVX_EXE         the BVX.exe to test (default: build/win32/BVX.exe where Wine
+                  runs 32-bit code, build/win64/BVX.exe where it does not)
   BVX_DRIVER      driver.exe (default: build/native/tests/e2e/driver.exe)
   BVX_E2E_WORK    folder for prefixes, sessions and logs
                   (default: build/e2e-work)
@@ -93,7 +99,7 @@ UNIT_MASK = {letter: 1 << (ord(letter) - ord("a")) for letter in "abcdefghijklmn
 START_TIMEOUT = 30.0
 STEP_TIMEOUT = 15.0
 
-TEMPLATE_RECIPE = "bvx-e2e-template 1"
+TEMPLATE_RECIPE = "bvx-e2e-template 2"
 # Finished sessions of a module whose logs are kept.
 KEEP_SESSIONS = 3
 # BVX_E2E_TRACE=1: every driver call, its result and the time it was made.
@@ -143,9 +149,16 @@ def wine_env() -> dict:
 def bvx_exe() -> Path:
     if os.environ.get("BVX_EXE"):
         return Path(os.environ["BVX_EXE"])
-    arch = wine_env().get("BVX_WINE_ARCH", "i686")
-    preset = "win64" if arch == "x86_64" else "win32"
-    return REPO / "build" / preset / "BVX.exe"
+    return REPO / "build" / wine_env()["BVX_EXE_PRESET"] / "BVX.exe"
+
+
+def describe_exe() -> str:
+    """The line that names the program under test, once per test run."""
+    env = wine_env()
+    why = ("Wine runs 32-bit code here" if env["BVX_WINE_MODE"] == "wine32"
+           else "Wine runs only x86_64 code here")
+    chosen = " (set by BVX_EXE)" if os.environ.get("BVX_EXE") else ""
+    return f"End-to-end tests drive {bvx_exe()}{chosen} ({env['BVX_WINE_MODE']}: {why})"
 
 
 def driver_exe() -> Path:
@@ -359,14 +372,20 @@ _SHARED_SUFFIXES = {
     ".manifest", ".inf",
 }
 
+def reg_add(key: str, name: str, data: str) -> list[str]:
+    """A `reg add` through the 64-bit registry view: the keys Wine itself
+    reads (the mount manager's Drives among them) are the 64-bit ones, and a
+    32-bit reg.exe would otherwise write under Wow6432Node."""
+    return ["reg", "add", key, "/v", name, "/d", data, "/f", "/reg:64"]
+
+
 _TEMPLATE_REGISTRY = [
     # The optical drives.
-    ["reg", "add", r"HKLM\Software\Wine\Drives", "/v", "d:", "/d", "cdrom", "/f"],
-    ["reg", "add", r"HKLM\Software\Wine\Drives", "/v", "f:", "/d", "cdrom", "/f"],
+    reg_add(r"HKLM\Software\Wine\Drives", "d:", "cdrom"),
+    reg_add(r"HKLM\Software\Wine\Drives", "f:", "cdrom"),
     # Every program of the prefix runs in the virtual desktop "bvx".
-    ["reg", "add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/d", "bvx", "/f"],
-    ["reg", "add", r"HKCU\Software\Wine\Explorer\Desktops", "/v", "bvx",
-     "/d", f"{SCREEN[0]}x{SCREEN[1]}", "/f"],
+    reg_add(r"HKCU\Software\Wine\Explorer", "Desktop", "bvx"),
+    reg_add(r"HKCU\Software\Wine\Explorer\Desktops", "bvx", f"{SCREEN[0]}x{SCREEN[1]}"),
 ]
 
 
@@ -388,9 +407,9 @@ def ensure_template(display: str) -> Path:
     root = work_root()
     root.mkdir(parents=True, exist_ok=True)
     template = root / "prefix-template"
-    version = subprocess.run([wine["BVX_WINE"], "--version"], capture_output=True, text=True,
+    version = subprocess.run([wine["BVX_WINE64"], "--version"], capture_output=True, text=True,
                              env=wine, timeout=60).stdout.strip()
-    stamp_text = f"{TEMPLATE_RECIPE}\n{wine['BVX_WINE']}\n{version}\n"
+    stamp_text = f"{TEMPLATE_RECIPE}\n{wine['BVX_WINE64']}\n{version}\n"
     stamp = template / ".bvx-template"
     with open(root / "prefix-template.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
@@ -403,9 +422,9 @@ def ensure_template(display: str) -> Path:
         log.write_text("")
         env = dict(wine, WINEPREFIX=str(building), DISPLAY=display, WINEDEBUG="-all")
         started = time.monotonic()
-        _run_wine_tool([wine["BVX_WINE"], "wineboot", "-i"], env, log, 300)
+        _run_wine_tool([wine["BVX_WINE64"], "wineboot", "-i"], env, log, 300)
         for command in _TEMPLATE_REGISTRY:
-            _run_wine_tool([wine["BVX_WINE"], *command], env, log, 120)
+            _run_wine_tool([wine["BVX_WINE64"], *command], env, log, 120)
         # Registry hives are written when the server ends.
         _run_wine_tool([wine["BVX_WINESERVER"], "-w"], env, log, 120)
         (building / ".bvx-template").write_text(stamp_text)
@@ -622,8 +641,9 @@ class Session:
 
     def start(self) -> None:
         for path, what, hint in (
-            (self.exe, "BVX.exe", "cmake --preset win64 && cmake --build --preset win64 "
-                                  "(win32 where 32-bit code runs), or set BVX_EXE"),
+            (self.exe, "BVX.exe", f"cmake --preset {wine_env()['BVX_EXE_PRESET']} && "
+                                  f"cmake --build --preset {wine_env()['BVX_EXE_PRESET']}, "
+                                  "or set BVX_EXE"),
             (self.driver_path, "driver.exe", "cmake --build --preset native, or set BVX_DRIVER"),
         ):
             if not path.is_file():
@@ -647,8 +667,8 @@ class Session:
         self.env.pop("WINESERVER", None)
         self.env["WINESERVER"] = self.env["BVX_WINESERVER"]
         self.warm_up()
-        print(f"[harness] session {self.name}: display {self.xvfb.display}, logs {self.logs}, "
-              f"ready in {time.monotonic() - started:.1f} s", file=sys.stderr)
+        print(f"[harness] session {self.name}: {self.exe}, display {self.xvfb.display}, "
+              f"logs {self.logs}, ready in {time.monotonic() - started:.1f} s", file=sys.stderr)
 
     def warm_up(self) -> None:
         """Starts the wineserver, the services and the desktop before any test,
@@ -757,7 +777,7 @@ class Session:
         """Runs the driver to its end; its output goes through files."""
         args = tuple(str(a) for a in args)
         with tempfile.TemporaryFile(dir=self.dir) as out, tempfile.TemporaryFile(dir=self.dir) as err:
-            process = subprocess.Popen([self.env["BVX_WINE"], str(self.driver_path), *args],
+            process = subprocess.Popen([self.env["BVX_WINE64"], str(self.driver_path), *args],
                                        env=self.env, stdin=subprocess.DEVNULL, stdout=out,
                                        stderr=err)
             try:
@@ -781,7 +801,7 @@ class Session:
         args = tuple(str(a) for a in args)
         out_path = self.logs / f"{self._next_id():03d}-{name}.txt"
         with open(out_path, "wb") as out:
-            process = subprocess.Popen([self.env["BVX_WINE"], str(self.driver_path), *args],
+            process = subprocess.Popen([self.env["BVX_WINE64"], str(self.driver_path), *args],
                                        env=self.env, stdin=subprocess.DEVNULL, stdout=out,
                                        stderr=subprocess.STDOUT)
         self.processes.append(process)
@@ -1044,3 +1064,12 @@ class BvxTestCase(unittest.TestCase):
         """"Выход" from the tray menu, by its command id; returns the exit code."""
         self.post((WM_COMMAND, CMD_EXIT, 0))
         return program.wait_exit()
+
+
+if __name__ == "__main__":
+    # `python3 harness.py exe`: the line naming the program under test
+    # (ctest prints it once before the end-to-end tests; scripts/test.sh
+    # repeats it in its summary).
+    if sys.argv[1:] != ["exe"]:
+        sys.exit("usage: harness.py exe")
+    print(describe_exe())
