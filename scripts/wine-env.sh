@@ -67,6 +67,7 @@ _bvx_probe_wine32() {
     </dev/null >/dev/null 2>&1 || code=$?
   if [ -e "$scratch/prefix" ]; then
     WINEPREFIX="$scratch/prefix" timeout -k 5 30 "$BVX_WINESERVER" -k >/dev/null 2>&1 || true
+    WINEPREFIX="$scratch/prefix" timeout -k 5 30 "$BVX_WINESERVER" -w >/dev/null 2>&1 || true
   fi
   rm -rf "$scratch"
   [ "$code" -eq 32 ]

@@ -22,11 +22,15 @@ exit code is its own (measured: the exit code of "Выход" arrives as 0 withi
 Which Wine runs what (scripts/wine-env.sh decides the mode): the program under
 test is build/win32/BVX.exe wherever Wine runs 32-bit code (it then runs as a
 WoW64 process of a 64-bit prefix) and build/win64/BVX.exe elsewhere. Wine's
-own tools (wineboot, reg with /reg:64, winepath) and the driver program
-(tests/e2e/driver/driver.cpp, always built for x86_64: it reads the 64-bit
-desktop explorer's tooltip records) run with the 64-bit loader on every host.
-The driver runs in the same prefix and desktop and finds, pokes and reads
-windows.
+own tools (wineboot, reg with /reg:64, winepath) run with the 64-bit loader
+on every host. The driver program (tests/e2e/driver/driver.cpp) runs in the
+same prefix and desktop and finds, pokes and reads windows; where it reads
+structures in another process's memory it must have that process's bitness.
+So the `tooltip` command, which reads the desktop explorer (64-bit on every
+host), runs the x86_64 driver.exe with the 64-bit loader, and every other
+command the driver of the program's arch with the program's loader
+(driver-i686.exe beside driver.exe, for the tab captions of a 32-bit
+BVX.exe).
 Output of Wine processes always goes to files, never to pipes: processes that
 Wine starts on the side (explorer, services) inherit the handles and would
 keep a pipe open for ever.
@@ -34,7 +38,8 @@ keep a pipe open for ever.
 Environment:
   BVX_EXE         the BVX.exe to test (default: build/win32/BVX.exe where Wine
                   runs 32-bit code, build/win64/BVX.exe where it does not)
-  BVX_DRIVER      driver.exe (default: build/native/tests/e2e/driver.exe)
+  BVX_DRIVER      the x86_64 driver.exe, with driver-i686.exe beside it
+                  (default: build/native/tests/e2e/driver.exe)
   BVX_E2E_WORK    folder for prefixes, sessions and logs
                   (default: build/e2e-work)
   BVX_E2E_SHOTS   folder for screenshots (default: build/e2e-shots)
@@ -162,9 +167,22 @@ def describe_exe() -> str:
 
 
 def driver_exe() -> Path:
+    """The x86_64 driver."""
     if os.environ.get("BVX_DRIVER"):
         return Path(os.environ["BVX_DRIVER"])
     return REPO / "build" / "native" / "tests" / "e2e" / "driver.exe"
+
+
+def program_driver_exe() -> Path:
+    """The driver built for the arch of the program under test."""
+    if wine_env()["BVX_WINE_ARCH"] == "x86_64":
+        return driver_exe()
+    return driver_exe().with_name(f"driver-{wine_env()['BVX_WINE_ARCH']}.exe")
+
+
+# Driver commands that read the desktop explorer's memory: they run in its
+# bitness, x86_64 on every host.
+EXPLORER_COMMANDS = {"tooltip"}
 
 
 # --- waiting ----------------------------------------------------------------------
@@ -634,6 +652,7 @@ class Session:
         self.processes: list[subprocess.Popen] = []
         self.exe = bvx_exe()
         self.driver_path = driver_exe()
+        self.program_driver_path = program_driver_exe()
         self._run_counter = 0
         self.used = False
 
@@ -645,6 +664,8 @@ class Session:
                                   f"cmake --build --preset {wine_env()['BVX_EXE_PRESET']}, "
                                   "or set BVX_EXE"),
             (self.driver_path, "driver.exe", "cmake --build --preset native, or set BVX_DRIVER"),
+            (self.program_driver_path, "the program's driver",
+             "cmake --build --preset native, or set BVX_DRIVER"),
         ):
             if not path.is_file():
                 raise HarnessError(f"{what} not found at {path}: build it with {hint}")
@@ -773,11 +794,16 @@ class Session:
         self._run_counter += 1
         return self._run_counter
 
+    def driver_argv(self, args: tuple) -> list[str]:
+        if args and args[0] in EXPLORER_COMMANDS:
+            return [self.env["BVX_WINE64"], str(self.driver_path), *args]
+        return [self.env["BVX_WINE"], str(self.program_driver_path), *args]
+
     def driver(self, *args, timeout: float = 60, check: bool = True) -> DriverResult:
         """Runs the driver to its end; its output goes through files."""
         args = tuple(str(a) for a in args)
         with tempfile.TemporaryFile(dir=self.dir) as out, tempfile.TemporaryFile(dir=self.dir) as err:
-            process = subprocess.Popen([self.env["BVX_WINE64"], str(self.driver_path), *args],
+            process = subprocess.Popen(self.driver_argv(args),
                                        env=self.env, stdin=subprocess.DEVNULL, stdout=out,
                                        stderr=err)
             try:
@@ -801,7 +827,7 @@ class Session:
         args = tuple(str(a) for a in args)
         out_path = self.logs / f"{self._next_id():03d}-{name}.txt"
         with open(out_path, "wb") as out:
-            process = subprocess.Popen([self.env["BVX_WINE64"], str(self.driver_path), *args],
+            process = subprocess.Popen(self.driver_argv(args),
                                        env=self.env, stdin=subprocess.DEVNULL, stdout=out,
                                        stderr=subprocess.STDOUT)
         self.processes.append(process)
@@ -1024,7 +1050,8 @@ class BvxTestCase(unittest.TestCase):
         process cannot hand that control a buffer of its own, so the driver
         allocates a TTTOOLINFOW and a text buffer inside explorer's process
         (VirtualAllocEx), sends TTM_ENUMTOOLSW with that address and reads the
-        result back (ReadProcessMemory).
+        result back (ReadProcessMemory). Explorer is 64-bit, so the x86_64
+        driver does it on every host (EXPLORER_COMMANDS).
 
         Wine 8's explorer keeps the tool of a removed icon, with its last text
         and an empty rectangle, and may give a later icon the same tool id:

@@ -1,7 +1,8 @@
 """The scripts' own decisions, checked without Wine: the mode that
-scripts/wine-env.sh takes (with stub loaders in place of Wine's), the 64-bit
-registry view of every `reg add` the scripts and tests run, and
-scripts/run.sh's answer to bad options."""
+scripts/wine-env.sh takes (with stub loaders in place of Wine's), what the
+harness runs with which loader in each mode, the 64-bit registry view of
+every `reg add` the scripts and tests run, and scripts/run.sh's answer to
+bad options."""
 
 from __future__ import annotations
 
@@ -12,6 +13,9 @@ import tempfile
 import time
 import unittest
 from pathlib import Path
+from unittest import mock
+
+import harness
 
 REPO = Path(__file__).resolve().parent.parent.parent
 
@@ -98,6 +102,34 @@ class WineModeTest(unittest.TestCase):
         self.assertEqual(self.source()["BVX_WINE_MODE"], "wine32")
         self.assertEqual(self.source(BVX_WINE_MODE="wine64")["BVX_EXE_PRESET"], "win64")
         self.assertEqual(len([line for line in self.stub_log() if line.startswith("run ")]), 1)
+
+
+class HarnessModeTest(unittest.TestCase):
+    """Both modes are the same harness code: only the exe under test, its
+    loader and the driver of its arch differ; the explorer's tooltips are
+    read by the x86_64 driver with the 64-bit loader everywhere."""
+
+    def test_what_runs_with_which_loader(self):
+        loaders = "/stub/wine"
+        build = REPO / "build"
+        drivers = build / "native" / "tests" / "e2e"
+        modes = {
+            "wine32": (build / "win32" / "BVX.exe", [f"{loaders}/wine", str(drivers / "driver-i686.exe")]),
+            "wine64": (build / "win64" / "BVX.exe", [f"{loaders}/wine64", str(drivers / "driver.exe")]),
+        }
+        tooltip = [f"{loaders}/wine64", str(drivers / "driver.exe"), "tooltip"]
+        for mode, (exe, program_driver) in modes.items():
+            with self.subTest(mode), mock.patch.dict(os.environ, {
+                    "BVX_WINE_MODE": mode, "BVX_WINE_DIR": loaders, "BVX_SOURCE_DIR": str(REPO),
+                    "BVX_EXE": "", "BVX_DRIVER": ""}), mock.patch.object(harness, "_wine_env_cache"):
+                harness._wine_env_cache = None
+                session = harness.Session("mode-test")
+                session.env = harness.wine_env()
+                self.assertEqual(session.exe, exe)
+                self.assertIn(str(exe), harness.describe_exe())
+                self.assertEqual(session.driver_argv(("tooltip",)), tooltip)
+                self.assertEqual(session.driver_argv(("controls", "TOptionsForm")),
+                                 [*program_driver, "controls", "TOptionsForm"])
 
 
 class RegistryViewTest(unittest.TestCase):
