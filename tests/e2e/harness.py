@@ -698,6 +698,9 @@ class Session:
                              timeout=120)
         if result.lines != ["5"] * len(CDROM_LETTERS):
             raise HarnessError(f"d: and f: are not CD-ROM drives in {self.prefix}: {result}")
+        # The program that starts the desktop does not always see its tray
+        # window come (see fresh()); the next one does.
+        self.driver("windows", timeout=60)
         self.driver("wait-window", "Shell_TrayWnd", "30000", timeout=60)
 
     def stop(self) -> None:
@@ -748,6 +751,8 @@ class Session:
             self.driver("windows", timeout=60)
             self.driver("wait-window", "Shell_TrayWnd", "30000", timeout=60)
         else:
+            print(f"[harness] end-desktop failed ({ended.code}: {ended.stderr.strip()}); "
+                  "starting the Wine session again", file=sys.stderr)
             self.kill_wineserver()
             self.warm_up()
         self.used = False
