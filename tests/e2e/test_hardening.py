@@ -264,7 +264,7 @@ class WriteFailureTest(HardeningTestCase):
     def driver_path(self, path: Path) -> str:
         """The Windows name of a Linux path in the session's prefix."""
         with open(self.session.logs / "winepath.txt", "wb") as out:
-            subprocess.run([self.session.env["BVX_WINE"], "winepath", "-w", str(path)],
+            subprocess.run([self.session.env["BVX_WINE64"], "winepath", "-w", str(path)],
                            env=self.session.env, stdin=subprocess.DEVNULL, stdout=out,
                            stderr=subprocess.DEVNULL, timeout=60, check=True)
         return (self.session.logs / "winepath.txt").read_text().strip().splitlines()[-1]
