@@ -59,6 +59,21 @@ std::uint16_t ReadShortCut(const ini::IniDocument& ini, std::string_view section
   return static_cast<std::uint16_t>(*value);
 }
 
+// What a save killed between writing its temporary file and the replace
+// left beside the settings file: "<file name>.tmp-<process id>" and nothing
+// else, never the settings file itself. A failure changes nothing.
+void RemoveLeftoverTempFiles(Os& os, const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/:");
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string stem = path.substr(folder.size()) + ".tmp-";
+  for (const std::string& name : os.FindFiles(path + ".tmp-*")) {
+    const std::string_view n(name);
+    const bool leftover = n.size() > stem.size() && ini::EqualNoCase(n.substr(0, stem.size()), stem) &&
+                          n.find_first_not_of("0123456789", stem.size()) == std::string_view::npos;
+    if (leftover) os.DeleteFile(folder + name);
+  }
+}
+
 }  // namespace
 
 std::string SettingsFileName(std::string_view exe_path) {
@@ -117,6 +132,7 @@ bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int def
     return false;
   };
   if (!file) return failed();
+  RemoveLeftoverTempFiles(os, path);
   ini::IniDocument ini = SettingsDocument(std::move(file->text));
   const ini::FileEncoding encoding = file->encoding;
   const auto write = [&](std::string_view section, std::string_view key, std::string_view value) {

@@ -413,6 +413,33 @@ TEST_F(SettingsTest, AWriteThatFailsMidwayKeepsTheKeysWrittenBefore) {
   EXPECT_EQ(sys.os.files[kIni], "[BVX]\r\nDefault=1\r\nWaitFor=10\r\n");
 }
 
+TEST_F(SettingsTest, ASaveRemovesOnlyTheLeftoversOfKilledSaves) {
+  const std::string folder = "C:\\Program Files\\Brimvex\\";
+  const std::pair<std::string, bool> files[] = {  // name, removed
+      {"BVX.ini.tmp-1234", true},
+      {"BVX.ini.tmp-4294967295", true},
+      {"bvx.INI.TMP-77", true},
+      {"BVX.ini.tmp-", false},
+      {"BVX.ini.tmp-12a", false},
+      {"BVX.ini.tmp-12.bak", false},
+      {"Other.ini.tmp-12", false},
+      {"BVX.ini.tmp12", false},
+  };
+  sys.os.files[kIni] = "[BVX]\r\nDefault=1\r\n";
+  for (const auto& [name, removed] : files) sys.os.files[folder + name] = "[BVX]\r\nDefault=";
+  // A leftover that cannot be deleted (still open elsewhere) stops nothing.
+  sys.os.FailWhen("DeleteFile", [](int n) { return n == 1; });
+  Start({'d'});
+  ASSERT_TRUE(Save(1, 10, {{1, 2}}, {1}));
+  EXPECT_TRUE(sys.ui.boxes.empty());
+  EXPECT_EQ(sys.log.Count("DeleteFile"), 3u);
+  for (const auto& [name, removed] : files) {
+    const bool failed_delete = sys.log.With("DeleteFile").front() == "DeleteFile " + folder + name;
+    EXPECT_EQ(sys.os.files.count(folder + name), removed && !failed_delete ? 0u : 1u) << name;
+  }
+  EXPECT_EQ(ini::IniDocument(sys.os.files.at(kIni)).ReadInteger("ShortCuts", "CloseShortCut1", 0), 2);
+}
+
 // Its speed is measured by the LoadSettings benchmarks in bench/.
 TEST_F(SettingsTest, LoadFindsTheKeysAfterAMegabyteOfOtherSections) {
   std::string file;
