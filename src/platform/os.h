@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace bvx {
 
@@ -90,10 +91,19 @@ class Os {
   // exists but cannot be read (locked, no access, a read error) raises
   // Error: it must never be taken for a missing one and written over.
   virtual std::optional<std::string> ReadFile(const std::string& path) = 0;
-  // Writes a complete new file beside the old one, flushes it, and replaces
-  // the old one atomically. False when any step fails; the old file is then
-  // left as it was.
+  // Writes a complete new file "<path>.tmp-<process id>" beside the old one,
+  // flushes it, and replaces the old one atomically, keeping what is set on
+  // it (attributes, permissions, alternate streams) where the system can.
+  // False when any step fails; the old file is then left as it was. A
+  // read-only file is never replaced.
   virtual bool ReplaceFile(const std::string& path, std::string_view contents) = 0;
+  // The names (without the folder) of the files in the folder of pattern
+  // whose names match its last part, with the wildcards "*" and "?", without
+  // regard to case (FindFirstFileW). Empty when there are none or the folder
+  // cannot be listed.
+  virtual std::vector<std::string> FindFiles(const std::string& pattern) = 0;
+  // DeleteFileW. False when it fails.
+  virtual bool DeleteFile(const std::string& path) = 0;
 
   // --- registry -------------------------------------------------------------
   // RegOpenKeyExW of an existing key (never created). Returns the error code;

@@ -49,7 +49,7 @@ class FakeOs : public Os {
   // predicate gets the 1-based number of that operation's call.
   // Names: CreateNamedMutex, DriveType, Mci, Broadcast, TrayAdd, TrayModifyTip,
   // TrayDelete, RegisterHotKey, UnregisterHotKey, TrackMouse, LoadCursorResource,
-  // ReadFile, ReplaceFile, RegOpenKey, RegSetString, RegDeleteValue,
+  // ReadFile, ReplaceFile, FindFiles, DeleteFile, RegOpenKey, RegSetString, RegDeleteValue,
   // RegQueryValue, ShutdownReasonCreate, ShutdownReasonDestroy.
   void FailWhen(std::string op, std::function<bool(int call)> when) { fail_[std::move(op)] = std::move(when); }
   void FailAlways(std::string op) { FailWhen(std::move(op), [](int) { return true; }); }
@@ -107,6 +107,8 @@ class FakeOs : public Os {
   std::string ModulePath() override { return module_path; }
   std::optional<std::string> ReadFile(const std::string& path) override;
   bool ReplaceFile(const std::string& path, std::string_view contents) override;
+  std::vector<std::string> FindFiles(const std::string& pattern) override;
+  bool DeleteFile(const std::string& path) override;
   long RegOpenKey(RegRoot root, std::string_view path, std::uint32_t access, RegKey* key) override;
   long RegSetString(RegKey key, std::string_view name, std::string_view data) override;
   long RegDeleteValue(RegKey key, std::string_view name) override;

@@ -232,8 +232,14 @@ bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
     pid /= 10;
   } while (pid != 0);
   while (n > 0) temp += digits[--n];
+  // The new file starts with the old one's attributes (hidden, system ...),
+  // which a rename then keeps.
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                         FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  const DWORD kept = exists ? attributes & kKept : 0;
   HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+                            kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   bool ok = true;
   std::size_t done = 0;
@@ -245,10 +251,39 @@ bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
   }
   ok = ok && FlushFileBuffers(file);
   ok = (CloseHandle(file) != FALSE) && ok;
-  ok = ok && MoveFileExW(temp.c_str(), target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  // ReplaceFileW keeps the rest of the old file's identity: its security
+  // descriptor, alternate streams, creation time. Where it is refused (some
+  // network shares and file systems), a rename replaces the file as
+  // atomically. After a failed ReplaceFileW the old file may be gone; the
+  // rename then still puts the new one in its place. Wine's ReplaceFileW
+  // keeps nothing and moves the old file away before the new one takes its
+  // name, so that for a moment there is no settings file: there the rename
+  // alone is used.
+  static const bool wine = ProcAddress<FARPROC>(L"ntdll.dll", "wine_get_version") != nullptr;
+  ok = ok && ((exists && !wine &&
+               ::ReplaceFileW(target.c_str(), temp.c_str(), nullptr,
+                              REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) ||
+              MoveFileExW(temp.c_str(), target.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
   if (!ok) DeleteFileW(temp.c_str());
   return ok;
+}
+
+std::vector<std::string> Win32Os::FindFiles(const std::string& pattern) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW found{};
+  HANDLE find = FindFirstFileW(Utf8ToWide(pattern).c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+      names.push_back(WideToUtf8(found.cFileName));
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  return names;
+}
+
+bool Win32Os::DeleteFile(const std::string& path) {
+  return ::DeleteFileW(Utf8ToWide(path).c_str()) != FALSE;
 }
 
 long Win32Os::RegOpenKey(RegRoot root, std::string_view path, std::uint32_t access,

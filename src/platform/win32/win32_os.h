@@ -39,6 +39,8 @@ class Win32Os final : public Os {
   std::string ModulePath() override;
   std::optional<std::string> ReadFile(const std::string& path) override;
   bool ReplaceFile(const std::string& path, std::string_view contents) override;
+  std::vector<std::string> FindFiles(const std::string& pattern) override;
+  bool DeleteFile(const std::string& path) override;
 
   long RegOpenKey(RegRoot root, std::string_view path, std::uint32_t access,
                   RegKey* key) override;
