@@ -36,6 +36,8 @@ class TLinkLabel;
 inline constexpr std::uint32_t kWmUser = 0x400;
 inline constexpr std::uint32_t kWmTrayNotify = kWmUser + 1;
 inline constexpr std::uint32_t kWmQueryEndSession = 0x11;
+// lParam bit of WM_QUERYENDSESSION: only this program is asked to close.
+inline constexpr std::intptr_t kEndSessionCloseApp = 0x1;  // ENDSESSION_CLOSEAPP
 inline constexpr std::uint32_t kWmHotKey = 0x312;
 inline constexpr std::uint32_t kWmLButtonDblClk = 0x203;
 inline constexpr std::uint32_t kWmRButtonDown = 0x204;
@@ -96,7 +98,8 @@ class TAboutForm : public ui::FormEvents {
   void mnuiOptionsClick();
 
   // --- shutdown ------------------------------------------------------------------
-  std::intptr_t ShutdownGuard();
+  // reason: the query's lParam (ENDSESSION_* bits).
+  std::intptr_t ShutdownGuard(std::intptr_t reason);
 
   // --- autostart and about ------------------------------------------------------
   bool IsInAutostart();
