@@ -32,6 +32,7 @@ TAboutForm::~TAboutForm() {
     ui::ShowStandardError(toolkit, e.what());
   }
   PopupTimer.reset();
+  TrayRetryTimer.reset();
   LinkLabel1.reset();
   LinkLabel2.reset();
   window.reset();

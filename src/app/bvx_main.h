@@ -45,6 +45,9 @@ inline constexpr std::uint32_t kWmRButtonDblClk = 0x206;
 inline constexpr std::uint32_t kTrayIconId = 1;
 inline constexpr int kTrayIconResource = 1;
 inline constexpr std::uint32_t kWsExToolWindow = 0x80;
+// A refused tray icon is tried again every 5 s for about a minute.
+inline constexpr unsigned kTrayRetryMs = 5000;
+inline constexpr int kTrayRetries = 12;
 
 // Command ids of the static tray items: they are created first, in the
 // form's declaration order, so a test driver can send WM_COMMAND with them.
@@ -75,7 +78,11 @@ class TAboutForm : public ui::FormEvents {
   bool QueryMediaPresent(std::uint8_t k);
   std::intptr_t WMDeviceChange(std::uintptr_t event, const void* record);
   // Adds the tray icon with the current tooltip (start-up and TaskbarCreated).
+  // When the notification area refuses it (at logon it may not take icons
+  // yet), TrayRetryTimer tries again every kTrayRetryMs, kTrayRetries times
+  // at most, and is gone once the icon is there or the tries are spent.
   void AddTrayIcon();
+  void RetryTrayIcon();
 
   // --- tray callback and menu -------------------------------------------
   void WMTrayNotify(std::intptr_t mouse_message);
@@ -140,6 +147,8 @@ class TAboutForm : public ui::FormEvents {
 
   std::unique_ptr<ui::Timer> PopupTimer;
   bool SuppressPopup = false;
+  std::unique_ptr<ui::Timer> TrayRetryTimer;  // only while a failed add is retried
+  int TrayRetriesLeft = 0;
 
   std::unique_ptr<TLinkLabel> LinkLabel1;
   std::unique_ptr<TLinkLabel> LinkLabel2;

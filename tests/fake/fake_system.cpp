@@ -610,6 +610,11 @@ std::intptr_t FakeToolkit::Send(FakeForm& form, std::uint32_t msg, std::uintptr_
   return result;
 }
 
+std::size_t FakeToolkit::RunningTimers() const {
+  return static_cast<std::size_t>(
+      std::count_if(timers_.begin(), timers_.end(), [](const FakeTimer* t) { return t->Enabled(); }));
+}
+
 FakeForm* FakeToolkit::FindForm(std::string_view class_name) const {
   for (FakeForm* f : forms_)
     if (f->Description().ClassName == class_name) return f;

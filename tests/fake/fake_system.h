@@ -248,6 +248,8 @@ class FakeToolkit : public ui::Toolkit {
   const std::vector<FakeForm*>& Forms() const { return forms_; }
   FakeForm* FindForm(std::string_view class_name) const;
   bool Terminated() const { return terminated_; }
+  // Timers that are switched on: each costs the program a wake-up.
+  std::size_t RunningTimers() const;
   // Runs fn behind the dispatch boundary (the standard error box on an escape).
   void Guard(const std::function<void()>& fn);
   std::map<int, std::uintptr_t> screen_cursors;
