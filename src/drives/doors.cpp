@@ -125,7 +125,7 @@ void TAboutForm::DiscoverDrives() {
 void TAboutForm::OpenCD(ui::MenuItem& item) {
   const TCDROM& d = drives.DriveTable[item.Tag];  // a tag outside 1..26: range error
   const VolumeRecord record = MakeVolumeRecord(d.UnitMask);
-  if (os.BroadcastQueryRemove(record) == kBroadcastQueryDeny) return;
+  if (os.BroadcastQueryRemove(record, kQueryRemoveWaitMs) == kBroadcastQueryDeny) return;
   os.MciSendString(MciOpenCommand(d.DeviceName), 0, nullptr, window->Handle());
 }
 

@@ -67,14 +67,14 @@ std::uint32_t FakeOs::MciSendString(std::string_view command, std::size_t reply_
   return mci_door_answer;
 }
 
-std::intptr_t FakeOs::BroadcastQueryRemove(const VolumeRecord& record) {
+std::intptr_t FakeOs::BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) {
   std::string bytes;
   for (auto b : record) {
     char buf[4];
     std::snprintf(buf, sizeof buf, "%02x", b);
     bytes += buf;
   }
-  log_.Add("Broadcast QueryRemove " + bytes);
+  log_.Add("Broadcast QueryRemove " + bytes + " wait " + std::to_string(wait_ms));
   broadcasts.push_back(record);
   if (Fails("Broadcast")) return 0;
   return broadcast_answer;
