@@ -32,6 +32,7 @@ TAboutForm::~TAboutForm() {
     ui::ShowStandardError(toolkit, e.what());
   }
   PopupTimer.reset();
+  TrayRetryTimer.reset();
   LinkLabel1.reset();
   LinkLabel2.reset();
   window.reset();
@@ -186,7 +187,7 @@ std::optional<std::intptr_t> TAboutForm::OnMessage(std::uint32_t msg, std::uintp
       // NOLINTNEXTLINE(performance-no-int-to-ptr)
       return WMDeviceChange(wparam, reinterpret_cast<const void*>(lparam));
     case kWmQueryEndSession:
-      return ShutdownGuard();
+      return ShutdownGuard(lparam);
     default:
       return std::nullopt;
   }

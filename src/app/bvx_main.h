@@ -36,6 +36,8 @@ class TLinkLabel;
 inline constexpr std::uint32_t kWmUser = 0x400;
 inline constexpr std::uint32_t kWmTrayNotify = kWmUser + 1;
 inline constexpr std::uint32_t kWmQueryEndSession = 0x11;
+// lParam bit of WM_QUERYENDSESSION: only this program is asked to close.
+inline constexpr std::intptr_t kEndSessionCloseApp = 0x1;  // ENDSESSION_CLOSEAPP
 inline constexpr std::uint32_t kWmHotKey = 0x312;
 inline constexpr std::uint32_t kWmLButtonDblClk = 0x203;
 inline constexpr std::uint32_t kWmRButtonDown = 0x204;
@@ -43,6 +45,9 @@ inline constexpr std::uint32_t kWmRButtonDblClk = 0x206;
 inline constexpr std::uint32_t kTrayIconId = 1;
 inline constexpr int kTrayIconResource = 1;
 inline constexpr std::uint32_t kWsExToolWindow = 0x80;
+// A refused tray icon is tried again every 5 s for about a minute.
+inline constexpr unsigned kTrayRetryMs = 5000;
+inline constexpr int kTrayRetries = 12;
 
 // Command ids of the static tray items: they are created first, in the
 // form's declaration order, so a test driver can send WM_COMMAND with them.
@@ -73,7 +78,11 @@ class TAboutForm : public ui::FormEvents {
   bool QueryMediaPresent(std::uint8_t k);
   std::intptr_t WMDeviceChange(std::uintptr_t event, const void* record);
   // Adds the tray icon with the current tooltip (start-up and TaskbarCreated).
+  // When the notification area refuses it (at logon it may not take icons
+  // yet), TrayRetryTimer tries again every kTrayRetryMs, kTrayRetries times
+  // at most, and is gone once the icon is there or the tries are spent.
   void AddTrayIcon();
+  void RetryTrayIcon();
 
   // --- tray callback and menu -------------------------------------------
   void WMTrayNotify(std::intptr_t mouse_message);
@@ -96,7 +105,8 @@ class TAboutForm : public ui::FormEvents {
   void mnuiOptionsClick();
 
   // --- shutdown ------------------------------------------------------------------
-  std::intptr_t ShutdownGuard();
+  // reason: the query's lParam (ENDSESSION_* bits).
+  std::intptr_t ShutdownGuard(std::intptr_t reason);
 
   // --- autostart and about ------------------------------------------------------
   bool IsInAutostart();
@@ -137,6 +147,8 @@ class TAboutForm : public ui::FormEvents {
 
   std::unique_ptr<ui::Timer> PopupTimer;
   bool SuppressPopup = false;
+  std::unique_ptr<ui::Timer> TrayRetryTimer;  // only while a failed add is retried
+  int TrayRetriesLeft = 0;
 
   std::unique_ptr<TLinkLabel> LinkLabel1;
   std::unique_ptr<TLinkLabel> LinkLabel2;

@@ -54,8 +54,11 @@ class Os {
   // the reply text, if any, is written to *reply. Returns the MCI error code.
   virtual std::uint32_t MciSendString(std::string_view command, std::size_t reply_size,
                                       std::string* reply, WindowId callback) = 0;
-  // SendMessage(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, record).
-  virtual std::intptr_t BroadcastQueryRemove(const VolumeRecord& record) = 0;
+  // WM_DEVICECHANGE with DBT_DEVICEQUERYREMOVE and the record to every
+  // top-level window (HWND_BROADCAST), by SendMessageTimeoutW with
+  // SMTO_ABORTIFHUNG: a window that has stopped answering is passed over at
+  // once, and none is waited for longer than wait_ms. Returns the answer.
+  virtual std::intptr_t BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) = 0;
 
   // --- notification area -------------------------------------------------
   // Shell_NotifyIconW with the first-form record (64-character tip field).

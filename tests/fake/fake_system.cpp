@@ -67,14 +67,14 @@ std::uint32_t FakeOs::MciSendString(std::string_view command, std::size_t reply_
   return mci_door_answer;
 }
 
-std::intptr_t FakeOs::BroadcastQueryRemove(const VolumeRecord& record) {
+std::intptr_t FakeOs::BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) {
   std::string bytes;
   for (auto b : record) {
     char buf[4];
     std::snprintf(buf, sizeof buf, "%02x", b);
     bytes += buf;
   }
-  log_.Add("Broadcast QueryRemove " + bytes);
+  log_.Add("Broadcast QueryRemove " + bytes + " wait " + std::to_string(wait_ms));
   broadcasts.push_back(record);
   if (Fails("Broadcast")) return 0;
   return broadcast_answer;
@@ -647,6 +647,11 @@ std::intptr_t FakeToolkit::Send(FakeForm& form, std::uint32_t msg, std::uintptr_
     if (auto r = form.Events().OnMessage(msg, wparam, lparam)) result = *r;
   });
   return result;
+}
+
+std::size_t FakeToolkit::RunningTimers() const {
+  return static_cast<std::size_t>(
+      std::count_if(timers_.begin(), timers_.end(), [](const FakeTimer* t) { return t->Enabled(); }));
 }
 
 FakeForm* FakeToolkit::FindForm(std::string_view class_name) const {

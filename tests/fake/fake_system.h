@@ -91,7 +91,7 @@ class FakeOs : public Os {
   int DriveType(std::string_view root) override;
   std::uint32_t MciSendString(std::string_view command, std::size_t reply_size, std::string* reply,
                               WindowId callback) override;
-  std::intptr_t BroadcastQueryRemove(const VolumeRecord& record) override;
+  std::intptr_t BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) override;
   bool TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message, int icon_resource,
                std::string_view tip) override;
   bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) override;
@@ -250,6 +250,8 @@ class FakeToolkit : public ui::Toolkit {
   const std::vector<FakeForm*>& Forms() const { return forms_; }
   FakeForm* FindForm(std::string_view class_name) const;
   bool Terminated() const { return terminated_; }
+  // Timers that are switched on: each costs the program a wake-up.
+  std::size_t RunningTimers() const;
   // Runs fn behind the dispatch boundary (the standard error box on an escape).
   void Guard(const std::function<void()>& fn);
   std::map<int, std::uintptr_t> screen_cursors;

@@ -49,9 +49,9 @@ struct Session {
   }
   FakeForm& Main() { return *sys.ui.MainForm(); }
   FakeForm* Notice() { return sys.ui.FindForm("TfrmNotifyCD"); }
-  std::intptr_t Query() {
+  std::intptr_t Query(std::intptr_t lparam = 0) {
     query_at = sys.log.lines.size();
-    return sys.ui.Send(Main(), kWmQueryEndSession, 0, 0);
+    return sys.ui.Send(Main(), kWmQueryEndSession, 0, lparam);
   }
   // What the guard did: MCI commands without their parameters, the query-remove
   // broadcast without its bytes, the notice's life, the reason, the ending.
@@ -96,18 +96,23 @@ TEST(Shutdown, WithoutAWatchedDriveHoldingADiscTheProgramJustEnds) {
     const char* name;
     std::set<char> cdroms, discs;
     std::vector<int> watched;
+    std::intptr_t lparam = 0;
   };
   const Case cases[] = {
       {"no drive", {}, {}, {}},
       {"disc, not watched", {'d'}, {'d'}, {}},
       {"watched, no disc", {'d'}, {}, {1}},
       {"neither", {'d', 'e'}, {'e'}, {1}},
+      // Restart Manager (ENDSESSION_CLOSEAPP): an installer closes the
+      // program, the session goes on.
+      {"closed by an installer", {'d'}, {'d'}, {1}, 1},
+      {"closed by an installer, critical", {'d'}, {'d'}, {1}, 0x40000001},
   };
   for (const Case& c : cases) {
     Session t;
     t.Start(c.cdroms, c.discs);
     for (int k : c.watched) t.Watch(k, 5);
-    EXPECT_EQ(t.Query(), 1) << c.name;
+    EXPECT_EQ(t.Query(c.lparam), 1) << c.name;
     EXPECT_EQ(t.GuardLog(), std::vector<std::string>{"Terminate"}) << c.name;
     EXPECT_TRUE(t.sys.ui.Terminated()) << c.name;
     EXPECT_TRUE(t.sys.ui.boxes.empty()) << c.name;

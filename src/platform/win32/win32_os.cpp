@@ -86,12 +86,17 @@ std::uint32_t Win32Os::MciSendString(std::string_view command, std::size_t reply
   return result;
 }
 
-std::intptr_t Win32Os::BroadcastQueryRemove(const VolumeRecord& record) {
+std::intptr_t Win32Os::BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) {
   // A copy aligned for the receivers, which read it as DEV_BROADCAST_VOLUME.
   alignas(DEV_BROADCAST_VOLUME) std::uint8_t data[sizeof(DEV_BROADCAST_VOLUME) + 8] = {};
   std::memcpy(data, record.data(), record.size());
-  return SendMessageW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE,
-                      reinterpret_cast<LPARAM>(data));
+  // A hung window of any program would otherwise hold this thread for as
+  // long as it hangs. A refusal is taken whenever it is seen, also when
+  // some other window did not answer in time.
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE,
+                      reinterpret_cast<LPARAM>(data), SMTO_ABORTIFHUNG, wait_ms, &answer);
+  return static_cast<std::intptr_t>(answer);
 }
 
 bool Win32Os::TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message,

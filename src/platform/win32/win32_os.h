@@ -18,7 +18,7 @@ class Win32Os final : public Os {
   int DriveType(std::string_view root) override;
   std::uint32_t MciSendString(std::string_view command, std::size_t reply_size,
                               std::string* reply, WindowId callback) override;
-  std::intptr_t BroadcastQueryRemove(const VolumeRecord& record) override;
+  std::intptr_t BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) override;
 
   bool TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message,
                int icon_resource, std::string_view tip) override;
