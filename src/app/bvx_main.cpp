@@ -100,8 +100,12 @@ void TAboutForm::WMTrayNotify(std::intptr_t mouse_message) {
       OpenDefaultDrive();
       break;
     case kWmRButtonDown:
-      // A second press while a pop-up is pending keeps its due time.
-      if (!PopupTimer->Enabled()) PopupTimer->SetEnabled(true);
+      // A second press while a pop-up is pending keeps its due time. The
+      // menu's images load during the double-click wait, not after it.
+      if (!PopupTimer->Enabled()) {
+        PopupTimer->SetEnabled(true);
+        toolkit.PrepareMenu(TrayPopup);
+      }
       break;
     case kWmRButtonDblClk:
       SuppressPopup = true;

@@ -79,7 +79,7 @@ class Os {
   virtual unsigned DoubleClickTime() = 0;
   virtual Point CursorPos() = 0;
   virtual void SetForegroundWindow(WindowId window) = 0;
-  // _TrackMouseEvent with TME_HOVER | TME_LEAVE and the given hover time.
+  // TrackMouseEvent (user32) with TME_HOVER | TME_LEAVE and the given hover time.
   virtual bool TrackMouse(WindowId window, unsigned hover_time_ms) = 0;
 
   // --- resources -----------------------------------------------------------

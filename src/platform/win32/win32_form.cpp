@@ -9,6 +9,7 @@
 #include "platform/errors.h"
 #include "platform/menu.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/win32_comctl.h"
 #include "platform/win32/win32_toolkit.h"
 
 namespace bvx::win32 {
@@ -20,6 +21,19 @@ using ui::Kind;
 constexpr int kFirstControlId = 1000;
 constexpr wchar_t kGroupBoxClass[] = L"TGroupBox";
 constexpr UINT_PTR kSubclassId = 1;
+
+// The subclass procedures run only on windows subclassed through the common
+// controls, so the library is loaded whenever they are called.
+void Subclass(HWND hwnd, SUBCLASSPROC proc, void* form) {
+  if (const CommonControls* cc = LoadCommonControls())
+    cc->SetWindowSubclass(hwnd, proc, kSubclassId, reinterpret_cast<DWORD_PTR>(form));
+}
+
+LRESULT DefSubclass(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, SUBCLASSPROC proc) {
+  const CommonControls* cc = LoadCommonControls();
+  if (msg == WM_NCDESTROY) cc->RemoveWindowSubclass(hwnd, proc, kSubclassId);
+  return cc->DefSubclassProc(hwnd, msg, wparam, lparam);
+}
 
 std::wstring WindowText(HWND hwnd) {
   const int length = GetWindowTextLengthW(hwnd);
@@ -164,8 +178,7 @@ Win32Form::Win32Form(Win32Toolkit& toolkit, const ui::FormSpec& desc, ui::FormEv
   try {
     dpi_ = WindowDpi(hwnd_);
     SizeWindow();
-    CreateControls();
-    Layout();
+    BuildControls();
     if (desc.Flags & ui::kCenterDesktop) CenterOnDesktop();
   } catch (...) {
     destroying_ = true;
@@ -212,7 +225,7 @@ void Win32Form::RegisterWindowClass() {
   if (!RegisterClassExW(&wc)) throw Error("Error registering window class");
 }
 
-void Win32Form::CreateControls() {
+void Win32Form::BuildControls() {
   for (std::size_t i = 0; i < spec_.Controls.size(); ++i) {
     auto c = std::make_unique<Control>();
     c->desc = &spec_.Controls[i];
@@ -226,24 +239,38 @@ void Win32Form::CreateControls() {
     if (c->parent == nullptr || c->parent == c.get())
       throw Error("Control '" + std::string(c->desc->Parent) + "' not found");
   }
-  // Parents before their children, whatever the order of the rows.
-  std::size_t made = 0;
-  while (made < controls_.size()) {
-    const std::size_t before = made;
+  // Parents before their children, whatever the order of the rows; each
+  // takes its layout parent's font unless it has its own.
+  std::vector<bool> placed(controls_.size(), false);
+  while (creation_order_.size() < controls_.size()) {
+    const std::size_t before = creation_order_.size();
     for (auto& c : controls_) {
-      if (c->hwnd != nullptr) continue;
-      if (c->parent != nullptr && c->parent->hwnd == nullptr) continue;
-      CreateControl(*c);
-      ++made;
+      if (placed[c->index]) continue;
+      if (c->parent != nullptr && !placed[c->parent->index]) continue;
+      const ui::ControlSpec& s = *c->desc;
+      c->own_font = s.ControlFont != nullptr;
+      c->font = s.ControlFont != nullptr ? *s.ControlFont
+                                         : (c->parent != nullptr ? c->parent->font : font_);
+      c->font.Face = toolkit_.InternFace(c->font.Face);
+      placed[c->index] = true;
+      creation_order_.push_back(c.get());
     }
-    if (made == before) throw Error("Control parents form a cycle");
+    if (creation_order_.size() == before) throw Error("Control parents form a cycle");
   }
+}
+
+void Win32Form::MakeControls() {
+  if (controls_made_) return;
+  for (Control* c : creation_order_)
+    if (c->hwnd == nullptr) CreateControl(*c);
   // A later row lies above an earlier one among its siblings.
   for (auto& c : controls_) {
     const UINT flags = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
     SetWindowPos(c->hwnd, HWND_TOP, 0, 0, 0, 0, flags);
     if (c->updown != nullptr) SetWindowPos(c->updown, HWND_TOP, 0, 0, 0, 0, flags);
   }
+  controls_made_ = true;
+  Layout();
 }
 
 void Win32Form::CreateControl(Control& c) {
@@ -322,11 +349,6 @@ void Win32Form::CreateControl(Control& c) {
       break;
   }
 
-  c.own_font = s.ControlFont != nullptr;
-  c.font = s.ControlFont != nullptr ? *s.ControlFont
-                                    : (c.parent != nullptr ? c.parent->font : font_);
-  c.font.Face = toolkit_.InternFace(c.font.Face);
-
   // Group boxes find their form through the creation parameter.
   void* create_param = s.ControlKind == Kind::GroupBox ? this : nullptr;
   c.hwnd = CreateWindowExW(ex_style, window_class, text.c_str(), style, 0, 0, 0, 0, parent,
@@ -334,10 +356,9 @@ void Win32Form::CreateControl(Control& c) {
                            toolkit_.Instance(), create_param);
   if (c.hwnd == nullptr) throw Error("Error creating window");
 
-  const auto self = reinterpret_cast<DWORD_PTR>(this);
   switch (s.ControlKind) {
     case Kind::TabControl: {
-      SetWindowSubclass(c.hwnd, &Win32Form::ContainerProc, kSubclassId, self);
+      Subclass(c.hwnd, &Win32Form::ContainerProc, this);
       UseClassicLook(c.hwnd);
       if (!s.Text.empty()) {
         std::wstring caption = Utf8ToWide(s.Text);
@@ -350,7 +371,7 @@ void Win32Form::CreateControl(Control& c) {
       break;
     }
     case Kind::LinkLabel:
-      SetWindowSubclass(c.hwnd, &Win32Form::LinkProc, kSubclassId, self);
+      Subclass(c.hwnd, &Win32Form::LinkProc, this);
       break;
     case Kind::HotKey:
       // Every combination is taken as pressed; no modifier is added.
@@ -368,7 +389,7 @@ void Win32Form::CreateControl(Control& c) {
       // in the text, so no range applies.
       SendMessageW(c.updown, UDM_SETRANGE32, static_cast<WPARAM>(-1000000), 1000000);
       SendMessageW(c.updown, UDM_SETPOS32, 0, 0);
-      SetWindowSubclass(c.hwnd, &Win32Form::SpinEditProc, kSubclassId, self);
+      Subclass(c.hwnd, &Win32Form::SpinEditProc, this);
       break;
     }
     case Kind::OkButton:
@@ -542,10 +563,18 @@ void Win32Form::FitToText(Control& c) {
 
 // --- lookup ----------------------------------------------------------------------------
 
-Win32Form::Control& Win32Form::Find(std::string_view name) const {
+Win32Form::Control& Win32Form::Record(std::string_view name) const {
   for (const auto& c : controls_)
     if (c->desc->Name == name) return *c;
   throw Error("Component '" + std::string(name) + "' not found");
+}
+
+Win32Form::Control& Win32Form::Find(std::string_view name) const {
+  Control& c = Record(name);
+  // Reading a control's state makes the windows; they belong to the form,
+  // which is never itself const.
+  const_cast<Win32Form*>(this)->MakeControls();
+  return c;
 }
 
 Win32Form::Control* Win32Form::ControlOf(HWND hwnd) const {
@@ -573,6 +602,7 @@ void Win32Form::BeforeShow() {
 }
 
 void Win32Form::Show() {
+  MakeControls();
   if (!IsWindowVisible(hwnd_)) BeforeShow();
   ShowWindow(hwnd_, SW_SHOW);
   BringToFront();
@@ -590,6 +620,7 @@ void Win32Form::BringToFront() {
 
 int Win32Form::ShowModal() {
   if (IsWindowVisible(hwnd_)) throw Error("Cannot make a visible window modal");
+  MakeControls();
   HWND previous = GetActiveWindow();
   const std::vector<HWND> disabled = toolkit_.DisableThreadWindows(hwnd_);
   modal_ = true;
@@ -774,7 +805,9 @@ void Win32Form::SetFont(std::string_view control, const ui::Font& font) {
   ChangeFont(c, copy);
 }
 
-ui::Font Win32Form::ControlFont(std::string_view control) const { return Find(control).font; }
+ui::Font Win32Form::ControlFont(std::string_view control) const {
+  return Record(control).font;
+}
 
 // --- messages ---------------------------------------------------------------------------------
 
@@ -873,7 +906,7 @@ LRESULT Win32Form::Proc(UINT msg, WPARAM wparam, LPARAM lparam) {
                    suggested->right - suggested->left, suggested->bottom - suggested->top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
       SizeWindow();
-      Layout();
+      if (controls_made_) Layout();
       for (auto& [key, font] : old_fonts) DeleteObject(font);
       InvalidateRect(hwnd_, nullptr, TRUE);
       return 0;
@@ -914,8 +947,7 @@ LRESULT CALLBACK Win32Form::ContainerProc(HWND hwnd, UINT msg, WPARAM wparam, LP
   auto* self = reinterpret_cast<Win32Form*>(data);
   LRESULT result = 0;
   if (self->ForwardFromContainer(hwnd, msg, wparam, lparam, &result)) return result;
-  if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, &Win32Form::ContainerProc, kSubclassId);
-  return DefSubclassProc(hwnd, msg, wparam, lparam);
+  return DefSubclass(hwnd, msg, wparam, lparam, &Win32Form::ContainerProc);
 }
 
 LRESULT CALLBACK Win32Form::GroupBoxProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -1005,8 +1037,7 @@ LRESULT CALLBACK Win32Form::LinkProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM 
       }
     }
   }
-  if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, &Win32Form::LinkProc, kSubclassId);
-  return DefSubclassProc(hwnd, msg, wparam, lparam);
+  return DefSubclass(hwnd, msg, wparam, lparam, &Win32Form::LinkProc);
 }
 
 LRESULT CALLBACK Win32Form::SpinEditProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam,
@@ -1027,13 +1058,10 @@ LRESULT CALLBACK Win32Form::SpinEditProc(HWND hwnd, UINT msg, WPARAM wparam, LPA
         return 0;
       }
       break;
-    case WM_NCDESTROY:
-      RemoveWindowSubclass(hwnd, &Win32Form::SpinEditProc, kSubclassId);
-      break;
     default:
       break;
   }
-  return DefSubclassProc(hwnd, msg, wparam, lparam);
+  return DefSubclass(hwnd, msg, wparam, lparam, &Win32Form::SpinEditProc);
 }
 
 bool Win32Form::OnCommand(WPARAM wparam, LPARAM lparam) {

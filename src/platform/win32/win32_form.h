@@ -1,5 +1,8 @@
 // A form built from its layout table: a top-level window owned by the hidden
-// application window, with every ControlSpec as a real child control.
+// application window, with every ControlSpec as a real child control. The
+// child windows are made when the form is first shown or one of them is
+// first used: the main window lives hidden from start, and under the
+// manifest's Common Controls 6 a BUTTON or STATIC window loads comctl32.dll.
 //
 // Controls are children of their layout parent (group box, tab control), so
 // hiding a parent hides what lies on it, and positions are relative to the
@@ -94,7 +97,8 @@ class Win32Form final : public ui::Form {
   // Notifications of a container's children, and the background it paints.
   bool ForwardFromContainer(HWND container, UINT msg, WPARAM wparam, LPARAM lparam,
                             LRESULT* result);
-  void CreateControls();
+  void BuildControls();  // the records, in creation order, and their fonts
+  void MakeControls();   // the windows, once
   void CreateControl(Control& c);
   void Layout();
   void PlaceControl(Control& c);
@@ -106,6 +110,7 @@ class Win32Form final : public ui::Form {
   int Scale(int pixels96) const;
   HFONT FontHandle(const ui::Font& font);
 
+  Control& Record(std::string_view name) const;  // without making the windows
   Control& Find(std::string_view name) const;
   Control* ControlOf(HWND hwnd) const;
 
@@ -140,6 +145,8 @@ class Win32Form final : public ui::Form {
   HBRUSH background_ = nullptr;
   ui::Font font_;
   std::vector<std::unique_ptr<Control>> controls_;
+  std::vector<Control*> creation_order_;  // parents before their children
+  bool controls_made_ = false;
   std::map<std::string, HFONT> fonts_;
   HWND saved_focus_ = nullptr;
   int modal_result_ = 0;

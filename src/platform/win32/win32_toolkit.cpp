@@ -5,6 +5,7 @@
 
 #include "platform/errors.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/win32_comctl.h"
 #include "platform/win32/win32_form.h"
 
 namespace bvx::win32 {
@@ -15,9 +16,12 @@ constexpr wchar_t kAppWindowClass[] = L"TApplication";
 constexpr COLORREF kImageKeyColor = RGB(255, 0, 255);  // transparent in image strips
 constexpr int kMenuImageSize = 16;
 
+// Null when the strip or the common controls cannot be loaded.
 HIMAGELIST LoadStrip(HINSTANCE instance, const wchar_t* name) {
-  return ImageList_LoadImageW(instance, name, kMenuImageSize, 0, kImageKeyColor, IMAGE_BITMAP,
-                              LR_CREATEDIBSECTION);
+  const CommonControls* cc = LoadCommonControls();
+  if (cc == nullptr) return nullptr;
+  return cc->ImageListLoadImage(instance, name, kMenuImageSize, 0, kImageKeyColor, IMAGE_BITMAP,
+                                LR_CREATEDIBSECTION);
 }
 
 struct ThreadWindows {
@@ -58,10 +62,13 @@ LRESULT CALLBACK AppWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam
 Win32Toolkit::Win32Toolkit(HINSTANCE instance) : instance_(instance) { g_toolkit = this; }
 
 Win32Toolkit::~Win32Toolkit() {
-  for (auto& [name, list] : menu_images_)
-    if (list != nullptr) ImageList_Destroy(list);
-  if (ok_glyph_ != nullptr) ImageList_Destroy(ok_glyph_);
-  if (cancel_glyph_ != nullptr) ImageList_Destroy(cancel_glyph_);
+  // An image list exists only where the common controls were loaded.
+  const auto destroy = [](HIMAGELIST list) {
+    if (list != nullptr) LoadCommonControls()->ImageListDestroy(list);
+  };
+  for (auto& [name, list] : menu_images_) destroy(list);
+  destroy(ok_glyph_);
+  destroy(cancel_glyph_);
   if (app_window_ != nullptr) DestroyWindow(app_window_);
   if (g_toolkit == this) g_toolkit = nullptr;
 }
@@ -79,11 +86,6 @@ void Win32Toolkit::RegisterClasses() {
 
 void Win32Toolkit::Initialize() {
   if (app_window_ != nullptr) return;
-  INITCOMMONCONTROLSEX controls{};
-  controls.dwSize = sizeof controls;
-  controls.dwICC = ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_TAB_CLASSES |
-                   ICC_HOTKEY_CLASS | ICC_UPDOWN_CLASS;
-  InitCommonControlsEx(&controls);
   RegisterClasses();
   app_window_ = CreateWindowExW(0, kAppWindowClass, Utf8ToWide(title_).c_str(),
                                 WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU |
@@ -241,13 +243,19 @@ void Win32Toolkit::AttachMenu(ui::PopupMenu& menu, ui::Form& owner) {
   if (std::find(known.begin(), known.end(), &menu) == known.end()) known.push_back(&menu);
 }
 
+void Win32Toolkit::PrepareMenu(ui::PopupMenu& menu) {
+  // The image strip, and with it the common controls on the first call.
+  if (!menu.ImageListResource.empty()) MenuImages(menu.ImageListResource);
+}
+
 void Win32Toolkit::Popup(ui::PopupMenu& menu, ui::Form& owner, Point at) {
   HWND owner_window = ToHwnd(owner.Handle());
   AttachMenu(menu, owner);
 
   HIMAGELIST images =
       menu.ImageListResource.empty() ? nullptr : MenuImages(menu.ImageListResource);
-  const int image_count = images != nullptr ? ImageList_GetImageCount(images) : 0;
+  const int image_count =
+      images != nullptr ? LoadCommonControls()->ImageListGetImageCount(images) : 0;
 
   HMENU handle = CreatePopupMenu();
   if (handle == nullptr) throw Error("Out of system resources");
@@ -299,7 +307,7 @@ bool Win32Toolkit::MeasureMenuItem(MEASUREITEMSTRUCT& item) {
   if (item.CtlType != ODT_MENU || shown_menu_images_ == nullptr) return false;
   int width = kMenuImageSize;
   int height = kMenuImageSize;
-  ImageList_GetIconSize(shown_menu_images_, &width, &height);
+  LoadCommonControls()->ImageListGetIconSize(shown_menu_images_, &width, &height);
   item.itemWidth = static_cast<UINT>(width);
   item.itemHeight = static_cast<UINT>(height);
   return true;
@@ -309,12 +317,13 @@ bool Win32Toolkit::DrawMenuItem(const DRAWITEMSTRUCT& item) {
   if (item.CtlType != ODT_MENU || shown_menu_images_ == nullptr) return false;
   int width = kMenuImageSize;
   int height = kMenuImageSize;
-  ImageList_GetIconSize(shown_menu_images_, &width, &height);
+  const CommonControls* cc = LoadCommonControls();
+  cc->ImageListGetIconSize(shown_menu_images_, &width, &height);
   const int room_x = static_cast<int>(item.rcItem.right - item.rcItem.left) - width;
   const int room_y = static_cast<int>(item.rcItem.bottom - item.rcItem.top) - height;
   const int x = static_cast<int>(item.rcItem.left) + std::max(0, room_x / 2);
   const int y = static_cast<int>(item.rcItem.top) + std::max(0, room_y / 2);
-  ImageList_Draw(shown_menu_images_, static_cast<int>(item.itemData), item.hDC, x, y,
+  cc->ImageListDraw(shown_menu_images_, static_cast<int>(item.itemData), item.hDC, x, y,
                  (item.itemState & ODS_GRAYED) ? ILD_BLEND50 : ILD_TRANSPARENT);
   return true;
 }
