@@ -122,8 +122,8 @@ bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int def
   // own encoding.
   std::optional<ini::FileText> file;
   try {
-    const std::optional<std::string> old = os.ReadFile(path);
-    file = old ? ini::DecodeFileText(*old) : ini::FileText{};
+    std::optional<std::string> old = os.ReadFile(path);
+    file = old ? ini::DecodeFileText(std::move(*old)) : ini::FileText{};
   } catch (const Error&) {
     file.reset();
   }
