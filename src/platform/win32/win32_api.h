@@ -1,7 +1,7 @@
 // The Win32 headers as this layer uses them: Unicode, no min/max macros, and
 // without the A/W name macros that clash with the portable interfaces
 // (Toolkit::MessageBox, Toolkit::PostMessage, Canvas::TextOut,
-// Os::ReplaceFile, Os::RegOpenKey ...). Code here calls the W functions by
+// Os::ReplaceFile ...). Code here calls the W functions by
 // their full names.
 #pragma once
 
