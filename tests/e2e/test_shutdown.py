@@ -18,6 +18,7 @@ NOTICE_CAPTION = "Извлечение диска"
 # How late the driver's watch may see a window go (it looks every 20 ms).
 POLL_SLACK_MS = 250
 WAIT_PREFIX = "Внимание дверца будет закрыта автоматически через "
+ENDSESSION_CLOSEAPP = 0x1
 
 
 def open_cmd(letter: str) -> str:
@@ -82,10 +83,10 @@ class ShutdownGuardTest(BvxTestCase):
                         background.text())
         return background
 
-    def query_end_session(self) -> harness.Background:
+    def query_end_session(self, lparam: int = 0) -> harness.Background:
         """WM_QUERYENDSESSION from the driver: SendMessage returns only when
         the guard has answered, so it runs in the background."""
-        background = self.session.spawn_driver("send", MAIN_CLASS, WM_QUERYENDSESSION, 0, 0,
+        background = self.session.spawn_driver("send", MAIN_CLASS, WM_QUERYENDSESSION, 0, lparam,
                                                120000, name="query-end-session")
         self.backgrounds.append(background)
         return background
@@ -150,17 +151,21 @@ class ShutdownGuardTest(BvxTestCase):
         self.assertGreater(lived, 2.7, f"the notice lived {lived:.1f} s")
         self.assertLess(lived, 8.0, f"the notice lived {lived:.1f} s")
 
-    # (what, settings, discs put in, door commands in order, notices)
+    # (what, settings, discs put in, door commands in order, notices, lParam)
     CASES = [
         ("a disc in D:, but D: is not watched", settings(0, 0, 1), ["d"], [], 0),
         ("F: is watched but holds no disc", settings(0, 0, 1), [], [], 0),
         ("discs in both, both watched: one after the other in table order",
          settings(0, 1, 1), ["d", "f"],
          [open_cmd("d"), close_cmd("d"), open_cmd("f"), close_cmd("f")], 2),
+        # ENDSESSION_CLOSEAPP: Restart Manager closes the program for an
+        # installer; the session goes on and no door moves.
+        ("an installer closes the program", settings(0, 1, 1), ["d", "f"], [], 0,
+         ENDSESSION_CLOSEAPP),
     ]
 
     def test_only_watched_drives_with_a_disc_get_a_notice(self):
-        for index, (what, ini, discs, commands, notices) in enumerate(self.CASES):
+        for index, (what, ini, discs, commands, notices, *lparam) in enumerate(self.CASES):
             with self.subTest(what):
                 if index:
                     self.new_wine_session()
@@ -169,7 +174,7 @@ class ShutdownGuardTest(BvxTestCase):
                 for letter in discs:
                     self.insert_disc(letter)
                 watch = self.watch_notice(count=max(notices, 1))
-                query = self.query_end_session()
+                query = self.query_end_session(*lparam)
                 self.assertEqual(program.wait_exit(timeout=STEP_TIMEOUT + 10), 0)
                 wait_for(lambda: query.process.poll() is not None, STEP_TIMEOUT, "the answer")
                 self.assertEqual(query.lines(), ["1"])

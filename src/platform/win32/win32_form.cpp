@@ -637,10 +637,10 @@ int Win32Form::ShowModal() {
       modal_result_ = ui::kModalCancel;
       break;
     }
-    if (got == -1) {
-      modal_result_ = ui::kModalCancel;
-      break;
-    }
+    // A message that cannot be received is skipped, as in the main loop
+    // (Win32Toolkit::Run): ending here would let any program close the
+    // dialog (edits lost) or the notice with an oversized WM_DEVICECHANGE.
+    if (got < 0) continue;
     toolkit_.ProcessMessage(msg);
   }
   const int result = modal_result_;
