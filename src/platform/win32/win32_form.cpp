@@ -349,6 +349,11 @@ void Win32Form::CreateControl(Control& c) {
       break;
   }
 
+  // The common controls' classes exist once the library is loaded.
+  if (s.ControlKind == Kind::HotKey || s.ControlKind == Kind::SpinEdit ||
+      s.ControlKind == Kind::TabControl)
+    LoadCommonControls();
+
   // Group boxes find their form through the creation parameter.
   void* create_param = s.ControlKind == Kind::GroupBox ? this : nullptr;
   c.hwnd = CreateWindowExW(ex_style, window_class, text.c_str(), style, 0, 0, 0, 0, parent,
