@@ -144,7 +144,8 @@ class AutostartTest(AutostartTestCase):
         exe = self.windows_path(self.folder / "BVX.exe")
         for key, kind, data in ((RUN_KEY, "REG_SZ", f'"{exe}"'),
                                 (APPROVED_KEY, "REG_BINARY", "03000000" + "a0b1c2d3e4f5a6b7")):
-            code, text = self.wine_tool("reg", "add", key, "/v", "BVX", "/t", kind, "/d", data, "/f")
+            code, text = self.wine_tool("reg", "add", key, "/v", "BVX", "/t", kind, "/d", data, "/f",
+                                        "/reg:64")
             self.assertEqual(code, 0, text)
         program = self.start(debug="+timestamp,+menu")
         self.assertEqual(self.startup_item(program), ADD_CAPTION)
