@@ -12,7 +12,7 @@
 namespace bvx {
 
 TAboutForm::TAboutForm(Os& os_, ui::Toolkit& toolkit_) : os(os_), toolkit(toolkit_) {
-  window = toolkit.CreateForm(kAboutFormSpec, *this);
+  window = toolkit.CreateForm(kAboutFormLayout, *this);
   CreateLinkLabels();
   BuildTrayMenu();
   // Menu commands reach the window even before the menu was first shown.

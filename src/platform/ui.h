@@ -1,6 +1,6 @@
 // The small window toolkit the program is written against.
 //
-// Forms are built from declarative layout tables (FormSpec + ControlSpec);
+// Forms are built from declarative layout tables (FormLayout + ControlRow);
 // their controls are addressed by component name. A form's handlers live in a
 // FormEvents object the core provides. Timers tick through the message loop;
 // modal loops nest inside handlers; every handler runs behind the toolkit's
@@ -68,7 +68,7 @@ enum ControlFlag : std::uint32_t {
   kDisabled = 1u << 6,      // created disabled
 };
 
-struct ControlSpec {
+struct ControlRow {
   std::string_view Name;
   Kind ControlKind = Kind::Label;
   std::string_view Parent;  // empty: the form itself
@@ -92,7 +92,7 @@ enum FormFlag : std::uint32_t {
   kCenterDesktop = 1u << 3,
 };
 
-struct FormSpec {
+struct FormLayout {
   std::string_view ClassName;  // window class name, e.g. "TAboutForm"
   std::string_view Caption;
   int ClientWidth = 0, ClientHeight = 0;  // at 96 DPI
@@ -100,7 +100,7 @@ struct FormSpec {
   Font FormFont;
   std::uint32_t Flags = 0;
   int BorderWidth = 0;
-  std::span<const ControlSpec> Controls;
+  std::span<const ControlRow> Controls;
 };
 
 inline constexpr int kModalOk = 1;
@@ -156,7 +156,7 @@ class Form {
   virtual WindowId Handle() const = 0;
   // The window of one control (link labels track the mouse on their own window).
   virtual WindowId ControlHandle(std::string_view control) const = 0;
-  virtual const FormSpec& Description() const = 0;
+  virtual const FormLayout& Description() const = 0;
 
   virtual void Show() = 0;          // visible and in front
   virtual void Hide() = 0;
@@ -212,7 +212,7 @@ class Toolkit {
   virtual void AddAppWindowExStyle(std::uint32_t bits) = 0;
 
   // Creates a form hidden; the first form created is the main form.
-  virtual std::unique_ptr<Form> CreateForm(const FormSpec& desc, FormEvents& events) = 0;
+  virtual std::unique_ptr<Form> CreateForm(const FormLayout& desc, FormEvents& events) = 0;
   // A timer owned by the form; it starts as told.
   virtual std::unique_ptr<Timer> CreateTimer(Form& owner, unsigned interval_ms, bool enabled,
                                              std::function<void()> on_tick) = 0;

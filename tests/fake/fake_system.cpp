@@ -218,11 +218,11 @@ bool FakeOs::ShutdownReasonDestroy(WindowId window) {
 
 // --- FakeForm -------------------------------------------------------------------
 
-FakeForm::FakeForm(FakeToolkit& toolkit, const ui::FormSpec& desc, ui::FormEvents& events,
+FakeForm::FakeForm(FakeToolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events,
                    WindowId handle)
-    : toolkit_(toolkit), spec_(desc), events_(events), handle_(handle), caption_(desc.Caption) {
+    : toolkit_(toolkit), layout_(desc), events_(events), handle_(handle), caption_(desc.Caption) {
   WindowId next = handle + 1;
-  for (const ui::ControlSpec& c : desc.Controls) {
+  for (const ui::ControlRow& c : desc.Controls) {
     FakeControl control;
     control.desc = c;
     control.text = std::string(c.Text);
@@ -261,7 +261,7 @@ const FakeControl& FakeForm::Control(std::string_view control) const {
 WindowId FakeForm::ControlHandle(std::string_view control) const { return Control(control).handle; }
 
 void FakeForm::Show() {
-  toolkit_.log_.Add("Show " + std::string(spec_.ClassName));
+  toolkit_.log_.Add("Show " + std::string(layout_.ClassName));
   const bool was = visible_;
   visible_ = true;
   in_front_ = true;
@@ -269,18 +269,18 @@ void FakeForm::Show() {
 }
 
 void FakeForm::Hide() {
-  if (visible_) toolkit_.log_.Add("Hide " + std::string(spec_.ClassName));
+  if (visible_) toolkit_.log_.Add("Hide " + std::string(layout_.ClassName));
   visible_ = false;
   in_front_ = false;
 }
 
 void FakeForm::BringToFront() {
-  toolkit_.log_.Add("BringToFront " + std::string(spec_.ClassName));
+  toolkit_.log_.Add("BringToFront " + std::string(layout_.ClassName));
   in_front_ = true;
 }
 
 int FakeForm::ShowModal() {
-  toolkit_.log_.Add("ShowModal " + std::string(spec_.ClassName));
+  toolkit_.log_.Add("ShowModal " + std::string(layout_.ClassName));
   modal_result_ = 0;
   in_modal_ = true;
   Show();
@@ -297,7 +297,7 @@ int FakeForm::ShowModal() {
   }
   in_modal_ = false;
   Hide();
-  toolkit_.log_.Add("EndModal " + std::string(spec_.ClassName) + " " + std::to_string(modal_result_));
+  toolkit_.log_.Add("EndModal " + std::string(layout_.ClassName) + " " + std::to_string(modal_result_));
   return modal_result_;
 }
 
@@ -475,7 +475,7 @@ void FakeToolkit::AddAppWindowExStyle(std::uint32_t bits) {
   app_ex_style |= bits;
 }
 
-std::unique_ptr<ui::Form> FakeToolkit::CreateForm(const ui::FormSpec& desc, ui::FormEvents& events) {
+std::unique_ptr<ui::Form> FakeToolkit::CreateForm(const ui::FormLayout& desc, ui::FormEvents& events) {
   log_.Add("CreateForm " + std::string(desc.ClassName));
   auto form = std::make_unique<FakeForm>(*this, desc, events, next_handle_);
   next_handle_ += 0x100;

@@ -127,7 +127,7 @@ class FakeToolkit;
 
 // One control's state.
 struct FakeControl {
-  ui::ControlSpec desc;
+  ui::ControlRow desc;
   std::string text;
   bool visible = true;
   bool enabled = true;
@@ -139,12 +139,12 @@ struct FakeControl {
 
 class FakeForm : public ui::Form {
  public:
-  FakeForm(FakeToolkit& toolkit, const ui::FormSpec& desc, ui::FormEvents& events, WindowId handle);
+  FakeForm(FakeToolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events, WindowId handle);
   ~FakeForm() override;
 
   WindowId Handle() const override { return handle_; }
   WindowId ControlHandle(std::string_view control) const override;
-  const ui::FormSpec& Description() const override { return spec_; }
+  const ui::FormLayout& Description() const override { return layout_; }
   void Show() override;
   void Hide() override;
   bool IsVisible() const override { return visible_; }
@@ -192,7 +192,7 @@ class FakeForm : public ui::Form {
  private:
   FakeControl& Find(std::string_view control);
   FakeToolkit& toolkit_;
-  const ui::FormSpec& spec_;
+  const ui::FormLayout& layout_;
   ui::FormEvents& events_;
   WindowId handle_;
   std::string caption_;
@@ -260,7 +260,7 @@ class FakeToolkit : public ui::Toolkit {
   std::string Title() const override { return title_; }
   void SetShowMainForm(bool show) override;
   void AddAppWindowExStyle(std::uint32_t bits) override;
-  std::unique_ptr<ui::Form> CreateForm(const ui::FormSpec& desc, ui::FormEvents& events) override;
+  std::unique_ptr<ui::Form> CreateForm(const ui::FormLayout& desc, ui::FormEvents& events) override;
   std::unique_ptr<ui::Timer> CreateTimer(ui::Form& owner, unsigned interval_ms, bool enabled,
                                          std::function<void()> on_tick) override;
   void Popup(ui::PopupMenu& menu, ui::Form& owner, Point at) override;

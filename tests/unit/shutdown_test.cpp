@@ -341,7 +341,7 @@ TEST(Notice, WaitingIsShownAsAnUnsigned32BitNumber) {
 }
 
 TEST(Notice, Layout) {
-  const ui::FormSpec& s = kNotifyFormSpec;
+  const ui::FormLayout& s = kNotifyFormLayout;
   EXPECT_EQ(s.ClassName, "TfrmNotifyCD");
   EXPECT_EQ(s.Caption, "Извлечение диска");
   EXPECT_EQ(s.ClientWidth, 304);
@@ -353,8 +353,8 @@ TEST(Notice, Layout) {
   EXPECT_EQ(s.FormFont, grey11);
   // Two labels and nothing to press: Enter and Esc have no button to reach.
   ASSERT_EQ(s.Controls.size(), 2u);
-  const ui::ControlSpec& label = s.Controls[0];
-  const ui::ControlSpec& back = s.Controls[1];
+  const ui::ControlRow& label = s.Controls[0];
+  const ui::ControlRow& back = s.Controls[1];
   EXPECT_EQ(label.Name, "Label1");
   EXPECT_EQ(label.ControlKind, ui::Kind::Label);
   EXPECT_EQ((std::array{label.Left, label.Top, label.Width, label.Height}),

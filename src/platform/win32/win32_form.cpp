@@ -134,8 +134,8 @@ class DcCanvas final : public ui::Canvas {
 
 // --- creation and destruction ----------------------------------------------------
 
-Win32Form::Win32Form(Win32Toolkit& toolkit, const ui::FormSpec& desc, ui::FormEvents& events)
-    : toolkit_(toolkit), spec_(desc), events_(events) {
+Win32Form::Win32Form(Win32Toolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events)
+    : toolkit_(toolkit), layout_(desc), events_(events) {
   font_ = desc.FormFont;
   font_.Face = toolkit_.InternFace(desc.FormFont.Face);
   background_ = CreateSolidBrush(desc.Background);
@@ -188,7 +188,7 @@ Win32Form::~Win32Form() {
 }
 
 void Win32Form::RegisterWindowClass() {
-  const std::wstring name = Utf8ToWide(spec_.ClassName);
+  const std::wstring name = Utf8ToWide(layout_.ClassName);
   WNDCLASSEXW existing{};
   existing.cbSize = sizeof existing;
   if (!GetClassInfoExW(toolkit_.Instance(), kGroupBoxClass, &existing)) {
@@ -213,9 +213,9 @@ void Win32Form::RegisterWindowClass() {
 }
 
 void Win32Form::CreateControls() {
-  for (std::size_t i = 0; i < spec_.Controls.size(); ++i) {
+  for (std::size_t i = 0; i < layout_.Controls.size(); ++i) {
     auto c = std::make_unique<Control>();
-    c->desc = &spec_.Controls[i];
+    c->desc = &layout_.Controls[i];
     c->index = i;
     controls_.push_back(std::move(c));
   }
@@ -247,7 +247,7 @@ void Win32Form::CreateControls() {
 }
 
 void Win32Form::CreateControl(Control& c) {
-  const ui::ControlSpec& s = *c.desc;
+  const ui::ControlRow& s = *c.desc;
   HWND parent = c.parent != nullptr ? c.parent->hwnd : hwnd_;
   DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
   if (!(s.Flags & ui::kHidden)) style |= WS_VISIBLE;
@@ -410,8 +410,8 @@ HFONT Win32Form::FontHandle(const ui::Font& font) {
 }
 
 void Win32Form::SizeWindow() {
-  const int border = Scale(spec_.BorderWidth);
-  RECT r{0, 0, Scale(spec_.ClientWidth) + 2 * border, Scale(spec_.ClientHeight) + 2 * border};
+  const int border = Scale(layout_.BorderWidth);
+  RECT r{0, 0, Scale(layout_.ClientWidth) + 2 * border, Scale(layout_.ClientHeight) + 2 * border};
   const DWORD style = static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_STYLE));
   const DWORD ex_style = static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_EXSTYLE));
   using Fn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
@@ -455,14 +455,14 @@ void Win32Form::Layout() {
 }
 
 void Win32Form::PlaceControl(Control& c) {
-  const ui::ControlSpec& s = *c.desc;
+  const ui::ControlRow& s = *c.desc;
   int x = Scale(s.Left);
   int y = Scale(s.Top);
   int width = Scale(s.Width);
   int height = Scale(s.Height);
   if (c.parent == nullptr) {
-    x += Scale(spec_.BorderWidth);
-    y += Scale(spec_.BorderWidth);
+    x += Scale(layout_.BorderWidth);
+    y += Scale(layout_.BorderWidth);
   }
   switch (s.ControlKind) {
     case Kind::DropDownList:
@@ -523,7 +523,7 @@ void Win32Form::ApplyFont(Control& c, bool redraw) {
 // Labels that size themselves: to the text, or, when they wrap, to the
 // height of the wrapped text within their width.
 void Win32Form::FitToText(Control& c) {
-  const ui::ControlSpec& s = *c.desc;
+  const ui::ControlRow& s = *c.desc;
   if (!IsLabelKind(s.ControlKind) || !(s.Flags & ui::kAutoSize)) return;
   std::wstring text = WindowText(c.hwnd);
   if (text.empty()) text = L" ";
@@ -569,7 +569,7 @@ WindowId Win32Form::ControlHandle(std::string_view control) const {
 
 void Win32Form::BeforeShow() {
   toolkit_.Guard([&] { events_.OnShow(); });
-  if (spec_.Flags & ui::kCenterDesktop) CenterOnDesktop();
+  if (layout_.Flags & ui::kCenterDesktop) CenterOnDesktop();
 }
 
 void Win32Form::Show() {
@@ -974,7 +974,7 @@ void Win32Form::PaintGroupBox(HWND hwnd) {
     DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text,
               DT_SINGLELINE | DT_CALCRECT);
     SetBkMode(dc, OPAQUE);
-    SetBkColor(dc, spec_.Background);
+    SetBkColor(dc, layout_.Background);
     const bool enabled = IsWindowEnabled(hwnd) != FALSE;
     SetTextColor(dc, enabled ? (c != nullptr ? c->font.TextColor : font_.TextColor)
                              : GetSysColor(COLOR_GRAYTEXT));
@@ -1118,7 +1118,7 @@ LRESULT Win32Form::OnCtlColor(UINT msg, HDC dc, HWND control) {
     SetBkColor(dc, GetSysColor(COLOR_WINDOW));
     return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
   }
-  SetBkColor(dc, spec_.Background);
+  SetBkColor(dc, layout_.Background);
   SetBkMode(dc, TRANSPARENT);
   return reinterpret_cast<LRESULT>(background_);
 }

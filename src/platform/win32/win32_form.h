@@ -1,5 +1,5 @@
 // A form built from its layout table: a top-level window owned by the hidden
-// application window, with every ControlSpec as a real child control.
+// application window, with every ControlRow as a real child control.
 //
 // Controls are children of their layout parent (group box, tab control), so
 // hiding a parent hides what lies on it, and positions are relative to the
@@ -32,7 +32,7 @@ class Win32Toolkit;
 
 class Win32Form final : public ui::Form {
  public:
-  Win32Form(Win32Toolkit& toolkit, const ui::FormSpec& desc, ui::FormEvents& events);
+  Win32Form(Win32Toolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events);
   ~Win32Form() override;
   Win32Form(const Win32Form&) = delete;
   Win32Form& operator=(const Win32Form&) = delete;
@@ -40,7 +40,7 @@ class Win32Form final : public ui::Form {
   // --- ui::Form ---------------------------------------------------------------
   WindowId Handle() const override { return FromHwnd(hwnd_); }
   WindowId ControlHandle(std::string_view control) const override;
-  const ui::FormSpec& Description() const override { return spec_; }
+  const ui::FormLayout& Description() const override { return layout_; }
   void Show() override;
   void Hide() override;
   bool IsVisible() const override;
@@ -69,7 +69,7 @@ class Win32Form final : public ui::Form {
 
  private:
   struct Control {
-    const ui::ControlSpec* desc = nullptr;
+    const ui::ControlRow* desc = nullptr;
     std::size_t index = 0;
     Control* parent = nullptr;  // layout parent; null: the form
     HWND hwnd = nullptr;        // the control (the edit of a spin edit)
@@ -133,7 +133,7 @@ class Win32Form final : public ui::Form {
   void BeforeShow();
 
   Win32Toolkit& toolkit_;
-  const ui::FormSpec& spec_;
+  const ui::FormLayout& layout_;
   ui::FormEvents& events_;
   HWND hwnd_ = nullptr;
   UINT dpi_ = 96;

@@ -105,7 +105,7 @@ void Win32Toolkit::AddAppWindowExStyle(std::uint32_t bits) {
   SetWindowLongW(app_window_, GWL_EXSTYLE, style | static_cast<LONG>(bits));
 }
 
-std::unique_ptr<ui::Form> Win32Toolkit::CreateForm(const ui::FormSpec& desc,
+std::unique_ptr<ui::Form> Win32Toolkit::CreateForm(const ui::FormLayout& desc,
                                                    ui::FormEvents& events) {
   if (app_window_ == nullptr) Initialize();
   return std::make_unique<Win32Form>(*this, desc, events);
