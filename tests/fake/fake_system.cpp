@@ -1,11 +1,11 @@
 #include "fake/fake_system.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <stdexcept>
 
 #include "platform/errors.h"
+#include "platform/toolkit_rules.h"
 
 namespace bvx::fake {
 
@@ -225,22 +225,13 @@ FakeForm::FakeForm(FakeToolkit& toolkit, const ui::FormLayout& desc, ui::FormEve
   for (const ui::ControlRow& c : desc.Controls) {
     FakeControl control;
     control.desc = c;
-    control.text = std::string(c.Text);
+    control.text = std::string(ui::InitialText(c));
     control.visible = (c.Flags & ui::kHidden) == 0;
     control.enabled = (c.Flags & ui::kDisabled) == 0;
-    // A control without a font of its own takes its parent's.
-    const ui::Font* font = c.ControlFont;
-    for (std::string_view parent = c.Parent; font == nullptr && !parent.empty();) {
-      const auto it = controls_.find(parent);
-      if (it == controls_.end()) break;
-      font = &it->second.font;
-      parent = it->second.desc.Parent;
-    }
-    control.font = font != nullptr ? *font : desc.FormFont;
-    if (c.ControlKind == ui::Kind::TabControl || c.ControlKind == ui::Kind::DropDownList) {
-      if (!c.Text.empty() && c.ControlKind == ui::Kind::TabControl) control.items.push_back(control.text);
-      control.value = c.ControlKind == ui::Kind::TabControl ? 0 : -1;
-    }
+    const auto parent = controls_.find(c.Parent);
+    control.font = ui::InitialFont(c, parent != controls_.end() ? parent->second.font : desc.FormFont);
+    if (c.ControlKind == ui::Kind::TabControl && !c.Text.empty()) control.items.emplace_back(c.Text);
+    if (c.ControlKind == ui::Kind::DropDownList) control.value = -1;
     control.handle = next++;
     controls_.emplace(std::string(c.Name), std::move(control));
   }
@@ -303,11 +294,7 @@ int FakeForm::ShowModal() {
 
 void FakeForm::SetText(std::string_view control, std::string_view text) { Find(control).text = text; }
 
-std::string FakeForm::Text(std::string_view control) const {
-  const FakeControl& c = Control(control);
-  if (c.desc.ControlKind == ui::Kind::SpinEdit && c.text.empty()) return std::to_string(c.value);
-  return c.text;
-}
+std::string FakeForm::Text(std::string_view control) const { return Control(control).text; }
 
 void FakeForm::SetVisible(std::string_view control, bool visible) { Find(control).visible = visible; }
 
@@ -326,15 +313,7 @@ bool FakeForm::IsEnabled(std::string_view control) const { return Control(contro
 
 int FakeForm::Value(std::string_view control) const {
   const FakeControl& c = Control(control);
-  if (c.desc.ControlKind == ui::Kind::SpinEdit) {
-    int v = 0;
-    const std::string& t = c.text;
-    const char* first = t.data();
-    if (!t.empty() && t[0] == '+') ++first;
-    const auto [ptr, ec] = std::from_chars(first, t.data() + t.size(), v);
-    if (ec != std::errc() || ptr != t.data() + t.size() || first == t.data() + t.size()) return 0;
-    return v;
-  }
+  if (c.desc.ControlKind == ui::Kind::SpinEdit) return ui::SpinEditValue(c.text);
   return c.value;
 }
 
@@ -364,19 +343,22 @@ ui::Font FakeForm::ControlFont(std::string_view control) const { return Control(
 
 void FakeForm::Click(std::string_view control) {
   const ui::Kind kind = Control(control).desc.ControlKind;
-  if (kind == ui::Kind::OkButton) modal_result_ = ui::kModalOk;
-  if (kind == ui::Kind::CancelButton) modal_result_ = ui::kModalCancel;
+  if (const int result = ui::ModalResultOfClick(kind)) modal_result_ = result;
   if (kind == ui::Kind::CheckBox) Find(control).value = !Find(control).value;
   toolkit_.Guard([&] { events_.OnClick(control); });
 }
 
 void FakeForm::Close() {
   toolkit_.Guard([this] {
-    if (!events_.OnCloseQuery()) return;
-    if (in_modal_) {
-      modal_result_ = ui::kModalCancel;
-    } else {
-      Hide();
+    switch (ui::AfterCloseQuery(events_.OnCloseQuery(), in_modal_)) {
+      case ui::CloseAction::Stay:
+        break;
+      case ui::CloseAction::Cancel:
+        modal_result_ = ui::kModalCancel;
+        break;
+      case ui::CloseAction::Hide:
+        Hide();
+        break;
     }
   });
 }

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/control_values.h"
+#include "platform/toolkit_rules.h"
 #include "platform/errors.h"
 #include "platform/menu.h"
 #include "platform/win32/wide.h"

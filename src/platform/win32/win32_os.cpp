@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/errors.h"
-#include "platform/control_values.h"
+#include "platform/toolkit_rules.h"
 #include "platform/win32/wide.h"
 
 namespace bvx::win32 {
