@@ -138,6 +138,12 @@ class TAboutForm : public ui::FormEvents {
   std::unique_ptr<ui::Timer> PopupTimer;
   bool SuppressPopup = false;
 
+  // Set while the end-of-session guard runs. A second query can arrive
+  // through a notice's message loop (the user cancelled the first and asked
+  // again); it is answered at once and leaves the walk, the reason and the
+  // ending to the guard that is already running.
+  bool GuardRunning = false;
+
   std::unique_ptr<TLinkLabel> LinkLabel1;
   std::unique_ptr<TLinkLabel> LinkLabel2;
 

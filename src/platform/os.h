@@ -90,6 +90,8 @@ class Os {
   // exists but cannot be read (locked, no access, a read error) raises
   // Error: it must never be taken for a missing one and written over.
   virtual std::optional<std::string> ReadFile(const std::string& path) = 0;
+  // Whether the file exists and is marked read-only.
+  virtual bool IsReadOnly(const std::string& path) = 0;
   // Writes a complete new file beside the old one, flushes it, and replaces
   // the old one atomically. False when any step fails; the old file is then
   // left as it was.

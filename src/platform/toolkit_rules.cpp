@@ -40,19 +40,21 @@ bool IsTabStopKind(Kind kind) {
 
 namespace {
 
+int TabKey(const ControlRow& row) { return row.TabOrder < 0 ? INT_MAX : row.TabOrder; }
+
 void WalkChildren(const FormLayout& layout, std::string_view parent,
                   std::vector<std::size_t>& out) {
+  // The children in tab order, rows of equal order in row order (an
+  // insertion sort: a form has a few dozen controls).
   std::vector<std::size_t> children;
   for (std::size_t i = 0; i < layout.Controls.size(); ++i) {
     const ControlRow& row = layout.Controls[i];
     // A row that names itself as parent would walk for ever.
-    if (row.Parent == parent && row.Name != parent) children.push_back(i);
+    if (row.Parent != parent || row.Name == parent) continue;
+    auto at = children.end();
+    while (at != children.begin() && TabKey(layout.Controls[*(at - 1)]) > TabKey(row)) --at;
+    children.insert(at, i);
   }
-  std::stable_sort(children.begin(), children.end(), [&](std::size_t a, std::size_t b) {
-    const int ka = layout.Controls[a].TabOrder < 0 ? INT_MAX : layout.Controls[a].TabOrder;
-    const int kb = layout.Controls[b].TabOrder < 0 ? INT_MAX : layout.Controls[b].TabOrder;
-    return ka < kb;
-  });
   for (const std::size_t i : children) {
     // A parent cycle ends where a row comes round again.
     if (std::find(out.begin(), out.end(), i) != out.end()) continue;

@@ -93,12 +93,18 @@ bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int def
   // The file is read once; after every successful replace it equals the
   // document, so each key is a read-modify-write of the whole file. The
   // replace is atomic: the file is always the complete old or new one.
-  // A file that exists but cannot be read is never written over: the save
-  // stops before its first key, as if that key could not be written.
+  // A file that exists but cannot be read, or is marked read-only, is never
+  // written over: the save stops before its first key, as if that key could
+  // not be written.
   std::optional<std::string> old;
+  bool writable = true;
   try {
     old = os.ReadFile(path);
+    writable = !old || !os.IsReadOnly(path);
   } catch (const Error&) {
+    writable = false;
+  }
+  if (!writable) {
     ui::ShowStandardError(toolkit, "Unable to write to " + path);
     return false;
   }

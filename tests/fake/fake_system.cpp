@@ -157,6 +157,10 @@ std::optional<std::string> FakeOs::ReadFile(const std::string& path) {
   return it->second;
 }
 
+bool FakeOs::IsReadOnly(const std::string& path) {
+  return files.count(path) != 0 && read_only.count(path) != 0;
+}
+
 bool FakeOs::ReplaceFile(const std::string& path, std::string_view contents) {
   log_.Add("ReplaceFile " + path);
   if (Fails("ReplaceFile") || unwritable.count(path)) return false;

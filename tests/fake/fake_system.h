@@ -73,7 +73,9 @@ class FakeOs : public Os {
 
   std::string module_path = "C:\\Program Files\\Brimvex\\BVX.exe";
   std::map<std::string, std::string> files;
-  // Files whose replace fails (read-only file or folder).
+  // Files marked read-only.
+  std::set<std::string> read_only;
+  // Files whose replace fails (a read-only folder, a full disk).
   std::set<std::string> unwritable;
   int replace_count = 0;
 
@@ -106,6 +108,7 @@ class FakeOs : public Os {
   std::uintptr_t LoadCursorResource(std::string_view name) override;
   std::string ModulePath() override { return module_path; }
   std::optional<std::string> ReadFile(const std::string& path) override;
+  bool IsReadOnly(const std::string& path) override;
   bool ReplaceFile(const std::string& path, std::string_view contents) override;
   long RegOpenKey(RegRoot root, std::string_view path, std::uint32_t access, RegKey* key) override;
   long RegSetString(RegKey key, std::string_view name, std::string_view data) override;

@@ -43,9 +43,7 @@ void CopyTip(NOTIFYICONDATAW& data, std::string_view tip) {
 
 }  // namespace
 
-Win32Os::~Win32Os() {
-  if (winmm_ != nullptr) FreeLibrary(winmm_);
-}
+Win32Os::~Win32Os() = default;
 
 long Win32Os::CreateNamedMutex(std::string_view name) {
   // The handle is kept by the process until it ends: nobody waits on it.
@@ -61,9 +59,9 @@ Win32Os::MciSendStringWFn Win32Os::Mci() {
   if (winmm_tried_) return mci_send_string_;
   winmm_tried_ = true;
   // Only ever from the system directory, never from beside the program.
-  winmm_ = LoadSystemLibrary(L"winmm.dll");
-  if (winmm_ == nullptr) return nullptr;
-  FARPROC proc = GetProcAddress(winmm_, "mciSendStringW");
+  winmm_.Reset(LoadSystemLibrary(L"winmm.dll"));
+  if (!winmm_) return nullptr;
+  FARPROC proc = GetProcAddress(winmm_.Get(), "mciSendStringW");
   std::memcpy(&mci_send_string_, &proc, sizeof proc);
   return mci_send_string_;
 }
@@ -176,10 +174,10 @@ std::string Win32Os::ModulePath() {
 }
 
 std::optional<std::string> Win32Os::ReadFile(const std::string& path) {
-  HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  const OwnedFile file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
     throw Error("Unable to read " + path);
@@ -189,7 +187,7 @@ std::optional<std::string> Win32Os::ReadFile(const std::string& path) {
   // Wine every block of 512 KB or more is fresh memory to fault in again.
   std::string contents;
   LARGE_INTEGER size{};
-  bool ok = GetFileSizeEx(file, &size) != FALSE && size.QuadPart < 0x7FFFFFFF;
+  bool ok = GetFileSizeEx(file.Get(), &size) != FALSE && size.QuadPart < 0x7FFFFFFF;
   if (ok) contents.resize(static_cast<std::size_t>(size.QuadPart));
   std::size_t done = 0;
   while (ok) {
@@ -198,7 +196,7 @@ std::optional<std::string> Win32Os::ReadFile(const std::string& path) {
     // Past the size seen the file has grown meanwhile: read on to its end.
     char* into = want > 0 ? contents.data() + done : spare;
     DWORD got = 0;
-    if (!::ReadFile(file, into, want > 0 ? want : sizeof spare, &got, nullptr)) {
+    if (!::ReadFile(file.Get(), into, want > 0 ? want : sizeof spare, &got, nullptr)) {
       ok = false;
     } else if (got == 0) {
       break;
@@ -210,9 +208,13 @@ std::optional<std::string> Win32Os::ReadFile(const std::string& path) {
     }
   }
   contents.resize(done);
-  CloseHandle(file);
   if (!ok) throw Error("Unable to read " + path);
   return contents;
+}
+
+bool Win32Os::IsReadOnly(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
 bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {

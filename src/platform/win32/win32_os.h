@@ -3,6 +3,7 @@
 
 #include "platform/os.h"
 #include "platform/win32/win32_api.h"
+#include "platform/win32/win32_handles.h"
 
 namespace bvx::win32 {
 
@@ -38,6 +39,7 @@ class Win32Os final : public Os {
 
   std::string ModulePath() override;
   std::optional<std::string> ReadFile(const std::string& path) override;
+  bool IsReadOnly(const std::string& path) override;
   bool ReplaceFile(const std::string& path, std::string_view contents) override;
 
   long RegOpenKey(RegRoot root, std::string_view path, std::uint32_t access,
@@ -58,7 +60,7 @@ class Win32Os final : public Os {
   MciSendStringWFn Mci();
 
   HINSTANCE instance_;
-  HMODULE winmm_ = nullptr;
+  OwnedLibrary winmm_;
   MciSendStringWFn mci_send_string_ = nullptr;
   bool winmm_tried_ = false;
 };

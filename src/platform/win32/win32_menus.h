@@ -1,0 +1,13 @@
+// Image strips of the toolkit: menu pictures and button glyphs.
+#pragma once
+
+#include "platform/win32/win32_api.h"
+
+namespace bvx::win32 {
+
+inline constexpr int kMenuImageSize = 16;
+
+// A strip of 16-pixel pictures from a bitmap resource, magenta transparent.
+HIMAGELIST LoadStrip(HINSTANCE instance, const wchar_t* name);
+
+}  // namespace bvx::win32
