@@ -93,20 +93,20 @@ void TAboutForm::FormDestroy() {
   }
 }
 
-void TAboutForm::WMTrayNotify(std::intptr_t mouse_message) {
-  switch (mouse_message) {
-    case kWmLButtonDblClk:
+void TAboutForm::WMTrayNotify(ui::TrayMouse action) {
+  switch (action) {
+    case ui::TrayMouse::LeftDoubleClick:
       OpenDefaultDrive();
       break;
-    case kWmRButtonDown:
+    case ui::TrayMouse::RightDown:
       // A second press while a pop-up is pending keeps its due time.
       if (!PopupTimer->Enabled()) PopupTimer->SetEnabled(true);
       break;
-    case kWmRButtonDblClk:
+    case ui::TrayMouse::RightDoubleClick:
       SuppressPopup = true;
       CloseDefaultDrive();
       break;
-    default:
+    case ui::TrayMouse::Other:
       break;
   }
 }
@@ -117,7 +117,6 @@ void TAboutForm::OutDelay() {
     os.SetForegroundWindow(window->Handle());
     const Point at = os.CursorPos();
     toolkit.Popup(TrayPopup, *window, at);
-    toolkit.PostMessage(*window, kWmUser, 0, 0);
   }
   SuppressPopup = false;
 }
@@ -172,24 +171,16 @@ void TAboutForm::OnMouseLeave(std::string_view control) {
   if (TLinkLabel* link = FindLink(*this, control)) link->WMMouseLeave();
 }
 
-std::optional<std::intptr_t> TAboutForm::OnMessage(std::uint32_t msg, std::uintptr_t wparam,
-                                                   std::intptr_t lparam) {
-  switch (msg) {
-    case kWmTrayNotify:
-      WMTrayNotify(lparam);
-      return 0;
-    case kWmHotKey:
-      WMHotKey(wparam);
-      return 0;
-    case kWmDeviceChange:
-      // The message carries its record's address in lParam.
-      // NOLINTNEXTLINE(performance-no-int-to-ptr)
-      return WMDeviceChange(wparam, reinterpret_cast<const void*>(lparam));
-    case kWmQueryEndSession:
-      return ShutdownGuard();
-    default:
-      return std::nullopt;
-  }
+void TAboutForm::OnTrayMouse(ui::TrayMouse action) { WMTrayNotify(action); }
+
+void TAboutForm::OnHotKey(int id) { WMHotKey(id); }
+
+std::optional<std::intptr_t> TAboutForm::OnDeviceChange(const ui::DeviceNotice& notice) {
+  return WMDeviceChange(notice);
+}
+
+std::optional<bool> TAboutForm::OnQueryEndSession(const ui::SessionEndQuery&) {
+  return ShutdownGuard() != 0;
 }
 
 void TAboutForm::OnTaskbarCreated() {

@@ -33,13 +33,6 @@ namespace bvx {
 class TfrmOptions;
 class TLinkLabel;
 
-inline constexpr std::uint32_t kWmUser = 0x400;
-inline constexpr std::uint32_t kWmTrayNotify = kWmUser + 1;
-inline constexpr std::uint32_t kWmQueryEndSession = 0x11;
-inline constexpr std::uint32_t kWmHotKey = 0x312;
-inline constexpr std::uint32_t kWmLButtonDblClk = 0x203;
-inline constexpr std::uint32_t kWmRButtonDown = 0x204;
-inline constexpr std::uint32_t kWmRButtonDblClk = 0x206;
 inline constexpr std::uint32_t kTrayIconId = 1;
 inline constexpr int kTrayIconResource = 1;
 inline constexpr std::uint32_t kWsExToolWindow = 0x80;
@@ -71,12 +64,12 @@ class TAboutForm : public ui::FormEvents {
   void OpenCD(ui::MenuItem& item);
   void CloseCD(ui::MenuItem& item);
   bool QueryMediaPresent(std::uint8_t k);
-  std::intptr_t WMDeviceChange(std::uintptr_t event, const void* record);
+  std::intptr_t WMDeviceChange(const ui::DeviceNotice& notice);
   // Adds the tray icon with the current tooltip (start-up and TaskbarCreated).
   void AddTrayIcon();
 
   // --- tray callback and menu -------------------------------------------
-  void WMTrayNotify(std::intptr_t mouse_message);
+  void WMTrayNotify(ui::TrayMouse action);
   void OutDelay();
   void OpenDefaultDrive();
   void CloseDefaultDrive();
@@ -87,7 +80,7 @@ class TAboutForm : public ui::FormEvents {
   // --- hotkeys ------------------------------------------------------------
   void RegisterDriveHotKeys();
   void UnregisterDriveHotKeys();
-  void WMHotKey(std::uintptr_t id);
+  void WMHotKey(int id);
 
   // --- settings -------------------------------------------------------------
   // The settings file: the executable's path with its extension replaced.
@@ -113,8 +106,10 @@ class TAboutForm : public ui::FormEvents {
   void OnMouseMove(std::string_view control) override;
   void OnMouseHover(std::string_view control) override;
   void OnMouseLeave(std::string_view control) override;
-  std::optional<std::intptr_t> OnMessage(std::uint32_t msg, std::uintptr_t wparam,
-                                         std::intptr_t lparam) override;
+  void OnTrayMouse(ui::TrayMouse action) override;
+  void OnHotKey(int id) override;
+  std::optional<std::intptr_t> OnDeviceChange(const ui::DeviceNotice& notice) override;
+  std::optional<bool> OnQueryEndSession(const ui::SessionEndQuery& query) override;
   void OnTaskbarCreated() override;
 
   // --- state -------------------------------------------------------------------

@@ -59,8 +59,9 @@ class Os {
   // --- notification area -------------------------------------------------
   // Shell_NotifyIconW with the first-form record (64-character tip field).
   // tip is already cut to at most 63 characters. Results: true on success.
-  virtual bool TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message,
-                       int icon_resource, std::string_view tip) = 0;
+  // The icon's mouse actions reach the window's FormEvents::OnTrayMouse.
+  virtual bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource,
+                       std::string_view tip) = 0;
   virtual bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) = 0;
   virtual bool TrayDelete(WindowId window, std::uint32_t id) = 0;
 

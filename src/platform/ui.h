@@ -122,6 +122,24 @@ class Canvas {
   virtual void TextOut(int x, int y, std::string_view text) = 0;
 };
 
+// The mouse over the program's notification-area icon.
+enum class TrayMouse : std::uint8_t { LeftDoubleClick, RightDown, RightDoubleClick, Other };
+
+// A device-change notice: what happened, and the record that came with it
+// (empty: none), exactly as many bytes as its header declares.
+enum class DeviceEvent : std::uint8_t { Arrival, QueryRemove, RemoveComplete, Other };
+struct DeviceNotice {
+  DeviceEvent Event = DeviceEvent::Other;
+  std::span<const std::uint8_t> Record;
+};
+
+// The system asks whether the session may end.
+struct SessionEndQuery {
+  bool CloseApp = false;  // only this program is asked to close (an installer, a restart manager)
+  bool Critical = false;  // the session ends whatever the answer
+  bool Logoff = false;    // the user logs off; the system goes on
+};
+
 // A form's handlers. Every call reaches the core behind the dispatch boundary.
 class FormEvents {
  public:
@@ -140,10 +158,17 @@ class FormEvents {
   virtual void OnMouseMove(std::string_view /*control*/) {}
   virtual void OnMouseHover(std::string_view /*control*/) {}
   virtual void OnMouseLeave(std::string_view /*control*/) {}
-  // Any other window message of the form. A value handles it (that value is
-  // the message result); nothing passes it to the default handling.
-  virtual std::optional<std::intptr_t> OnMessage(std::uint32_t /*msg*/, std::uintptr_t /*wparam*/,
-                                                 std::intptr_t /*lparam*/) {
+  // The notification-area icon the form added (Os::TrayAdd).
+  virtual void OnTrayMouse(TrayMouse /*action*/) {}
+  // A hotkey the form registered (Os::RegisterHotKey), by its id.
+  virtual void OnHotKey(int /*id*/) {}
+  // A device change. A value is the answer to the sender; nothing leaves
+  // the answer to the toolkit's default.
+  virtual std::optional<std::intptr_t> OnDeviceChange(const DeviceNotice& /*notice*/) {
+    return std::nullopt;
+  }
+  // True lets the session end; nothing leaves it to the toolkit's default.
+  virtual std::optional<bool> OnQueryEndSession(const SessionEndQuery& /*query*/) {
     return std::nullopt;
   }
   // Explorer re-created the notification area ("TaskbarCreated").
@@ -218,7 +243,8 @@ class Toolkit {
                                              std::function<void()> on_tick) = 0;
   // Opens the menu with its left edge at the point, items selectable with
   // either button; returns when it has closed. A chosen item's click reaches
-  // the owner through the message queue, after this returns.
+  // the owner through the message queue, after this returns. The owner
+  // should be in the foreground (Os::SetForegroundWindow) before.
   virtual void Popup(PopupMenu& menu, Form& owner, Point at) = 0;
   // Makes the menu's items answer WM_COMMAND with their command ids at the
   // owner at any time, also before the menu was first shown (a menu passed
@@ -229,8 +255,6 @@ class Toolkit {
   virtual int MessageBox(std::string_view text, std::string_view caption, unsigned flags) = 0;
   // Installs a cursor handle as screen cursor number id.
   virtual void SetScreenCursor(int id, std::uintptr_t cursor) = 0;
-  virtual void PostMessage(Form& target, std::uint32_t msg, std::uintptr_t wparam,
-                           std::intptr_t lparam) = 0;
 
   // The message loop; returns after Terminate().
   virtual void Run() = 0;

@@ -80,10 +80,8 @@ std::intptr_t FakeOs::BroadcastQueryRemove(const VolumeRecord& record) {
   return broadcast_answer;
 }
 
-bool FakeOs::TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message,
-                     int icon_resource, std::string_view tip) {
-  log_.Add("TrayAdd " + Hex(window) + " id " + std::to_string(id) + " cb " + Hex(callback_message) +
-           " icon " + std::to_string(icon_resource) + " tip " + std::string(tip));
+bool FakeOs::TrayAdd(WindowId window, std::uint32_t id, int icon_resource, std::string_view tip) {
+  log_.Add("TrayAdd " + Hex(window) + " id " + std::to_string(id) + " icon " + std::to_string(icon_resource) + " tip " + std::string(tip));
   if (Fails("TrayAdd")) return false;
   tray_tip = std::string(tip);
   return true;
@@ -523,16 +521,6 @@ void FakeToolkit::SetScreenCursor(int id, std::uintptr_t cursor) {
   screen_cursors[id] = cursor;
 }
 
-void FakeToolkit::PostMessage(ui::Form& target, std::uint32_t msg, std::uintptr_t wparam,
-                              std::intptr_t lparam) {
-  log_.Add("PostMessage " + Hex(msg) + " " + Hex(wparam) + " " + Hex(static_cast<std::uint64_t>(lparam)));
-  auto* form = static_cast<FakeForm*>(&target);
-  At(0, [this, form, msg, wparam, lparam] {
-    if (std::find(forms_.begin(), forms_.end(), form) == forms_.end()) return;
-    form->Events().OnMessage(msg, wparam, lparam);
-  });
-}
-
 void FakeToolkit::Run() {
   log_.Add("Run");
   while (!terminated_ && Step(UINT64_MAX)) {
@@ -587,13 +575,25 @@ void FakeToolkit::RunUntil(const std::function<bool()>& done) {
   }
 }
 
-std::intptr_t FakeToolkit::Send(FakeForm& form, std::uint32_t msg, std::uintptr_t wparam,
-                                std::intptr_t lparam) {
-  std::intptr_t result = 0;
-  Guard([&] {
-    if (auto r = form.Events().OnMessage(msg, wparam, lparam)) result = *r;
-  });
-  return result;
+void FakeToolkit::TrayMouse(FakeForm& form, ui::TrayMouse action) {
+  Guard([&] { form.Events().OnTrayMouse(action); });
+}
+
+void FakeToolkit::HotKey(FakeForm& form, int id) {
+  Guard([&] { form.Events().OnHotKey(id); });
+}
+
+std::optional<std::intptr_t> FakeToolkit::DeviceChange(FakeForm& form, ui::DeviceEvent event,
+                                                       std::span<const std::uint8_t> record) {
+  std::optional<std::intptr_t> answer;
+  Guard([&] { answer = form.Events().OnDeviceChange(ui::DeviceNotice{event, record}); });
+  return answer;
+}
+
+std::optional<bool> FakeToolkit::QueryEndSession(FakeForm& form, const ui::SessionEndQuery& query) {
+  std::optional<bool> answer;
+  Guard([&] { answer = form.Events().OnQueryEndSession(query); });
+  return answer;
 }
 
 FakeForm* FakeToolkit::FindForm(std::string_view class_name) const {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -94,8 +95,7 @@ class FakeOs : public Os {
   std::uint32_t MciSendString(std::string_view command, std::size_t reply_size, std::string* reply,
                               WindowId callback) override;
   std::intptr_t BroadcastQueryRemove(const VolumeRecord& record) override;
-  bool TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message, int icon_resource,
-               std::string_view tip) override;
+  bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource, std::string_view tip) override;
   bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) override;
   bool TrayDelete(WindowId window, std::uint32_t id) override;
   bool RegisterHotKey(WindowId window, int id, unsigned modifiers, unsigned vk) override;
@@ -243,9 +243,13 @@ class FakeToolkit : public ui::Toolkit {
   void Advance(std::uint64_t ms);
   // Runs what is due now.
   void RunPending() { Advance(0); }
-  // Sends a message to a form's handler now and returns its result (0 when
-  // not handled).
-  std::intptr_t Send(FakeForm& form, std::uint32_t msg, std::uintptr_t wparam, std::intptr_t lparam);
+  // What the system reports to a form, now and behind the dispatch boundary.
+  void TrayMouse(FakeForm& form, ui::TrayMouse action);
+  void HotKey(FakeForm& form, int id);
+  // The form's answer; nothing when it leaves it to the default.
+  std::optional<std::intptr_t> DeviceChange(FakeForm& form, ui::DeviceEvent event,
+                                            std::span<const std::uint8_t> record = {});
+  std::optional<bool> QueryEndSession(FakeForm& form, const ui::SessionEndQuery& query = {});
   // The main form (the first created) and every live form.
   FakeForm* MainForm() const { return forms_.empty() ? nullptr : forms_.front(); }
   const std::vector<FakeForm*>& Forms() const { return forms_; }
@@ -273,8 +277,6 @@ class FakeToolkit : public ui::Toolkit {
   bool Command(ui::Form& owner, int command);
   int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override;
   void SetScreenCursor(int id, std::uintptr_t cursor) override;
-  void PostMessage(ui::Form& target, std::uint32_t msg, std::uintptr_t wparam,
-                   std::intptr_t lparam) override;
   void Run() override;
   void Terminate() override;
 

@@ -51,8 +51,10 @@ struct Session {
   FakeForm* Notice() { return sys.ui.FindForm("TfrmNotifyCD"); }
   std::intptr_t Query() {
     query_at = sys.log.lines.size();
-    return sys.ui.Send(Main(), kWmQueryEndSession, 0, 0);
+    return MayEnd(sys.ui.QueryEndSession(Main()));
   }
+  // The answer as the window procedure gives it: 1 yes, 0 no or no handler.
+  static std::intptr_t MayEnd(std::optional<bool> answer) { return answer.value_or(false) ? 1 : 0; }
   // What the guard did: MCI commands without their parameters, the query-remove
   // broadcast without its bytes, the notice's life, the reason, the ending.
   std::vector<std::string> GuardLog() const {
@@ -204,13 +206,13 @@ TEST_F(ShutdownTest, TheCloseBoxEndsTheWaitAndTheDoorClosesAtOnce) {
 
 TEST(Shutdown, NoticesDuringAnEarlierDriveDecideWhetherALaterOneQualifies) {
   struct Case {
-    std::uintptr_t event;
+    ui::DeviceEvent event;
     bool e_has_disc;
     const char* tip;  // after the notice
   };
   const Case cases[] = {
-      {kDbtDeviceRemoveComplete, true, "D: диск вставлен E: диск не вставлен"},
-      {kDbtDeviceArrival, false, "D: диск вставлен E: диск вставлен"},
+      {ui::DeviceEvent::RemoveComplete, true, "D: диск вставлен E: диск не вставлен"},
+      {ui::DeviceEvent::Arrival, false, "D: диск вставлен E: диск вставлен"},
   };
   for (const Case& c : cases) {
     Session t;
@@ -220,15 +222,13 @@ TEST(Shutdown, NoticesDuringAnEarlierDriveDecideWhetherALaterOneQualifies) {
     const VolumeRecord record = MediaRecord(0x10);  // drive e
     t.sys.ui.on_modal.push_back([&](FakeForm&) {
       t.sys.ui.At(1500, [&] {
-        EXPECT_EQ(t.sys.ui.Send(t.Main(), kWmDeviceChange, c.event,
-                                reinterpret_cast<std::intptr_t>(record.data())),
-                  -1);
+        EXPECT_EQ(t.sys.ui.DeviceChange(t.Main(), c.event, record), -1);
       });
     });
     EXPECT_EQ(t.Query(), 1);
     EXPECT_EQ(t.sys.os.tray_tip, c.tip);
     const bool e_handled = !c.e_has_disc;
-    EXPECT_EQ(t.sys.log.Count("ShowModal TfrmNotifyCD"), e_handled ? 2u : 1u) << c.event;
+    EXPECT_EQ(t.sys.log.Count("ShowModal TfrmNotifyCD"), e_handled ? 2u : 1u) << c.tip;
     EXPECT_EQ(t.sys.log.Count("Mci Set cdaudio!e: door open wait"), e_handled ? 1u : 0u);
     EXPECT_EQ(t.sys.log.Count("Mci Set cdaudio!d: door closed wait"), 1u);
     EXPECT_TRUE(t.sys.ui.Terminated());
@@ -274,7 +274,7 @@ TEST_F(ShutdownTest, ASecondQueryDuringANoticeIsAnsweredAndLeavesTheFirstAtWork)
   Watch(1, 5);
   std::intptr_t inner = 0;
   sys.ui.on_modal.push_back([&](FakeForm&) {
-    sys.ui.At(1500, [&] { inner = sys.ui.Send(Main(), kWmQueryEndSession, 0, 0); });
+    sys.ui.At(1500, [&] { inner = MayEnd(sys.ui.QueryEndSession(Main())); });
   });
   EXPECT_EQ(Query(), 1);
   EXPECT_EQ(inner, 1);

@@ -77,6 +77,9 @@ void Win32Toolkit::Popup(ui::PopupMenu& menu, ui::Form& owner, Point at) {
   TrackPopupMenu(handle.Get(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, owner_window,
                  nullptr);
   shown_menu_images_ = nullptr;
+  // A message of no meaning after the menu, so that it closes at once when
+  // the user clicks elsewhere while the owner is in the foreground.
+  PostMessageW(owner_window, WM_USER, 0, 0);
 }
 
 bool Win32Toolkit::MenuCommand(HWND owner, int command) {

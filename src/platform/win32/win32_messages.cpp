@@ -2,6 +2,8 @@
 // the tab control) forward what their children report (WM_COMMAND,
 // WM_NOTIFY, WM_CTLCOLOR*, WM_DRAWITEM) to the form, which hands it on to
 // the control's kind row and the form's events.
+#include <cstring>
+#include <span>
 #include <string>
 
 #include "platform/toolkit_rules.h"
@@ -140,11 +142,80 @@ LRESULT Win32Form::Proc(UINT msg, WPARAM wparam, LPARAM lparam) {
   }
 }
 
+namespace {
+
+ui::TrayMouse TrayMouseOf(LPARAM mouse_message) {
+  switch (mouse_message) {
+    case WM_LBUTTONDBLCLK:
+      return ui::TrayMouse::LeftDoubleClick;
+    case WM_RBUTTONDOWN:
+      return ui::TrayMouse::RightDown;
+    case WM_RBUTTONDBLCLK:
+      return ui::TrayMouse::RightDoubleClick;
+    default:
+      return ui::TrayMouse::Other;
+  }
+}
+
+// Only event codes with bit 15 carry a record in lParam; for the others
+// lParam is a plain number (DBT_MONITORCHANGE passes a screen size there)
+// that the system does not copy between processes, and it is never read.
+// The record is handed on with the size its header declares.
+ui::DeviceNotice DeviceNoticeOf(WPARAM event, LPARAM lparam) {
+  ui::DeviceNotice notice;
+  switch (event) {
+    case DBT_DEVICEARRIVAL:
+      notice.Event = ui::DeviceEvent::Arrival;
+      break;
+    case DBT_DEVICEQUERYREMOVE:
+      notice.Event = ui::DeviceEvent::QueryRemove;
+      break;
+    case DBT_DEVICEREMOVECOMPLETE:
+      notice.Event = ui::DeviceEvent::RemoveComplete;
+      break;
+    default:
+      break;
+  }
+  if ((event & 0x8000) == 0 || lparam == 0) return notice;
+  const auto* record = reinterpret_cast<const std::uint8_t*>(lparam);
+  DWORD declared = 0;
+  std::memcpy(&declared, record, sizeof declared);
+  notice.Record = std::span<const std::uint8_t>(record, declared);
+  return notice;
+}
+
+}  // namespace
+
+// The messages that are events of the program's own: the tray icon's mouse,
+// hotkeys, device changes and the end of the session.
 std::optional<LRESULT> Win32Form::OnSystemMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
-  std::optional<std::intptr_t> handled;
-  toolkit_.Guard([&] { handled = events_.OnMessage(msg, wparam, lparam); });
-  if (handled) return *handled;
-  return std::nullopt;
+  switch (msg) {
+    case kTrayCallbackMessage:
+      toolkit_.Guard([&] { events_.OnTrayMouse(TrayMouseOf(lparam)); });
+      return 0;
+    case WM_HOTKEY:
+      toolkit_.Guard([&] { events_.OnHotKey(static_cast<int>(wparam)); });
+      return 0;
+    case WM_DEVICECHANGE: {
+      const ui::DeviceNotice notice = DeviceNoticeOf(wparam, lparam);
+      std::optional<std::intptr_t> answer;
+      toolkit_.Guard([&] { answer = events_.OnDeviceChange(notice); });
+      if (answer) return *answer;
+      return std::nullopt;
+    }
+    case WM_QUERYENDSESSION: {
+      ui::SessionEndQuery query;
+      query.CloseApp = (lparam & ENDSESSION_CLOSEAPP) != 0;
+      query.Critical = (lparam & ENDSESSION_CRITICAL) != 0;
+      query.Logoff = (lparam & ENDSESSION_LOGOFF) != 0;
+      std::optional<bool> may_end;
+      toolkit_.Guard([&] { may_end = events_.OnQueryEndSession(query); });
+      if (may_end) return *may_end ? TRUE : FALSE;
+      return std::nullopt;
+    }
+    default:
+      return std::nullopt;
+  }
 }
 
 bool Win32Form::ForwardFromContainer(HWND container, UINT msg, WPARAM wparam, LPARAM lparam,

@@ -92,11 +92,11 @@ std::intptr_t Win32Os::BroadcastQueryRemove(const VolumeRecord& record) {
                       reinterpret_cast<LPARAM>(data));
 }
 
-bool Win32Os::TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message,
-                      int icon_resource, std::string_view tip) {
+bool Win32Os::TrayAdd(WindowId window, std::uint32_t id, int icon_resource,
+                      std::string_view tip) {
   NOTIFYICONDATAW data = IconRecord(window, id);
   data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  data.uCallbackMessage = callback_message;
+  data.uCallbackMessage = kTrayCallbackMessage;
   // The small-icon size, so that the 16 x 16 picture is used as drawn.
   data.hIcon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(icon_resource), IMAGE_ICON,
                                              GetSystemMetrics(SM_CXSMICON),

@@ -21,8 +21,8 @@ class Win32Os final : public Os {
                               std::string* reply, WindowId callback) override;
   std::intptr_t BroadcastQueryRemove(const VolumeRecord& record) override;
 
-  bool TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message,
-               int icon_resource, std::string_view tip) override;
+  bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource,
+               std::string_view tip) override;
   bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) override;
   bool TrayDelete(WindowId window, std::uint32_t id) override;
 

@@ -199,11 +199,6 @@ void Win32Toolkit::Run() {
 
 void Win32Toolkit::Terminate() { PostQuitMessage(0); }
 
-void Win32Toolkit::PostMessage(ui::Form& target, std::uint32_t msg, std::uintptr_t wparam,
-                               std::intptr_t lparam) {
-  PostMessageW(ToHwnd(target.Handle()), msg, wparam, lparam);
-}
-
 int Win32Toolkit::MessageBox(std::string_view text, std::string_view caption, unsigned flags) {
   HWND active = GetActiveWindow();
   HWND owner = (active != nullptr && FormOf(active) != nullptr) ? active : app_window_.Get();

@@ -43,8 +43,6 @@ class Win32Toolkit final : public ui::Toolkit {
   void AttachMenu(ui::PopupMenu& menu, ui::Form& owner) override;
   int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override;
   void SetScreenCursor(int id, std::uintptr_t cursor) override;
-  void PostMessage(ui::Form& target, std::uint32_t msg, std::uintptr_t wparam,
-                   std::intptr_t lparam) override;
   void Run() override;
   void Terminate() override;
 
