@@ -288,6 +288,17 @@ def markdown(rows: list[list[str]]) -> str:
     return "\n".join(lines)
 
 
+def wine_mode_note(wine: dict) -> str:
+    """Which BVX.exe the Wine figures are of: the host's Wine mode decides."""
+    if wine.get("wine_mode") == "wine32":
+        return ("Host mode wine32 (Wine runs 32-bit code here): the Wine figures are of the shipped i686 "
+                "build/win32/BVX.exe against baseline_tray.exe built for i686 with the same flags; size and "
+                "imports are of the same exe.")
+    return ("Host mode wine64 (Wine runs only x86_64 code here): the Wine figures are of the x86_64 build "
+            "of the same sources (build/win64/BVX.exe) against baseline_tray.exe built for x86_64 with the "
+            "same flags; size and imports are of the shipped i686 build/win32/BVX.exe.")
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--native", required=True)
@@ -311,9 +322,7 @@ def main() -> int:
         f"{wine.get('cpu', '?')} (2 cores), kernel {wine.get('kernel', '?')}, {wine.get('wine', '?')}.",
         f"Load average (1, 5, 15 min) before the Wine runs: {', '.join(map(str, wine['loadavg_before']))}; "
         f"after: {', '.join(map(str, wine['loadavg_after']))}. {args.quiet_check}",
-        f"Wine runs only x86_64 code on this machine, so the Wine figures are of the x86_64 build of the same "
-        f"sources (build/win64/BVX.exe) against baseline_tray.exe built for x86_64 with the same flags; size "
-        f"and imports are of the shipped i686 build/win32/BVX.exe.",
+        wine_mode_note(wine),
         f"Start-up and memory: {p['runs']} alternating runs of each program ({p['probe_runs']} of each probe), "
         f"a new process each, VmRSS {p['settle_s']} s after the icon; idle: both programs side by side for "
         f"{p['idle_s']:.0f} s; hotkeys: {p['hotkeys']} posts of each.",

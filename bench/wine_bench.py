@@ -272,6 +272,8 @@ class Bench:
         self.results["wine"] = subprocess.run([wine["BVX_WINE"], "--version"], env=wine,
                                               capture_output=True, text=True).stdout.strip()
         self.results["wine_arch"] = wine.get("BVX_WINE_ARCH", "")
+        self.results["wine_mode"] = wine.get("BVX_WINE_MODE", "")
+        self.results["bvx_exe"] = str(self.args.bvx)
         self.results["cpu"] = cpu_model()
         self.results["kernel"] = platform.release()
 

@@ -11,6 +11,14 @@
 // (through the written document's updated index and through a fresh
 // parse), and change no other key. The same writes on the three-section
 // document must give the same text as on the full one.
+//
+// Encodings: the input is the file's bytes. UTF-16 with a byte-order mark
+// is read and written through its text (settings/file_text.h), any other
+// input as it is; everything above holds for that text. Decoding gives the
+// bytes back exactly when encoded again, and fails exactly for UTF-16 that
+// the plain model cannot decode; encoding to UTF-16 fails exactly for text
+// that is not well-formed UTF-8 and otherwise decodes back. After every
+// write to a UTF-16 file the text encodes, and decodes back to itself.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -25,6 +33,7 @@
 
 #include "common/check.h"
 #include "common/ini_model.h"
+#include "settings/file_text.h"
 #include "settings/ini.h"
 
 namespace bvx::fuzz {
@@ -136,12 +145,47 @@ std::string Value(const Choice& c, const ModelValues& values) {
   }
 }
 
+// The file's bytes decode and encode without loss; UTF-16 fails exactly
+// where the model says so.
+void CheckEncodings(const std::string& bytes) {
+  bool utf16 = false;
+  const std::optional<std::string> model = ModelFileText(bytes, &utf16);
+  const std::optional<ini::FileText> file = ini::DecodeFileText(bytes);
+  FUZZ_CHECK(file.has_value() == model.has_value(),
+             std::string(file ? "decoded" : "refused") + " UTF-16 that the model " +
+                 (model ? "decodes" : "refuses"));
+  if (file) {
+    FUZZ_CHECK(file->text == *model, "decoded another text than the model");
+    FUZZ_CHECK((file->encoding != ini::FileEncoding::Bytes) == utf16, "took the encoding for another");
+    FUZZ_CHECK(ini::EncodeFileText(file->text, file->encoding) == bytes,
+               "the decoded text does not encode back to the same bytes");
+  }
+  // The bytes as the text of a new UTF-16 file of either order.
+  const std::string text = "\xEF\xBB\xBF" + bytes;
+  for (const ini::FileEncoding encoding : {ini::FileEncoding::Utf16Le, ini::FileEncoding::Utf16Be}) {
+    const std::optional<std::string> encoded = ini::EncodeFileText(text, encoding);
+    FUZZ_CHECK(encoded.has_value() == ModelWellFormedUtf8(text),
+               std::string(encoded ? "encoded" : "refused") + " text that the model calls " +
+                   (encoded ? "broken" : "well-formed") + " UTF-8");
+    if (!encoded) continue;
+    const std::optional<ini::FileText> back = ini::DecodeFileText(*encoded);
+    FUZZ_CHECK(back && back->encoding == encoding && back->text == text,
+               "text encoded as UTF-16 does not decode back to itself");
+  }
+}
+
 // Applies one write to doc and checks it against the model and the rule
 // for the other lines. Returns false when the op lies outside the writer's
-// domain (nothing is written then).
+// domain (nothing is written then); for a UTF-16 file names and values are
+// besides well-formed UTF-8.
 bool WriteAndCheck(ini::IniDocument& doc, const std::string& section, const std::string& key,
-                   const std::string& value, bool as_integer, bool settings_only) {
+                   const std::string& value, bool as_integer, bool settings_only,
+                   ini::FileEncoding encoding) {
   if (!SectionNameWritable(section) || !KeyNameWritable(key) || !ValueWritable(value)) return false;
+  if (encoding != ini::FileEncoding::Bytes &&
+      !(ModelWellFormedUtf8(section) && ModelWellFormedUtf8(key) && ModelWellFormedUtf8(value))) {
+    return false;
+  }
   const std::string before = doc.Text();
   const std::string expected = ModelWrite(before, section, key, value);
   const std::optional<std::int64_t> integer = as_integer ? ModelInteger(value) : std::nullopt;
@@ -171,6 +215,13 @@ bool WriteAndCheck(ini::IniDocument& doc, const std::string& section, const std:
     FUZZ_CHECK(it != new_values.end() && it->second == old_value,
                what() + ": changed [" + names.first + "] " + Quoted(names.second));
   }
+  if (encoding != ini::FileEncoding::Bytes) {
+    const std::optional<std::string> bytes = ini::EncodeFileText(after, encoding);
+    FUZZ_CHECK(bytes.has_value(), what() + ": the written text does not encode");
+    const std::optional<ini::FileText> back = ini::DecodeFileText(*bytes);
+    FUZZ_CHECK(back && back->encoding == encoding && back->text == after,
+               what() + ": the written file does not decode back to its text");
+  }
   CheckReads(doc, new_values, settings_only, [&] { return what() + " (written document)"; });
   const auto fresh = [&] { return what() + " (fresh parse)"; };
   if (settings_only) {
@@ -187,10 +238,13 @@ bool WriteAndCheck(ini::IniDocument& doc, const std::string& section, const std:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace bvx;
   using namespace bvx::fuzz;
-  const std::string whole(reinterpret_cast<const char*>(data), size);
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  CheckEncodings(bytes);
+  const std::optional<ini::FileText> file = ini::DecodeFileText(bytes);
 
   // --- reading the whole input ------------------------------------------------
-  {
+  if (file) {
+    const std::string& whole = file->text;
     const ModelValues model = ModelRead(whole);
     const ini::IniDocument full(whole);
     CheckReads(full, model, false, [] { return std::string("full index"); });
@@ -219,7 +273,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     op.value = TakeChoice(in);
     op.as_integer = in.ConsumeBool();
   }
-  const std::string text = in.ConsumeRemainingBytesAsString();
+  std::optional<ini::FileText> decoded = ini::DecodeFileText(in.ConsumeRemainingBytesAsString());
+  if (!decoded) return 0;
+  const std::string& text = decoded->text;
+  const ini::FileEncoding encoding = decoded->encoding;
 
   // Any names, on the fully indexed document.
   {
@@ -227,7 +284,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const Op& op : ops) {
       const ModelValues values = ModelRead(doc.Text());
       WriteAndCheck(doc, SectionName(op.section, ModelSections(doc.Text())), KeyName(op.key, values),
-                    Value(op.value, values), op.as_integer, false);
+                    Value(op.value, values), op.as_integer, false, encoding);
     }
   }
   // The settings file's own sections, on both kinds of document at once.
@@ -239,7 +296,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::string section(kSettingsSections[op.section.index % std::size(kSettingsSections)]);
       const std::string key = KeyName(op.key, values);
       const std::string value = Value(op.value, values);
-      if (!WriteAndCheck(three, section, key, value, op.as_integer, true)) continue;
+      if (!WriteAndCheck(three, section, key, value, op.as_integer, true, encoding)) continue;
       full.WriteString(section, key, value);
       FUZZ_CHECK(three.Text() == full.Text(),
                  "the three-section document wrote another text than the full one");

@@ -93,6 +93,11 @@ BROKEN = (
     b"x=1\n"
 )
 
+# As Notepad's "Unicode" saves them: UTF-16 with a byte-order mark.
+HAND_EDITED_UTF16 = ("\ufeff; \u041d\u0430\u0441\u0442\u0440\u043e\u0439\u043a\u0438 \U0001f4bf\r\n"
+                     + HAND_EDITED.decode("utf-8").lstrip("\ufeff")).encode("utf-16-le")
+FIRST_SAVE_UTF16_BE = ("\ufeff" + FIRST_SAVE.decode("ascii")).encode("utf-16-be")
+
 FILES = {
     "first_save": FIRST_SAVE,
     "hand_edited": HAND_EDITED,
@@ -101,6 +106,8 @@ FILES = {
     "broken": BROKEN,
     "empty": b"",
     "bom_only": b"\xef\xbb\xbf",
+    "hand_edited_utf16": HAND_EDITED_UTF16,
+    "first_save_utf16_be": FIRST_SAVE_UTF16_BE,
 }
 
 
@@ -126,7 +133,9 @@ for name, text in FILES.items():
     for o in INI_OPS:
         fields += o
     write("ini", name, text + tail(fields))
-    write("ini", name + "_read_only", text + tail([(1, 0)]))
+    # Without a tail (the last byte is taken as an op count) a UTF-16 file
+    # keeps its even length and is read whole.
+    write("ini", name + "_read_only", text if "utf16" in name else text + tail([(1, 0)]))
 
 
 # --- settings: drive count, start default, file present, save parameters -------------
@@ -152,6 +161,8 @@ write("settings", "hand_edited", HAND_EDITED + settings_tail(3, 2, 20, 3, 1, 2, 
 write("settings", "unix_hex_quotes", UNIX_HEX_QUOTES + settings_tail(3, 0, -5, 3, 3, 0, 1))
 write("settings", "twenty_six", TWENTY_SIX + settings_tail(26, 26, 15, 26, 26, 1, 80))
 write("settings", "broken", BROKEN + settings_tail(2, 27, 0, 2, 0, 3, 2))
+write("settings", "hand_edited_utf16", HAND_EDITED_UTF16 + settings_tail(3, 2, 20, 3, 1, 2, 5))
+write("settings", "first_save_utf16_be", FIRST_SAVE_UTF16_BE + settings_tail(2, 1, 10, 2, 2, 4, 3))
 write("settings", "no_file", settings_tail(2, 1, 10, 2, 2, 4, 9, exists=0))
 
 

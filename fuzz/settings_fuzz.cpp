@@ -9,6 +9,11 @@
 // change the file exactly as the model of one write says, the saved values
 // must load back, and a save that stops at any key must leave the complete
 // file of the keys before it.
+//
+// The input is the file's bytes: UTF-16 with a byte-order mark counts
+// through its text (the model decodes it) and every replace must keep its
+// encoding; UTF-16 that cannot be decoded loads as no file, and a save on it
+// must stop before its first key with the report, the file untouched.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -188,18 +193,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t fail_pick = in.ConsumeIntegral<std::uint16_t>();
   const std::string text = in.ConsumeRemainingBytesAsString();
   const std::optional<std::string> file = file_exists ? std::optional<std::string>(text) : std::nullopt;
+  // The text the model reads; no file for UTF-16 that cannot be decoded.
+  bool utf16 = false;
+  const std::optional<std::string> model_text = ModelFileText(file.value_or(std::string()), &utf16);
+  const std::string readable = model_text.value_or(std::string());
 
   // --- the load alone, over the given drive count ---------------------------------
   {
     Drives d = Discovered(count, start_default);
     ReadSettings(file.value_or(std::string()), d);
-    CheckSameSettings(d, ModelLoad(file.value_or(std::string()), Discovered(count, start_default)), "load");
+    CheckSameSettings(d, ModelLoad(readable, Discovered(count, start_default)), "load");
   }
 
   // --- the program's start-up over 26 drives ---------------------------------------
   Program p(file);
   Drives& drives = p.form->drives;
-  CheckSameSettings(drives, ModelLoad(file.value_or(std::string()), Discovered(kMaxDrives, 1)), "start-up");
+  CheckSameSettings(drives, ModelLoad(readable, Discovered(kMaxDrives, 1)), "start-up");
   {
     const std::vector<std::string> reports = ExpectedHotKeyReports(drives);
     FUZZ_CHECK(p.sys.ui.boxes.size() == reports.size(),
@@ -231,6 +240,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<Write> order = SaveOrder(position, wait, pairs, flags);
 
   p.sys.ui.boxes.clear();
+  if (!model_text) {
+    const std::size_t replaces = p.sys.log.Count("ReplaceFile");
+    FUZZ_CHECK(!SaveSettings(p.sys.os, p.sys.ui, kIni, position, wait, pairs, flags),
+               "a save on UTF-16 that cannot be decoded reported success");
+    FUZZ_CHECK(p.sys.log.Count("ReplaceFile") == replaces && p.sys.os.files.at(kIni) == *file,
+               "a save wrote over UTF-16 that cannot be decoded");
+    FUZZ_CHECK(p.sys.ui.boxes.size() == 1 && p.sys.ui.boxes[0].text == "Unable to write to " + kIni + ".",
+               "the refused save's report");
+    return 0;
+  }
   std::vector<std::optional<std::string>> states;  // the file before each replace
   p.sys.os.FailWhen("ReplaceFile", [&](int) {
     const auto it = p.sys.os.files.find(kIni);
@@ -243,19 +262,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                 " times for " + std::to_string(order.size()) + " keys");
   states.push_back(p.sys.os.files.at(kIni));
   FUZZ_CHECK(states.front() == file, "the file changed before the save's first replace");
+  // Each replace as text, in the file's own encoding.
+  std::vector<std::string> texts;
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    bool state_utf16 = false;
+    const std::optional<std::string> t = ModelFileText(states[i].value_or(std::string()), &state_utf16);
+    FUZZ_CHECK(t.has_value() && state_utf16 == utf16 &&
+                   (!utf16 || states[i]->starts_with(file->substr(0, 2))),
+               "replace " + std::to_string(i) + " changed the file's encoding");
+    texts.push_back(*t);
+  }
   for (std::size_t i = 0; i < order.size(); ++i) {
     const Write& w = order[i];
-    const std::string before = states[i].value_or(std::string());
-    const std::string& after = *states[i + 1];
     const auto what = [&] {
       return "save key " + std::to_string(i + 1) + " [" + w.section + "] " + w.key + "=" + w.value;
     };
-    FUZZ_CHECK(after == ModelWrite(before, w.section, w.key, w.value), what() + ": not the model's text");
+    FUZZ_CHECK(texts[i + 1] == ModelWrite(texts[i], w.section, w.key, w.value), what() + ": not the model's text");
   }
   // Every key the save did not write reads as before.
   {
-    const ModelValues old_values = ModelRead(file.value_or(std::string()));
-    const ModelValues new_values = ModelRead(*states.back());
+    const ModelValues old_values = ModelRead(readable);
+    const ModelValues new_values = ModelRead(texts.back());
     for (const auto& [names, value] : old_values) {
       bool written = false;
       for (const Write& w : order)
@@ -270,8 +297,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // --- what was saved loads back ------------------------------------------------------
   const Drives before_reload = drives;
   p.form->LoadSettings();
-  const std::string saved = *states.back();
-  CheckSameSettings(drives, ModelLoad(saved, before_reload), "load after the save");
+  CheckSameSettings(drives, ModelLoad(texts.back(), before_reload), "load after the save");
   FUZZ_CHECK(drives.DefaultDrive == (position >= 1 && position <= kMaxDrives ? position : 1),
              "saved default drive");
   for (int i = 1; i <= pair_count; ++i) {

@@ -7,8 +7,11 @@
 #                               fewer runs and a 10 s idle window, to try
 #                               the machinery (the table then says so)
 #
-# Build folders: build/win32 and build/win64 (the presets, as the program is
-# shipped and tested) and build/bench/* of its own. Before measuring it waits
+# It measures the BVX.exe that runs on this host: the shipped i686
+# build/win32/BVX.exe where Wine runs 32-bit code, else the x86_64
+# build/win64/BVX.exe (scripts/wine-env.sh decides; the mode goes into the
+# results). Build folders: build/win32 (and build/win64 where needed), the
+# presets, and build/bench/* of its own. Before measuring it waits
 # (at most BVX_BENCH_QUIET_WAIT seconds, 180 by default) for the machine to
 # be quiet, and records the load it measured under.
 set -euo pipefail
@@ -24,6 +27,8 @@ done
 # shellcheck source=scripts/wine-env.sh
 source "$REPO/scripts/wine-env.sh"
 ARCH="$BVX_WINE_ARCH"
+PRESET="$BVX_EXE_PRESET"
+echo "Wine mode: $BVX_WINE_MODE; measuring build/$PRESET/BVX.exe" >&2
 step() { printf '\n=== %s\n' "$*" >&2; }
 
 step "build: native benchmarks ($BUILD/native)"
@@ -33,12 +38,10 @@ cmake -S "$REPO" -B "$BUILD/native" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DBVX_TESTS=ON >/dev/null
 cmake --build "$BUILD/native" --target bvx_bench bvx_bench_settings bvx_e2e_driver
 
-step "build: BVX.exe, presets win32 (shipped) and win64"
+step "build: BVX.exe, preset win32 (shipped) and $PRESET (measured)"
 cmake --preset win32 >/dev/null && cmake --build --preset win32
-PRESET=win32
-if [ "$ARCH" = x86_64 ]; then
-  cmake --preset win64 >/dev/null && cmake --build --preset win64
-  PRESET=win64
+if [ "$PRESET" != win32 ]; then
+  cmake --preset "$PRESET" >/dev/null && cmake --build --preset "$PRESET"
 fi
 
 step "build: the Windows programs of the benchmarks ($ARCH, and i686 for the size)"

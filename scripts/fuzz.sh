@@ -5,6 +5,7 @@
 #   scripts/fuzz.sh [SECONDS]                 each target SECONDS long (default 60), one process
 #   scripts/fuzz.sh --long [SECONDS] [JOBS]   each target SECONDS long (default 3600) in JOBS
 #                                             parallel processes (default: the number of cores)
+#   scripts/fuzz.sh --runs COUNT              each target until COUNT inputs have run, one process
 #   scripts/fuzz.sh --only TARGET ...         the same, for one target (ini, settings, device_change)
 #
 # The checked-in corpus (fuzz/corpus/TARGET) starts every run and is never
@@ -20,13 +21,15 @@ cd "$root"
 
 targets=(ini settings device_change)
 long=0
+runs_wanted=0
 only=""
 args=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --long) long=1; shift ;;
     --only) only="$2"; shift 2 ;;
-    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+    --runs) runs_wanted="$2"; shift 2 ;;
+    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
     *) args+=("$1"); shift ;;
   esac
 done
@@ -38,7 +41,12 @@ else
   seconds="${args[0]:-60}"
   jobs=1
 fi
-case "$seconds$jobs" in *[!0-9]*) echo "fuzz.sh: seconds and jobs are whole numbers" >&2; exit 2 ;; esac
+case "$seconds$jobs$runs_wanted" in
+  *[!0-9]*) echo "fuzz.sh: seconds, jobs and runs are whole numbers" >&2; exit 2 ;;
+esac
+# A count of inputs instead of a time: one process, no time limit.
+limit=(-max_total_time="$seconds")
+if [ "$runs_wanted" -gt 0 ]; then jobs=1; limit=(-runs="$runs_wanted"); fi
 
 # The preset's folder, unless BVX_FUZZ_BUILD_DIR names another.
 build="${BVX_FUZZ_BUILD_DIR:-$root/build/fuzz}"
@@ -64,15 +72,17 @@ for t in "${targets[@]}"; do
   extra=()
   case "$t" in ini|settings) extra+=("-dict=$root/fuzz/settings_file.dict") ;; esac
 
-  echo "== $t: ${seconds} s$([ "$jobs" -gt 1 ] && echo " in $jobs processes")"
+  if [ "$runs_wanted" -gt 0 ]; then echo "== $t: $runs_wanted inputs"
+  else echo "== $t: ${seconds} s$([ "$jobs" -gt 1 ] && echo " in $jobs processes")"; fi
   rc=0
+  started=$SECONDS
   if [ "$jobs" -gt 1 ]; then
     # Parallel processes over one shared corpus; each writes fuzz-N.log.
     (cd "$logs" && "$binary" "${common[@]}" "${extra[@]}" -artifact_prefix="$artifacts/" \
        -jobs="$jobs" -workers="$jobs" -max_total_time="$seconds" "$work" "$root/fuzz/corpus/$t") \
       > "$logs/driver.log" 2>&1 || rc=$?
   else
-    "$binary" "${common[@]}" "${extra[@]}" -artifact_prefix="$artifacts/" -max_total_time="$seconds" \
+    "$binary" "${common[@]}" "${extra[@]}" -artifact_prefix="$artifacts/" "${limit[@]}" \
       "$work" "$root/fuzz/corpus/$t" > "$logs/fuzz-0.log" 2>&1 || rc=$?
   fi
 
@@ -83,15 +93,16 @@ for t in "${targets[@]}"; do
     runs=$((runs + n))
   done
   found="$(find "$artifacts" -type f | wc -l)"
+  took="$((SECONDS - started)) s"
   if [ "$rc" -ne 0 ] || [ "$found" -gt 0 ]; then
     status=1
-    summary+=("$t: FAILED after $runs runs; inputs in $artifacts")
+    summary+=("$t: FAILED after $runs runs in $took; inputs in $artifacts")
     for log in "$logs"/fuzz-*.log; do
       [ -f "$log" ] || continue
       grep -E -A25 '^(==[0-9]+==ERROR|\*\*\* broken rule|SUMMARY)' "$log" | head -60 || true
     done
   else
-    summary+=("$t: $runs runs, nothing found; corpus $(find "$work" -type f | wc -l) inputs")
+    summary+=("$t: $runs runs in $took, nothing found; corpus $(find "$work" -type f | wc -l) inputs")
   fi
 done
 

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test:
 #   - native unit tests (build/native), and the same under ASan/UBSan (build/asan);
-#   - the shipped 32-bit BVX.exe (build/win32): PE32 i386, system DLLs only;
-#   - the x86_64 BVX.exe (build/win64) where Wine runs only x86_64 code;
-#   - the end-to-end tests of BVX.exe under Wine and Xvfb (ctest --preset e2e);
+#   - the shipped 32-bit BVX.exe (build/win32): PE32 i386, system DLLs only,
+#     and reproducible (built from two copies in two folders: same bytes);
+#   - the x86_64 BVX.exe (build/win64) only where Wine runs only x86_64 code;
+#   - the end-to-end tests under Wine and Xvfb (ctest --preset e2e) of
+#     build/win32/BVX.exe where Wine runs 32-bit code, else build/win64/BVX.exe
+#     (scripts/wine-env.sh decides; the summary names the exe);
 #   - short fuzz runs and clang-tidy.
 # Stops at the first failing step with its exit code and prints a summary.
 set -euo pipefail
@@ -53,8 +56,9 @@ step "build asan" cmake --build --preset asan -j "$jobs"
 step "configure win32 (shipped BVX.exe)" cmake --preset win32
 step "build win32" cmake --build --preset win32 -j "$jobs"
 step "check build/win32/BVX.exe" bash tests/e2e/check_exe.sh "$repo/build/win32/BVX.exe"
+step "BVX.exe is reproducible (two folders, same bytes)" bash tests/e2e/check_reproducible.sh win32
 
-if [ "$BVX_WINE_ARCH" = "x86_64" ]; then
+if [ "$BVX_EXE_PRESET" = "win64" ]; then
   # This machine's Wine runs only x86_64 code: the end-to-end tests use
   # the same sources built for x86_64.
   step "configure win64 (BVX.exe for the end-to-end tests)" cmake --preset win64
@@ -63,6 +67,8 @@ fi
 
 step "unit tests (native)" ctest --preset native --no-tests=error -j "$jobs"
 step "unit tests (ASan/UBSan)" ctest --preset asan --no-tests=error -j "$jobs"
+# The summary names the exe the end-to-end tests drive, pass or fail.
+results+=("      $(python3 tests/e2e/harness.py exe)")
 step "end-to-end tests (Wine, Xvfb)" ctest --preset e2e --no-tests=error
 
 # Short fuzz runs of every target (the long run: scripts/fuzz.sh --long).

@@ -329,4 +329,70 @@ std::string CheckWriteKeepsOtherLines(std::string_view before, std::string_view 
   return {};
 }
 
+std::optional<std::string> ModelFileText(std::string_view bytes, bool* utf16) {
+  const bool little = bytes.starts_with("\xFF\xFE");
+  const bool big = bytes.starts_with("\xFE\xFF");
+  if (utf16 != nullptr) *utf16 = little || big;
+  if (!little && !big) return std::string(bytes);
+  if (bytes.size() % 2 != 0) return std::nullopt;
+  std::vector<unsigned> units;
+  for (std::size_t i = 0; i < bytes.size(); i += 2) {
+    const unsigned a = static_cast<unsigned char>(bytes[i]);
+    const unsigned b = static_cast<unsigned char>(bytes[i + 1]);
+    units.push_back(little ? a + 256 * b : 256 * a + b);
+  }
+  const auto is_high = [](unsigned u) { return u >= 0xD800 && u < 0xDC00; };
+  const auto is_low = [](unsigned u) { return u >= 0xDC00 && u < 0xE000; };
+  std::string out;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    unsigned c = units[i];
+    if (is_low(c)) return std::nullopt;
+    if (is_high(c)) {
+      if (i + 1 == units.size() || !is_low(units[i + 1])) return std::nullopt;
+      c = 0x10000 + (c - 0xD800) * 0x400 + (units[i + 1] - 0xDC00);
+      ++i;
+    }
+    // Lead byte, then six bits a byte from the highest down.
+    int more = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+    static constexpr unsigned kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
+    out += static_cast<char>(kLead[more] + (c >> (6 * more)));
+    while (more-- > 0) out += static_cast<char>(0x80 + ((c >> (6 * more)) & 0x3F));
+  }
+  return out;
+}
+
+bool ModelWellFormedUtf8(std::string_view text) {
+  std::size_t i = 0;
+  // Byte k of the sequence at i lies in lo..hi.
+  const auto in = [&](std::size_t k, unsigned lo, unsigned hi) {
+    if (i + k >= text.size()) return false;
+    const unsigned b = static_cast<unsigned char>(text[i + k]);
+    return b >= lo && b <= hi;
+  };
+  while (i < text.size()) {
+    const unsigned b = static_cast<unsigned char>(text[i]);
+    std::size_t length = 0;
+    if (b <= 0x7F) {
+      length = 1;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+      length = in(1, 0x80, 0xBF) ? 2 : 0;
+    } else if (b == 0xE0) {
+      length = in(1, 0xA0, 0xBF) && in(2, 0x80, 0xBF) ? 3 : 0;
+    } else if ((b >= 0xE1 && b <= 0xEC) || b == 0xEE || b == 0xEF) {
+      length = in(1, 0x80, 0xBF) && in(2, 0x80, 0xBF) ? 3 : 0;
+    } else if (b == 0xED) {
+      length = in(1, 0x80, 0x9F) && in(2, 0x80, 0xBF) ? 3 : 0;
+    } else if (b == 0xF0) {
+      length = in(1, 0x90, 0xBF) && in(2, 0x80, 0xBF) && in(3, 0x80, 0xBF) ? 4 : 0;
+    } else if (b >= 0xF1 && b <= 0xF3) {
+      length = in(1, 0x80, 0xBF) && in(2, 0x80, 0xBF) && in(3, 0x80, 0xBF) ? 4 : 0;
+    } else if (b == 0xF4) {
+      length = in(1, 0x80, 0x8F) && in(2, 0x80, 0xBF) && in(3, 0x80, 0xBF) ? 4 : 0;
+    }
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
 }  // namespace bvx::fuzz

@@ -52,6 +52,17 @@ bool SectionNameWritable(std::string_view name);
 bool KeyNameWritable(std::string_view name);
 bool ValueWritable(std::string_view value);
 
+// The settings file's bytes as text: UTF-16 (FF FE little-endian or FE FF
+// big-endian first) as UTF-8 of every code unit, the mark included; any other
+// bytes as they are. Nothing for UTF-16 of an odd byte count or with a
+// surrogate out of its pair. *utf16 (when given) tells whether the bytes
+// were UTF-16.
+std::optional<std::string> ModelFileText(std::string_view bytes, bool* utf16 = nullptr);
+// Whether the text is well-formed UTF-8 (the byte sequences of the Unicode
+// standard's table of them: no overlong forms, surrogates or code points
+// past U+10FFFF).
+bool ModelWellFormedUtf8(std::string_view text);
+
 // The text that writing key = value into section must give.
 std::string ModelWrite(std::string_view text, std::string_view section, std::string_view key,
                        std::string_view value);

@@ -3,6 +3,7 @@
 
 #include "about/LinkLabel.h"
 #include "app/bvx_main.h"
+#include "version.h"
 
 namespace bvx {
 
@@ -35,7 +36,7 @@ constexpr ControlRow kAboutControls[] = {
      .Flags = ui::kAutoSize, .CursorId = kLinkCursor, .HoverFont = &kLinkHoverFont,
      .Hint = kSiteAddress},
     {.Name = "StaticText1", .ControlKind = Kind::StaticText, .Left = 4, .Top = 64, .Width = 87,
-     .Height = 20, .Text = "Версия 2.2 fix", .ControlFont = &kTextFont, .TabOrder = 3},
+     .Height = 20, .Text = "Версия " BVX_PRODUCT_VERSION, .ControlFont = &kTextFont, .TabOrder = 3},
 };
 
 }  // namespace
@@ -59,7 +60,8 @@ void TAboutForm::CreateLinkLabels() {
 }
 
 void TAboutForm::LinkLabel1Click() {
-  os.ShellOpen(window->Handle(), "mailto:" + std::string(kMailAddress) + "?subject=Brimvex%202.2",
+  os.ShellOpen(window->Handle(),
+               "mailto:" + std::string(kMailAddress) + "?subject=Brimvex%20" BVX_SHORT_VERSION,
                1 /* SW_SHOWNORMAL */);
 }
 

@@ -32,6 +32,7 @@ TAboutForm::~TAboutForm() {
     ui::ShowStandardError(toolkit, e.what());
   }
   PopupTimer.reset();
+  TrayRetryTimer.reset();
   LinkLabel1.reset();
   LinkLabel2.reset();
   window.reset();
@@ -99,8 +100,12 @@ void TAboutForm::WMTrayNotify(ui::TrayMouse action) {
       OpenDefaultDrive();
       break;
     case ui::TrayMouse::RightDown:
-      // A second press while a pop-up is pending keeps its due time.
-      if (!PopupTimer->Enabled()) PopupTimer->SetEnabled(true);
+      // A second press while a pop-up is pending keeps its due time. The
+      // menu's images load during the double-click wait, not after it.
+      if (!PopupTimer->Enabled()) {
+        PopupTimer->SetEnabled(true);
+        toolkit.PrepareMenu(TrayPopup);
+      }
       break;
     case ui::TrayMouse::RightDoubleClick:
       SuppressPopup = true;
@@ -179,8 +184,8 @@ std::optional<std::intptr_t> TAboutForm::OnDeviceChange(const ui::DeviceNotice& 
   return WMDeviceChange(notice);
 }
 
-std::optional<bool> TAboutForm::OnQueryEndSession(const ui::SessionEndQuery&) {
-  return ShutdownGuard() != 0;
+std::optional<bool> TAboutForm::OnQueryEndSession(const ui::SessionEndQuery& query) {
+  return ShutdownGuard(query) != 0;
 }
 
 void TAboutForm::OnTaskbarCreated() {

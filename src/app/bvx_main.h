@@ -36,6 +36,9 @@ class TLinkLabel;
 inline constexpr std::uint32_t kTrayIconId = 1;
 inline constexpr int kTrayIconResource = 1;
 inline constexpr std::uint32_t kWsExToolWindow = 0x80;
+// A refused tray icon is tried again every 5 s for about a minute.
+inline constexpr unsigned kTrayRetryMs = 5000;
+inline constexpr int kTrayRetries = 12;
 
 // Command ids of the static tray items: they are created first, in the
 // form's declaration order, so a test driver can send WM_COMMAND with them.
@@ -66,7 +69,11 @@ class TAboutForm : public ui::FormEvents {
   bool QueryMediaPresent(std::uint8_t k);
   std::intptr_t WMDeviceChange(const ui::DeviceNotice& notice);
   // Adds the tray icon with the current tooltip (start-up and TaskbarCreated).
+  // When the notification area refuses it (at logon it may not take icons
+  // yet), TrayRetryTimer tries again every kTrayRetryMs, kTrayRetries times
+  // at most, and is gone once the icon is there or the tries are spent.
   void AddTrayIcon();
+  void RetryTrayIcon();
 
   // --- tray callback and menu -------------------------------------------
   void WMTrayNotify(ui::TrayMouse action);
@@ -89,7 +96,8 @@ class TAboutForm : public ui::FormEvents {
   void mnuiOptionsClick();
 
   // --- shutdown ------------------------------------------------------------------
-  std::intptr_t ShutdownGuard();
+  // reason: the query's lParam (ENDSESSION_* bits).
+  std::intptr_t ShutdownGuard(const ui::SessionEndQuery& query);
 
   // --- autostart and about ------------------------------------------------------
   bool IsInAutostart();
@@ -132,6 +140,8 @@ class TAboutForm : public ui::FormEvents {
 
   std::unique_ptr<ui::Timer> PopupTimer;
   bool SuppressPopup = false;
+  std::unique_ptr<ui::Timer> TrayRetryTimer;  // only while a failed add is retried
+  int TrayRetriesLeft = 0;
 
   // Set while the end-of-session guard runs. A second query can arrive
   // through a notice's message loop (the user cancelled the first and asked

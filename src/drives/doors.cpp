@@ -121,7 +121,7 @@ void TAboutForm::DiscoverDrives() {
 void TAboutForm::OpenCD(ui::MenuItem& item) {
   const TCDROM& d = drives.DriveTable[item.Tag];  // a tag outside 1..26: range error
   const VolumeRecord record = MakeVolumeRecord(d.UnitMask);
-  if (os.BroadcastQueryRemove(record) == kBroadcastQueryDeny) return;
+  if (os.BroadcastQueryRemove(record, kQueryRemoveWaitMs) == kBroadcastQueryDeny) return;
   os.MciSendString(MciOpenCommand(d.DeviceName), 0, nullptr, window->Handle());
 }
 
@@ -145,8 +145,23 @@ std::intptr_t TAboutForm::WMDeviceChange(const ui::DeviceNotice& notice) {
 }
 
 void TAboutForm::AddTrayIcon() {
-  os.TrayAdd(window->Handle(), kTrayIconId, kTrayIconResource,
-             TrayTipField(BuildTrayTip(drives.DriveTable, drives.DriveCount)));
+  if (os.TrayAdd(window->Handle(), kTrayIconId, kTrayIconResource,
+                 TrayTipField(BuildTrayTip(drives.DriveTable, drives.DriveCount)))) {
+    TrayRetryTimer.reset();
+    return;
+  }
+  // Without an icon nothing reaches the program, and if Explorer does not
+  // start again no "TaskbarCreated" will come: try again a few times.
+  if (TrayRetryTimer) return;
+  TrayRetriesLeft = kTrayRetries;
+  TrayRetryTimer = toolkit.CreateTimer(*window, kTrayRetryMs, true, [this] { RetryTrayIcon(); });
+}
+
+void TAboutForm::RetryTrayIcon() {
+  const bool last = --TrayRetriesLeft <= 0;
+  AddTrayIcon();  // frees the timer once the icon is there
+  // Freed inside its own tick: both toolkits run a copy of the handler.
+  if (last) TrayRetryTimer.reset();
 }
 
 }  // namespace bvx

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace bvx {
 
@@ -53,8 +54,11 @@ class Os {
   // the reply text, if any, is written to *reply. Returns the MCI error code.
   virtual std::uint32_t MciSendString(std::string_view command, std::size_t reply_size,
                                       std::string* reply, WindowId callback) = 0;
-  // SendMessage(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, record).
-  virtual std::intptr_t BroadcastQueryRemove(const VolumeRecord& record) = 0;
+  // WM_DEVICECHANGE with DBT_DEVICEQUERYREMOVE and the record to every
+  // top-level window (HWND_BROADCAST), by SendMessageTimeoutW with
+  // SMTO_ABORTIFHUNG: a window that has stopped answering is passed over at
+  // once, and none is waited for longer than wait_ms. Returns the answer.
+  virtual std::intptr_t BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) = 0;
 
   // --- notification area -------------------------------------------------
   // Shell_NotifyIconW with the first-form record (64-character tip field).
@@ -76,7 +80,7 @@ class Os {
   virtual unsigned DoubleClickTime() = 0;
   virtual Point CursorPos() = 0;
   virtual void SetForegroundWindow(WindowId window) = 0;
-  // _TrackMouseEvent with TME_HOVER | TME_LEAVE and the given hover time.
+  // TrackMouseEvent (user32) with TME_HOVER | TME_LEAVE and the given hover time.
   virtual bool TrackMouse(WindowId window, unsigned hover_time_ms) = 0;
 
   // --- resources -----------------------------------------------------------
@@ -93,10 +97,18 @@ class Os {
   virtual std::optional<std::string> ReadFile(const std::string& path) = 0;
   // Whether the file exists and is marked read-only.
   virtual bool IsReadOnly(const std::string& path) = 0;
-  // Writes a complete new file beside the old one, flushes it, and replaces
-  // the old one atomically. False when any step fails; the old file is then
-  // left as it was.
+  // Writes a complete new file "<path>.tmp-<process id>" beside the old one,
+  // flushes it, and replaces the old one atomically, keeping what is set on
+  // it (attributes, permissions, alternate streams) where the system can.
+  // False when any step fails; the old file is then left as it was.
   virtual bool ReplaceFile(const std::string& path, std::string_view contents) = 0;
+  // The names (without the folder) of the files in the folder of pattern
+  // whose names match its last part, with the wildcards "*" and "?", without
+  // regard to case (FindFirstFileW). Empty when there are none or the folder
+  // cannot be listed.
+  virtual std::vector<std::string> FindFiles(const std::string& pattern) = 0;
+  // DeleteFileW. False when it fails.
+  virtual bool DeleteFile(const std::string& path) = 0;
 
   // --- registry -------------------------------------------------------------
   // RegOpenKeyExW of an existing key (never created). Returns the error code;

@@ -251,6 +251,9 @@ class Toolkit {
   // to Popup is attached as well). The menu must stay alive as long as the
   // owner form exists.
   virtual void AttachMenu(PopupMenu& /*menu*/, Form& /*owner*/) {}
+  // Loads what showing the menu will need (its images) ahead of a wait
+  // after which it is shown, so that the wait hides the loading.
+  virtual void PrepareMenu(PopupMenu& /*menu*/) {}
   // Modal to the application; the answer is returned.
   virtual int MessageBox(std::string_view text, std::string_view caption, unsigned flags) = 0;
   // Installs a cursor handle as screen cursor number id.

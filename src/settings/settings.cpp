@@ -19,6 +19,7 @@
 #include "app/bvx_main.h"
 #include "hotkeys/hotkeys.h"
 #include "platform/errors.h"
+#include "settings/file_text.h"
 
 namespace bvx {
 
@@ -39,6 +40,13 @@ ini::IniDocument SettingsDocument(std::string text) {
   return ini::IniDocument(std::move(text), {kBvx, kShortCuts, kTrack});
 }
 
+// The settings file's bytes decoded; UTF-16 that cannot be decoded counts
+// as no file.
+ini::IniDocument SettingsDocumentOfBytes(std::string bytes) {
+  std::optional<ini::FileText> file = ini::DecodeFileText(std::move(bytes));
+  return SettingsDocument(file ? std::move(file->text) : std::string());
+}
+
 // "OpenShortCut" and 2 give "OpenShortCut2".
 std::string Numbered(std::string_view stem, int n) { return std::string(stem) + std::to_string(n); }
 
@@ -49,6 +57,21 @@ std::uint16_t ReadShortCut(const ini::IniDocument& ini, std::string_view section
   const std::optional<std::int64_t> value = ini::ParseInteger(*text);
   if (!value || *value < 0 || *value > 0xFFFF) return def;
   return static_cast<std::uint16_t>(*value);
+}
+
+// What a save killed between writing its temporary file and the replace
+// left beside the settings file: "<file name>.tmp-<process id>" and nothing
+// else, never the settings file itself. A failure changes nothing.
+void RemoveLeftoverTempFiles(Os& os, const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/:");
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string stem = path.substr(folder.size()) + ".tmp-";
+  for (const std::string& name : os.FindFiles(path + ".tmp-*")) {
+    const std::string_view n(name);
+    const bool leftover = n.size() > stem.size() && ini::EqualNoCase(n.substr(0, stem.size()), stem) &&
+                          n.find_first_not_of("0123456789", stem.size()) == std::string_view::npos;
+    if (leftover) os.DeleteFile(folder + name);
+  }
 }
 
 }  // namespace
@@ -64,7 +87,7 @@ std::string SettingsFileName(std::string_view exe_path) {
 }
 
 void ReadSettings(std::string_view contents, Drives& drives) {
-  ReadSettings(SettingsDocument(std::string(contents)), drives);
+  ReadSettings(SettingsDocumentOfBytes(std::string(contents)), drives);
 }
 
 void ReadSettings(const ini::IniDocument& ini, Drives& drives) {
@@ -95,25 +118,28 @@ bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int def
   // replace is atomic: the file is always the complete old or new one.
   // A file that exists but cannot be read, or is marked read-only, is never
   // written over: the save stops before its first key, as if that key could
-  // not be written.
-  std::optional<std::string> old;
-  bool writable = true;
+  // not be written. So is UTF-16 that cannot be decoded exactly. A file is
+  // written back in its own encoding.
+  std::optional<ini::FileText> file;
   try {
-    old = os.ReadFile(path);
-    writable = !old || !os.IsReadOnly(path);
+    const std::optional<std::string> old = os.ReadFile(path);
+    if (!old || !os.IsReadOnly(path)) file = old ? ini::DecodeFileText(*old) : ini::FileText{};
   } catch (const Error&) {
-    writable = false;
+    file.reset();
   }
-  if (!writable) {
+  const auto failed = [&] {
     ui::ShowStandardError(toolkit, "Unable to write to " + path);
     return false;
-  }
-  ini::IniDocument ini = SettingsDocument(old.value_or(std::string()));
+  };
+  if (!file) return failed();
+  RemoveLeftoverTempFiles(os, path);
+  ini::IniDocument ini = SettingsDocument(std::move(file->text));
+  const ini::FileEncoding encoding = file->encoding;
   const auto write = [&](std::string_view section, std::string_view key, std::string_view value) {
     ini.WriteString(section, key, value);
-    if (os.ReplaceFile(path, ini.Text())) return true;
-    ui::ShowStandardError(toolkit, "Unable to write to " + path);
-    return false;
+    const std::optional<std::string> bytes = ini::EncodeFileText(ini.Text(), encoding);
+    if (bytes && os.ReplaceFile(path, *bytes)) return true;
+    return failed();
   };
   const auto integer = [](std::int64_t v) { return std::to_string(v); };
   const auto boolean = [](bool v) { return std::string(v ? "1" : "0"); };
@@ -140,15 +166,15 @@ bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int def
 std::string TAboutForm::SettingsFile() const { return SettingsFileName(os.ModulePath()); }
 
 void TAboutForm::LoadSettings() {
-  // A settings file that cannot be read counts as a missing one: every key
-  // takes its default and the program runs on.
+  // A settings file that cannot be read (or decoded) counts as a missing
+  // one: every key takes its default and the program runs on.
   std::optional<std::string> text;
   try {
     text = os.ReadFile(SettingsFile());
   } catch (const Error&) {
     text.reset();
   }
-  ReadSettings(SettingsDocument(text ? std::move(*text) : std::string()), drives);
+  ReadSettings(SettingsDocumentOfBytes(text ? std::move(*text) : std::string()), drives);
 
   // The combination shown beside each drive item.
   const auto key_name = [this](unsigned vk) { return os.KeyName(vk); };

@@ -30,12 +30,14 @@ struct ShortcutPair {
 std::string SettingsFileName(std::string_view exe_path);
 
 // Reads the settings into the table in the load order (see settings.cpp);
-// the file text is parsed once. contents may be empty (no file).
+// the file text is parsed once. contents are the file's bytes (UTF-16 with a
+// byte-order mark is decoded, see settings/file_text.h) and may be empty (no
+// file).
 void ReadSettings(std::string_view contents, Drives& drives);
 void ReadSettings(const ini::IniDocument& ini, Drives& drives);
 
 // Writes the settings key by key in the save order; each key reaches the file
-// when it is written. A failed write shows "Unable to write to <path>." in an
+// when it is written, in the file's own encoding. A failed write shows "Unable to write to <path>." in an
 // error box titled with the application title and stops the save there.
 // Returns false when it stopped. track_flags holds one flag per pair (a
 // missing one counts as set, as a missing key does on reading).

@@ -3,7 +3,8 @@
 // For every drive that is watched and holds a disc, in table order: open the
 // door, show the eject notice until its countdown runs out or the user closes
 // it, close the door. The answer to the query is always "yes"; afterwards the
-// program ends.
+// program ends. A query that only asks this program to close (an installer,
+// through Restart Manager) ends it at once, with no door moved.
 #include <exception>
 
 #include "app/bvx_main.h"
@@ -11,9 +12,15 @@
 
 namespace bvx {
 
-std::intptr_t TAboutForm::ShutdownGuard() {
+std::intptr_t TAboutForm::ShutdownGuard(const ui::SessionEndQuery& query) {
   constexpr std::intptr_t kMayEnd = 1;  // decided first, whatever happens below
   if (GuardRunning) return kMayEnd;
+  if (query.CloseApp) {
+    // Restart Manager: an installer or updater needs the program's file.
+    // The session goes on, so no door opens; the program just ends.
+    toolkit.Terminate();
+    return kMayEnd;
+  }
   GuardRunning = true;
   bool reason_given = false;
   try {

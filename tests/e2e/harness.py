@@ -19,16 +19,27 @@ explorer's taskbar. Because the desktop comes from the registry and not from
 exit code is its own (measured: the exit code of "Выход" arrives as 0 within
 0.4 s).
 
-The driver program (tests/e2e/driver/driver.cpp, built for the Wine arch)
-runs in the same prefix and desktop and finds, pokes and reads windows.
+Which Wine runs what (scripts/wine-env.sh decides the mode): the program under
+test is build/win32/BVX.exe wherever Wine runs 32-bit code (it then runs as a
+WoW64 process of a 64-bit prefix) and build/win64/BVX.exe elsewhere. Wine's
+own tools (wineboot, reg with /reg:64, winepath) run with the 64-bit loader
+on every host. The driver program (tests/e2e/driver/driver.cpp) runs in the
+same prefix and desktop and finds, pokes and reads windows; where it reads
+structures in another process's memory it must have that process's bitness.
+So the `tooltip` command, which reads the desktop explorer (64-bit on every
+host), runs the x86_64 driver.exe with the 64-bit loader, and every other
+command the driver of the program's arch with the program's loader
+(driver-i686.exe beside driver.exe, for the tab captions of a 32-bit
+BVX.exe).
 Output of Wine processes always goes to files, never to pipes: processes that
 Wine starts on the side (explorer, services) inherit the handles and would
 keep a pipe open for ever.
 
 Environment:
-  BVX_EXE         the BVX.exe to test (default: build/win64/BVX.exe when Wine
-                  runs x86_64 code only, build/win32/BVX.exe otherwise)
-  BVX_DRIVER      driver.exe (default: build/native/tests/e2e/driver.exe)
+  BVX_EXE         the BVX.exe to test (default: build/win32/BVX.exe where Wine
+                  runs 32-bit code, build/win64/BVX.exe where it does not)
+  BVX_DRIVER      the x86_64 driver.exe, with driver-i686.exe beside it
+                  (default: build/native/tests/e2e/driver.exe)
   BVX_E2E_WORK    folder for prefixes, sessions and logs
                   (default: build/e2e-work)
   BVX_E2E_SHOTS   folder for screenshots (default: build/e2e-shots)
@@ -93,7 +104,7 @@ UNIT_MASK = {letter: 1 << (ord(letter) - ord("a")) for letter in "abcdefghijklmn
 START_TIMEOUT = 30.0
 STEP_TIMEOUT = 15.0
 
-TEMPLATE_RECIPE = "bvx-e2e-template 1"
+TEMPLATE_RECIPE = "bvx-e2e-template 2"
 # Finished sessions of a module whose logs are kept.
 KEEP_SESSIONS = 3
 # BVX_E2E_TRACE=1: every driver call, its result and the time it was made.
@@ -143,15 +154,35 @@ def wine_env() -> dict:
 def bvx_exe() -> Path:
     if os.environ.get("BVX_EXE"):
         return Path(os.environ["BVX_EXE"])
-    arch = wine_env().get("BVX_WINE_ARCH", "i686")
-    preset = "win64" if arch == "x86_64" else "win32"
-    return REPO / "build" / preset / "BVX.exe"
+    return REPO / "build" / wine_env()["BVX_EXE_PRESET"] / "BVX.exe"
+
+
+def describe_exe() -> str:
+    """The line that names the program under test, once per test run."""
+    env = wine_env()
+    why = ("Wine runs 32-bit code here" if env["BVX_WINE_MODE"] == "wine32"
+           else "Wine runs only x86_64 code here")
+    chosen = " (set by BVX_EXE)" if os.environ.get("BVX_EXE") else ""
+    return f"End-to-end tests drive {bvx_exe()}{chosen} ({env['BVX_WINE_MODE']}: {why})"
 
 
 def driver_exe() -> Path:
+    """The x86_64 driver."""
     if os.environ.get("BVX_DRIVER"):
         return Path(os.environ["BVX_DRIVER"])
     return REPO / "build" / "native" / "tests" / "e2e" / "driver.exe"
+
+
+def program_driver_exe() -> Path:
+    """The driver built for the arch of the program under test."""
+    if wine_env()["BVX_WINE_ARCH"] == "x86_64":
+        return driver_exe()
+    return driver_exe().with_name(f"driver-{wine_env()['BVX_WINE_ARCH']}.exe")
+
+
+# Driver commands that read the desktop explorer's memory: they run in its
+# bitness, x86_64 on every host.
+EXPLORER_COMMANDS = {"tooltip"}
 
 
 # --- waiting ----------------------------------------------------------------------
@@ -359,14 +390,20 @@ _SHARED_SUFFIXES = {
     ".manifest", ".inf",
 }
 
+def reg_add(key: str, name: str, data: str) -> list[str]:
+    """A `reg add` through the 64-bit registry view: the keys Wine itself
+    reads (the mount manager's Drives among them) are the 64-bit ones, and a
+    32-bit reg.exe would otherwise write under Wow6432Node."""
+    return ["reg", "add", key, "/v", name, "/d", data, "/f", "/reg:64"]
+
+
 _TEMPLATE_REGISTRY = [
     # The optical drives.
-    ["reg", "add", r"HKLM\Software\Wine\Drives", "/v", "d:", "/d", "cdrom", "/f"],
-    ["reg", "add", r"HKLM\Software\Wine\Drives", "/v", "f:", "/d", "cdrom", "/f"],
+    reg_add(r"HKLM\Software\Wine\Drives", "d:", "cdrom"),
+    reg_add(r"HKLM\Software\Wine\Drives", "f:", "cdrom"),
     # Every program of the prefix runs in the virtual desktop "bvx".
-    ["reg", "add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/d", "bvx", "/f"],
-    ["reg", "add", r"HKCU\Software\Wine\Explorer\Desktops", "/v", "bvx",
-     "/d", f"{SCREEN[0]}x{SCREEN[1]}", "/f"],
+    reg_add(r"HKCU\Software\Wine\Explorer", "Desktop", "bvx"),
+    reg_add(r"HKCU\Software\Wine\Explorer\Desktops", "bvx", f"{SCREEN[0]}x{SCREEN[1]}"),
 ]
 
 
@@ -388,9 +425,9 @@ def ensure_template(display: str) -> Path:
     root = work_root()
     root.mkdir(parents=True, exist_ok=True)
     template = root / "prefix-template"
-    version = subprocess.run([wine["BVX_WINE"], "--version"], capture_output=True, text=True,
+    version = subprocess.run([wine["BVX_WINE64"], "--version"], capture_output=True, text=True,
                              env=wine, timeout=60).stdout.strip()
-    stamp_text = f"{TEMPLATE_RECIPE}\n{wine['BVX_WINE']}\n{version}\n"
+    stamp_text = f"{TEMPLATE_RECIPE}\n{wine['BVX_WINE64']}\n{version}\n"
     stamp = template / ".bvx-template"
     with open(root / "prefix-template.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
@@ -403,9 +440,9 @@ def ensure_template(display: str) -> Path:
         log.write_text("")
         env = dict(wine, WINEPREFIX=str(building), DISPLAY=display, WINEDEBUG="-all")
         started = time.monotonic()
-        _run_wine_tool([wine["BVX_WINE"], "wineboot", "-i"], env, log, 300)
+        _run_wine_tool([wine["BVX_WINE64"], "wineboot", "-i"], env, log, 300)
         for command in _TEMPLATE_REGISTRY:
-            _run_wine_tool([wine["BVX_WINE"], *command], env, log, 120)
+            _run_wine_tool([wine["BVX_WINE64"], *command], env, log, 120)
         # Registry hives are written when the server ends.
         _run_wine_tool([wine["BVX_WINESERVER"], "-w"], env, log, 120)
         (building / ".bvx-template").write_text(stamp_text)
@@ -615,6 +652,7 @@ class Session:
         self.processes: list[subprocess.Popen] = []
         self.exe = bvx_exe()
         self.driver_path = driver_exe()
+        self.program_driver_path = program_driver_exe()
         self._run_counter = 0
         self.used = False
 
@@ -622,9 +660,12 @@ class Session:
 
     def start(self) -> None:
         for path, what, hint in (
-            (self.exe, "BVX.exe", "cmake --preset win64 && cmake --build --preset win64 "
-                                  "(win32 where 32-bit code runs), or set BVX_EXE"),
+            (self.exe, "BVX.exe", f"cmake --preset {wine_env()['BVX_EXE_PRESET']} && "
+                                  f"cmake --build --preset {wine_env()['BVX_EXE_PRESET']}, "
+                                  "or set BVX_EXE"),
             (self.driver_path, "driver.exe", "cmake --build --preset native, or set BVX_DRIVER"),
+            (self.program_driver_path, "the program's driver",
+             "cmake --build --preset native, or set BVX_DRIVER"),
         ):
             if not path.is_file():
                 raise HarnessError(f"{what} not found at {path}: build it with {hint}")
@@ -647,8 +688,8 @@ class Session:
         self.env.pop("WINESERVER", None)
         self.env["WINESERVER"] = self.env["BVX_WINESERVER"]
         self.warm_up()
-        print(f"[harness] session {self.name}: display {self.xvfb.display}, logs {self.logs}, "
-              f"ready in {time.monotonic() - started:.1f} s", file=sys.stderr)
+        print(f"[harness] session {self.name}: {self.exe}, display {self.xvfb.display}, "
+              f"logs {self.logs}, ready in {time.monotonic() - started:.1f} s", file=sys.stderr)
 
     def warm_up(self) -> None:
         """Starts the wineserver, the services and the desktop before any test,
@@ -657,6 +698,9 @@ class Session:
                              timeout=120)
         if result.lines != ["5"] * len(CDROM_LETTERS):
             raise HarnessError(f"d: and f: are not CD-ROM drives in {self.prefix}: {result}")
+        # The program that starts the desktop does not always see its tray
+        # window come (see fresh()); the next one does.
+        self.driver("windows", timeout=60)
         self.driver("wait-window", "Shell_TrayWnd", "30000", timeout=60)
 
     def stop(self) -> None:
@@ -707,6 +751,8 @@ class Session:
             self.driver("windows", timeout=60)
             self.driver("wait-window", "Shell_TrayWnd", "30000", timeout=60)
         else:
+            print(f"[harness] end-desktop failed ({ended.code}: {ended.stderr.strip()}); "
+                  "starting the Wine session again", file=sys.stderr)
             self.kill_wineserver()
             self.warm_up()
         self.used = False
@@ -753,11 +799,16 @@ class Session:
         self._run_counter += 1
         return self._run_counter
 
+    def driver_argv(self, args: tuple) -> list[str]:
+        if args and args[0] in EXPLORER_COMMANDS:
+            return [self.env["BVX_WINE64"], str(self.driver_path), *args]
+        return [self.env["BVX_WINE"], str(self.program_driver_path), *args]
+
     def driver(self, *args, timeout: float = 60, check: bool = True) -> DriverResult:
         """Runs the driver to its end; its output goes through files."""
         args = tuple(str(a) for a in args)
         with tempfile.TemporaryFile(dir=self.dir) as out, tempfile.TemporaryFile(dir=self.dir) as err:
-            process = subprocess.Popen([self.env["BVX_WINE"], str(self.driver_path), *args],
+            process = subprocess.Popen(self.driver_argv(args),
                                        env=self.env, stdin=subprocess.DEVNULL, stdout=out,
                                        stderr=err)
             try:
@@ -781,7 +832,7 @@ class Session:
         args = tuple(str(a) for a in args)
         out_path = self.logs / f"{self._next_id():03d}-{name}.txt"
         with open(out_path, "wb") as out:
-            process = subprocess.Popen([self.env["BVX_WINE"], str(self.driver_path), *args],
+            process = subprocess.Popen(self.driver_argv(args),
                                        env=self.env, stdin=subprocess.DEVNULL, stdout=out,
                                        stderr=subprocess.STDOUT)
         self.processes.append(process)
@@ -1004,7 +1055,8 @@ class BvxTestCase(unittest.TestCase):
         process cannot hand that control a buffer of its own, so the driver
         allocates a TTTOOLINFOW and a text buffer inside explorer's process
         (VirtualAllocEx), sends TTM_ENUMTOOLSW with that address and reads the
-        result back (ReadProcessMemory).
+        result back (ReadProcessMemory). Explorer is 64-bit, so the x86_64
+        driver does it on every host (EXPLORER_COMMANDS).
 
         Wine 8's explorer keeps the tool of a removed icon, with its last text
         and an empty rectangle, and may give a later icon the same tool id:
@@ -1044,3 +1096,12 @@ class BvxTestCase(unittest.TestCase):
         """"Выход" from the tray menu, by its command id; returns the exit code."""
         self.post((WM_COMMAND, CMD_EXIT, 0))
         return program.wait_exit()
+
+
+if __name__ == "__main__":
+    # `python3 harness.py exe`: the line naming the program under test
+    # (ctest prints it once before the end-to-end tests; scripts/test.sh
+    # repeats it in its summary).
+    if sys.argv[1:] != ["exe"]:
+        sys.exit("usage: harness.py exe")
+    print(describe_exe())

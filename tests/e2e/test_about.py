@@ -39,7 +39,7 @@ class AutostartTestCase(BvxTestCase):
         """Runs a Wine program (reg, winepath) of the session's prefix; its
         output goes through a file, as every Wine process's does."""
         with tempfile.TemporaryFile(dir=self.session.dir) as out:
-            code = subprocess.run([self.session.env["BVX_WINE"], *args], env=self.session.env,
+            code = subprocess.run([self.session.env["BVX_WINE64"], *args], env=self.session.env,
                                   stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
                                   timeout=60).returncode
             out.seek(0)
@@ -125,7 +125,7 @@ class AutostartTest(AutostartTestCase):
     def test_a_value_present_at_start_shows_remove_and_an_old_one_is_overwritten(self):
         # An entry from an earlier place of the program, under its name.
         code, text = self.wine_tool("reg", "add", RUN_KEY, "/v", "BVX", "/d",
-                                    r'"C:\Old place\BVX.exe"', "/f")
+                                    r'"C:\Old place\BVX.exe"', "/f", "/reg:64")
         self.assertEqual(code, 0, text)
         program = self.start(debug="+timestamp,+menu")
         self.assertEqual(self.startup_item(program), REMOVE_CAPTION)

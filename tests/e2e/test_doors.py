@@ -3,6 +3,7 @@
 double-clicks, the query-remove broadcast before opening, and the tooltip
 following device-change notices."""
 
+import time
 import unittest
 
 import harness
@@ -98,6 +99,30 @@ class DoubleClickTest(BvxTestCase):
                           f"BROADCAST_QUERY_DENY: the refusal cannot reach BVX.exe")
         self.assertEqual(door_commands(program), [CLOSE_D],
                          "the door must stay shut when a window refuses")
+
+
+    def test_a_program_that_hangs_holds_the_opening_up_for_a_bounded_time(self):
+        """A top-level window whose thread answers nothing gets the
+        query-remove broadcast too. The program passes over a window that
+        has not looked at its messages for 5 s and waits for no window
+        longer than 2 s; the door opens while the other program still hangs."""
+        hang = 40
+        hung = self.session.spawn_driver("hang", hang, name="hang")
+        self.backgrounds.append(hung)
+        hung.wait_ready()
+        hung_since = time.monotonic()
+        program = self.start()
+        began = time.monotonic()
+        self.post(self.tray(WM_LBUTTONDBLCLK))
+        program.wait_mci(OPEN_D, timeout=hang + STEP_TIMEOUT)
+        self.assertEqual(self.send(harness.WM_NULL, 0, 0), 0)
+        held = time.monotonic() - began
+        print(f"\n[doors] a window hung since {began - hung_since:.1f} s: "
+              f"the double-click's door opened and the program answered after {held:.1f} s",
+              flush=True)
+        self.assertIsNone(hung.process.poll(), "the hung program ended first")
+        self.assertLess(held, 10.0)
+        self.assertEqual(self.exit_program(program), 0)
 
 
 class DeviceChangeTest(BvxTestCase):

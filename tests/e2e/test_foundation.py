@@ -2,6 +2,7 @@
 """Start-up, single instance, the About window, the tray menu and "Выход",
 on the real BVX.exe under Wine, with D: and F: declared as CD-ROM drives."""
 
+import re
 import time
 import unittest
 
@@ -15,6 +16,11 @@ tearDownModule = harness.tearDownModule
 
 DISC_QUERIES = ["info cdaudio!d: identity wait", "info cdaudio!f: identity wait"]
 
+# Where Wine's loader reports comctl32.dll (+loaddll): version 6, as the
+# manifest asks, comes from the side-by-side folder.
+COMCTL_LOADED = re.compile(r"trace:loaddll:\w+ Loaded L\"[^\"]*common-controls[^\"]*\\\\comctl32\.dll\"",
+                           re.IGNORECASE)
+
 # What a tray menu must offer with D: and F:, in this order (separators aside).
 TRAY_ITEMS = ["Открыть D:", "Закрыть D:", "Открыть F:", "Закрыть F:",
               "Параметры...", "О программе...", "Выход"]
@@ -23,9 +29,12 @@ TRAY_ITEMS = ["Открыть D:", "Закрыть D:", "Открыть F:", "З
 class StartTest(BvxTestCase):
 
     def test_starts_hidden_queries_each_drive_and_a_second_copy_ends_at_once(self):
-        first = self.start()
+        first = self.start(debug="+timestamp,+mci,+loaddll")
         hwnd = self.find_main()
         self.assertFalse(self.main_visible(), "the main window must stay hidden at start")
+        # The common controls wait for their first use (the menu, a window shown).
+        self.assertNotRegex(first.log_text().lower(), r"loaded l\"[^\"]*comctl32",
+                            "comctl32.dll must not be loaded at start")
 
         # The disc query of every optical drive, in letter order, and of no
         # other drive (only D: and F: are CD-ROM drives in this prefix).
@@ -102,7 +111,7 @@ class AboutTest(BvxTestCase):
 class TrayMenuTest(BvxTestCase):
 
     def test_right_click_opens_the_menu_after_the_double_click_time_and_exit_works(self):
-        program = self.start(debug="+timestamp,+mci,+menu")
+        program = self.start(debug="+timestamp,+mci,+menu,+loaddll")
         double_click = int(self.driver("metrics").lines[0].split()[1])
 
         shown = self.driver("post-and-wait", MAIN_CLASS, "0x401", 1, hex(WM_RBUTTONDOWN),
@@ -121,10 +130,25 @@ class TrayMenuTest(BvxTestCase):
         items = [text for text in menus[-1] if text != "-"]
         self.assertEqual(self.strip_shortcuts(items), TRAY_ITEMS[:4] +
                          [self.startup_caption(items)] + TRAY_ITEMS[4:])
+        # The common controls (version 6) came with the right click, before
+        # the menu was tracked, and gave the menu its images.
+        log = program.log_text()
+        loaded = COMCTL_LOADED.search(log)
+        self.assertIsNotNone(loaded, "comctl32.dll version 6 must be loaded for the menu")
+        tracked = re.search(r"trace:menu:\w*TrackPopupMenu", log)
+        self.assertLess(loaded.start(), tracked.start(), "loaded during the double-click wait")
+        self.assertEqual(sorted(self.strip_shortcuts(self.image_items(log))),
+                         sorted(["Параметры...", "О программе...", "Выход"]))
 
         # "Выход" is the last item: Up from the top wraps to it.
         self.session.keys("Up", "Return")
         self.assertEqual(program.wait_exit(), 0)
+
+    @staticmethod
+    def image_items(log_text):
+        """Texts of the items measured with an image drawn by the program."""
+        return [harness.unescape_wine(m.group(1)) for m in re.finditer(
+            r'trace:menu:calc_menu_item_size .*Text=L"((?:[^"\\]|\\.)*)".*HBMMENU_CALLBACK', log_text)]
 
     @staticmethod
     def strip_shortcuts(items):

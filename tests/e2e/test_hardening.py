@@ -73,6 +73,24 @@ class HardeningTestCase(BvxTestCase):
         self.driver("wait-gone", DIALOG, int(STEP_TIMEOUT * 1000))
         self.assertTrue(program.running(), "the program ended after OK")
 
+    def wine_tool(self, *args: str) -> str:
+        """The output of one of Wine's own programs run in the session's prefix."""
+        with open(self.session.logs / "wine-tool.txt", "wb") as out:
+            subprocess.run([self.session.env["BVX_WINE64"], *args], env=self.session.env,
+                           stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
+                           timeout=60, check=True)
+        return (self.session.logs / "wine-tool.txt").read_text(errors="replace")
+
+    def driver_path(self, path: Path) -> str:
+        """The Windows name of a Linux path in the session's prefix."""
+        return self.wine_tool("winepath", "-w", str(path)).strip().splitlines()[-1]
+
+    def hidden(self, windows_path: str) -> bool:
+        """Whether the file has the hidden attribute (attrib's letters
+        before the name)."""
+        line = self.wine_tool("attrib", windows_path).strip().splitlines()[-1]
+        return "H" in line[:line.find(":") - 1]
+
     def assert_defaults_work(self, program: harness.Bvx) -> None:
         """Runs with the defaults: Ctrl+Alt+[ and ] held, WM_HOTKEY 0 and a
         left double-click on the tray icon open D:."""
@@ -261,13 +279,47 @@ class WriteFailureTest(HardeningTestCase):
                          ERROR_HOTKEY_ALREADY_REGISTERED)
         self.assertEqual(self.exit_program(program), 0)
 
-    def driver_path(self, path: Path) -> str:
-        """The Windows name of a Linux path in the session's prefix."""
-        with open(self.session.logs / "winepath.txt", "wb") as out:
-            subprocess.run([self.session.env["BVX_WINE"], "winepath", "-w", str(path)],
-                           env=self.session.env, stdin=subprocess.DEVNULL, stdout=out,
-                           stderr=subprocess.DEVNULL, timeout=60, check=True)
-        return (self.session.logs / "winepath.txt").read_text().strip().splitlines()[-1]
+
+class ForeignFileTest(HardeningTestCase):
+    """A settings file as a user may leave it: saved by Notepad as
+    "Unicode" (UTF-16 LE with a byte-order mark) and hidden, beside the
+    temporary files of saves that were killed. It is read; a save writes
+    it back in UTF-16 with every other line as it was, keeps it hidden, and
+    removes those leftovers and no other file."""
+
+    TEXT = ("; Настройки Brimvex\r\n[BVX]\r\nWaitFor=0x1E\r\n[ShortCuts]\r\n"
+            "OpenShortCut2=24696\r\n[Elsewhere]\r\nKey=значение\r\n[Track]\r\n")
+    LEFTOVERS = ["BVX.ini.tmp-4242", "BVX.ini.tmp-1"]
+    OTHERS = ["BVX.ini.tmp-12a", "BVX.ini.bak", "Other.ini.tmp-5"]
+
+    def test_a_unicode_hidden_file_is_read_and_saved_as_it_was(self):
+        ini = self.write_ini(self.TEXT.encode("utf-16"))  # with its mark, little-endian
+        self.assertTrue(ini.read_bytes().startswith(b"\xff\xfe"))
+        for name in self.LEFTOVERS + self.OTHERS:
+            (self.folder / name).write_bytes(b"[BVX]\r\nDefault=")
+        windows_path = self.driver_path(ini)
+        self.wine_tool("attrib", "+h", windows_path)
+        self.assertTrue(self.hidden(windows_path), "attrib +h took no effect")
+
+        program = self.start()
+        # F:'s Ctrl+Shift+F9 from the file is held.
+        self.assertEqual(self.try_hotkey(MOD_CONTROL | MOD_SHIFT, 0x78), ERROR_HOTKEY_ALREADY_REGISTERED)
+        before = ini.read_bytes()
+        self.ok_options(program)
+        wait_for(lambda: ini.read_bytes() != before, STEP_TIMEOUT, "the save")
+        data = ini.read_bytes()
+        self.assertTrue(data.startswith(b"\xff\xfe"), "no longer UTF-16 LE with its mark")
+        text = data.decode("utf-16")
+        self.assertEqual(parse_ini(text.encode("utf-8"))["shortcuts"]["openshortcut2"], "24696")
+        self.assertEqual(parse_ini(text.encode("utf-8"))["bvx"]["waitfor"], "30")
+        # Every line but the program's own keys as it was (the hexadecimal
+        # wait is now written in decimal).
+        self.assertEqual(without_own_lines(text.encode("utf-8"), headers=False),
+                         without_own_lines(self.TEXT.replace("WaitFor=0x1E\r\n", "").encode("utf-8"),
+                                           headers=False))
+        self.assertTrue(self.hidden(windows_path), "the save lost the hidden attribute")
+        self.assertEqual(sorted(os.listdir(self.folder)), sorted(["BVX.exe", "BVX.ini", *self.OTHERS]))
+        self.assertEqual(self.exit_program(program), 0)
 
 
 class KillDuringSaveTest(HardeningTestCase):
@@ -355,11 +407,13 @@ class KillDuringSaveTest(HardeningTestCase):
         for name in leftovers:
             self.assertRegex(name, r"^BVX\.ini\.tmp-\d+$", "only the save's own temporary files")
 
-        # With those left over, the next start reads the file and saves it.
+        # With those left over, the next start reads the file and saves it,
+        # and the save removes them.
         ini.write_bytes(states[0])
         program = self.open_and_press_ok()
         wait_for(lambda: ini.read_bytes() == states[-1], 60, "the whole save")
         self.assertEqual(self.exit_program(program), 0)
+        self.assertEqual(sorted(os.listdir(self.folder)), ["BVX.exe", "BVX.ini"])
 
 
 class DeviceChangeTest(HardeningTestCase):

@@ -204,7 +204,7 @@ class ShutdownGuardTest(BvxTestCase):
         log = self.session.logs / "wineboot-end-session.txt"
         with open(log, "wb") as out:
             wineboot = subprocess.Popen(
-                ["timeout", "-s", "KILL", "90", self.session.env["BVX_WINE"], "wineboot", "-e", "-k"],
+                ["timeout", "-s", "KILL", "90", self.session.env["BVX_WINE64"], "wineboot", "-e", "-k"],
                 env=self.session.env, stdin=subprocess.DEVNULL, stdout=out, stderr=out)
         try:
             self.assertEqual(wineboot.wait(120), 0, log.read_text(errors="replace"))

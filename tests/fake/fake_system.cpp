@@ -67,14 +67,14 @@ std::uint32_t FakeOs::MciSendString(std::string_view command, std::size_t reply_
   return mci_door_answer;
 }
 
-std::intptr_t FakeOs::BroadcastQueryRemove(const VolumeRecord& record) {
+std::intptr_t FakeOs::BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) {
   std::string bytes;
   for (auto b : record) {
     char buf[4];
     std::snprintf(buf, sizeof buf, "%02x", b);
     bytes += buf;
   }
-  log_.Add("Broadcast QueryRemove " + bytes);
+  log_.Add("Broadcast QueryRemove " + bytes + " wait " + std::to_string(wait_ms));
   broadcasts.push_back(record);
   if (Fails("Broadcast")) return 0;
   return broadcast_answer;
@@ -165,6 +165,45 @@ bool FakeOs::ReplaceFile(const std::string& path, std::string_view contents) {
   files[path] = std::string(contents);
   ++replace_count;
   return true;
+}
+
+namespace {
+
+// Windows' wildcard match of a file name: "*" any run, "?" one character,
+// letters without regard to case.
+bool Matches(std::string_view pattern, std::string_view name) {
+  if (pattern.empty()) return name.empty();
+  if (pattern.front() == '*') {
+    for (std::size_t skip = 0; skip <= name.size(); ++skip)
+      if (Matches(pattern.substr(1), name.substr(skip))) return true;
+    return false;
+  }
+  const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return !name.empty() && (pattern.front() == '?' || fold(pattern.front()) == fold(name.front())) &&
+         Matches(pattern.substr(1), name.substr(1));
+}
+
+}  // namespace
+
+std::vector<std::string> FakeOs::FindFiles(const std::string& pattern) {
+  log_.Add("FindFiles " + pattern);
+  if (Fails("FindFiles")) return {};
+  const std::size_t slash = pattern.find_last_of("\\/");
+  const std::string folder = slash == std::string::npos ? std::string() : pattern.substr(0, slash + 1);
+  std::vector<std::string> names;
+  for (const auto& [path, contents] : files) {
+    if (!path.starts_with(folder)) continue;
+    const std::string name = path.substr(folder.size());
+    if (name.find_first_of("\\/") == std::string::npos && Matches(pattern.substr(folder.size()), name))
+      names.push_back(name);
+  }
+  return names;
+}
+
+bool FakeOs::DeleteFile(const std::string& path) {
+  log_.Add("DeleteFile " + path);
+  if (Fails("DeleteFile")) return false;
+  return files.erase(path) != 0;
 }
 
 long FakeOs::RegOpenKey(RegRoot, std::string_view path, std::uint32_t access, RegKey* key) {
@@ -594,6 +633,11 @@ std::optional<bool> FakeToolkit::QueryEndSession(FakeForm& form, const ui::Sessi
   std::optional<bool> answer;
   Guard([&] { answer = form.Events().OnQueryEndSession(query); });
   return answer;
+}
+
+std::size_t FakeToolkit::RunningTimers() const {
+  return static_cast<std::size_t>(
+      std::count_if(timers_.begin(), timers_.end(), [](const FakeTimer* t) { return t->Enabled(); }));
 }
 
 FakeForm* FakeToolkit::FindForm(std::string_view class_name) const {

@@ -50,7 +50,7 @@ class FakeOs : public Os {
   // predicate gets the 1-based number of that operation's call.
   // Names: CreateNamedMutex, DriveType, Mci, Broadcast, TrayAdd, TrayModifyTip,
   // TrayDelete, RegisterHotKey, UnregisterHotKey, TrackMouse, LoadCursorResource,
-  // ReadFile, ReplaceFile, RegOpenKey, RegSetString, RegDeleteValue,
+  // ReadFile, ReplaceFile, FindFiles, DeleteFile, RegOpenKey, RegSetString, RegDeleteValue,
   // RegQueryValue, ShutdownReasonCreate, ShutdownReasonDestroy.
   void FailWhen(std::string op, std::function<bool(int call)> when) { fail_[std::move(op)] = std::move(when); }
   void FailAlways(std::string op) { FailWhen(std::move(op), [](int) { return true; }); }
@@ -94,7 +94,7 @@ class FakeOs : public Os {
   int DriveType(std::string_view root) override;
   std::uint32_t MciSendString(std::string_view command, std::size_t reply_size, std::string* reply,
                               WindowId callback) override;
-  std::intptr_t BroadcastQueryRemove(const VolumeRecord& record) override;
+  std::intptr_t BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) override;
   bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource, std::string_view tip) override;
   bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) override;
   bool TrayDelete(WindowId window, std::uint32_t id) override;
@@ -110,6 +110,8 @@ class FakeOs : public Os {
   std::optional<std::string> ReadFile(const std::string& path) override;
   bool IsReadOnly(const std::string& path) override;
   bool ReplaceFile(const std::string& path, std::string_view contents) override;
+  std::vector<std::string> FindFiles(const std::string& pattern) override;
+  bool DeleteFile(const std::string& path) override;
   long RegOpenKey(RegRoot root, std::string_view path, std::uint32_t access, RegKey* key) override;
   long RegSetString(RegKey key, std::string_view name, std::string_view data) override;
   long RegDeleteValue(RegKey key, std::string_view name) override;
@@ -255,6 +257,8 @@ class FakeToolkit : public ui::Toolkit {
   const std::vector<FakeForm*>& Forms() const { return forms_; }
   FakeForm* FindForm(std::string_view class_name) const;
   bool Terminated() const { return terminated_; }
+  // Timers that are switched on: each costs the program a wake-up.
+  std::size_t RunningTimers() const;
   // Runs fn behind the dispatch boundary (the standard error box on an escape).
   void Guard(const std::function<void()>& fn);
   std::map<int, std::uintptr_t> screen_cursors;

@@ -62,7 +62,7 @@ const char* const kOperations[] = {
     "TrayAdd",          "TrayModifyTip", "TrayDelete",          // the tray icon
     "RegisterHotKey",   "UnregisterHotKey",                     // hotkeys
     "TrackMouse",       "LoadCursorResource",                   // the link label
-    "ReadFile",         "ReplaceFile",                          // the settings file
+    "ReadFile",         "ReplaceFile",   "FindFiles",           // the settings file
     "RegOpenKey",       "RegSetString",  "RegDeleteValue", "RegQueryValue",  // autostart
     "ShutdownReasonCreate", "ShutdownReasonDestroy",            // the end of the session
 };

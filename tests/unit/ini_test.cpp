@@ -1,5 +1,6 @@
 // The INI reader and writer: integers, tolerant reading, first-wins for
-// duplicates, and writes that touch nothing but their own value or line.
+// duplicates, and writes that touch nothing but their own value or line; the
+// file's bytes as text (UTF-16 decoded and encoded back).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/file_text.h"
 #include "settings/ini.h"
 
 namespace bvx::ini {
@@ -223,6 +225,61 @@ TEST(IniWrite, AKeyAddedAfterAnEmptyLastValueLeavesItInItsLine) {
 // After any sequence of writes the index must describe the text exactly as a
 // fresh parse of that text does; a position that was not moved right shows
 // up as a wrong value or a write in the wrong place.
+using namespace std::string_view_literals;
+
+// The bytes of UTF-16 code units in either order.
+std::string Units(std::u16string_view units, bool big_endian = false) {
+  std::string bytes;
+  for (const char16_t u : units) {
+    const char high = static_cast<char>(u >> 8), low = static_cast<char>(u & 0xFF);
+    bytes += big_endian ? high : low;
+    bytes += big_endian ? low : high;
+  }
+  return bytes;
+}
+
+TEST(FileText, UnicodeFilesDecodeExactlyOrNotAtAll) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::optional<FileEncoding> encoding;  // nothing: cannot be decoded
+    std::string text;
+  };
+  const Case cases[] = {
+      {"ANSI", "[BVX]\r\nDefault=2\r\n\xC4", FileEncoding::Bytes, "[BVX]\r\nDefault=2\r\n\xC4"},
+      {"UTF-8 with its mark", "\xEF\xBB\xBF[BVX]\n", FileEncoding::Bytes, "\xEF\xBB\xBF[BVX]\n"},
+      {"a lone FF", "\xFF", FileEncoding::Bytes, "\xFF"},
+      {"UTF-16 LE", Units(u"\uFEFF[BVX]\r\nDefault=2\r\n"), FileEncoding::Utf16Le,
+       "\xEF\xBB\xBF[BVX]\r\nDefault=2\r\n"},
+      {"UTF-16 BE", Units(u"\uFEFF[BVX]\r\n", true), FileEncoding::Utf16Be, "\xEF\xBB\xBF[BVX]\r\n"},
+      {"the mark alone", "\xFF\xFE", FileEncoding::Utf16Le, "\xEF\xBB\xBF"},
+      {"Cyrillic, NUL, a surrogate pair", Units(u"\uFEFF; \u0414\u00E9\u0000\U0001F600\uFFFF"sv),
+       FileEncoding::Utf16Le, "\xEF\xBB\xBF; \xD0\x94\xC3\xA9" + std::string(1, '\0') + "\xF0\x9F\x98\x80\xEF\xBF\xBF"},
+      {"odd byte count", Units(u"\uFEFF[BVX]") + "\n", std::nullopt, ""},
+      {"high surrogate last", Units(u"\uFEFFk=") + "\x3D\xD8", std::nullopt, ""},
+      {"high surrogate before a letter", Units(u"\uFEFFk=") + "\x3D\xD8" + Units(u"a"), std::nullopt, ""},
+      {"low surrogate alone", Units(u"\uFEFFk=") + std::string("\x00\xDE", 2) + Units(u"a"), std::nullopt, ""},
+      {"low surrogate alone, big-endian", Units(u"\uFEFF", true) + "\xDE\x00", std::nullopt, ""},
+  };
+  for (const Case& c : cases) {
+    const std::optional<FileText> got = DecodeFileText(c.bytes);
+    ASSERT_EQ(got.has_value(), c.encoding.has_value()) << c.name;
+    if (!got) continue;
+    EXPECT_EQ(got->encoding, *c.encoding) << c.name;
+    EXPECT_EQ(got->text, c.text) << c.name;
+    EXPECT_EQ(EncodeFileText(got->text, got->encoding), c.bytes) << c.name << ": not the same bytes back";
+  }
+}
+
+TEST(FileText, OnlyWellFormedUtf8BecomesUtf16) {
+  const std::string broken[] = {"\xC3", "a\xA9", "\xC0\x80", "\xE0\x9F\xBF", "\xED\xA0\x80",
+                                "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xE2\x82"};
+  for (const std::string& text : broken) {
+    EXPECT_EQ(EncodeFileText(text, FileEncoding::Utf16Le), std::nullopt) << testing::PrintToString(text);
+    EXPECT_EQ(EncodeFileText(text, FileEncoding::Bytes), text);
+  }
+}
+
 TEST(IniWrite, TheIndexFollowsEveryWrite) {
   const std::string start =
       "\xEF\xBB\xBF; head\r\n"

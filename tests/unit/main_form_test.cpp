@@ -281,6 +281,40 @@ TEST_F(MainFormTest, TaskbarCreatedAddsTheIconAgainWithTheCurrentTip) {
   EXPECT_EQ(sys.os.tray_tip, "D: диск не вставлен");
 }
 
+TEST_F(MainFormTest, ARefusedTrayIconIsTriedAgainForAboutAMinute) {
+  struct Case {
+    const char* what;
+    int refusals;                     // NIM_ADD calls refused before one succeeds
+    std::uint64_t taskbar_created;    // when Explorer announces itself (0: never)
+    std::size_t adds;                 // NIM_ADD calls in all
+    bool icon;
+  };
+  const Case cases[] = {
+      {"taken at once", 0, 0, 1, true},
+      {"taken at the third retry", 3, 0, 4, true},
+      {"never taken", 1000, 0, 1 + kTrayRetries, false},
+      {"taken on TaskbarCreated", 1000, 7000, 3, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeSystem s;
+    s.os.cdroms = {'d'};
+    int refusals = c.refusals;
+    s.os.FailWhen("TrayAdd", [&refusals](int) { return refusals-- > 0; });
+    TAboutForm f(s.os, s.ui);
+    if (c.taskbar_created != 0) {
+      s.ui.At(c.taskbar_created, [&] {
+        refusals = 0;
+        f.OnTaskbarCreated();
+      });
+    }
+    s.ui.Advance(10 * 60 * 1000);
+    EXPECT_EQ(s.log.Count("TrayAdd"), c.adds);
+    EXPECT_EQ(s.os.tray_tip.has_value(), c.icon);
+    EXPECT_EQ(s.ui.RunningTimers(), 0u) << "a timer is left running";
+  }
+}
+
 TEST(Entry, SecondCopyEndsAtOnceShowingNothing) {
   FakeSystem sys;
   sys.os.mutex_last_error = kErrorAlreadyExists;

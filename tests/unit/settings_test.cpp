@@ -37,6 +37,17 @@ struct SettingsTest : ::testing::Test {
   }
 };
 
+// A file as Notepad's "Unicode" saves it: UTF-16 with its byte-order mark.
+std::string Utf16File(std::u16string_view text, bool big_endian = false) {
+  std::string bytes;
+  for (const char16_t u : u"\uFEFF" + std::u16string(text)) {
+    const char high = static_cast<char>(u >> 8), low = static_cast<char>(u & 0xFF);
+    bytes += big_endian ? high : low;
+    bytes += big_endian ? low : high;
+  }
+  return bytes;
+}
+
 TEST(SettingsFileName, ReplacesOrAppendsTheExtensionOfTheFileName) {
   const std::pair<std::string, std::string> cases[] = {
       {"C:\\Program Files\\Brimvex\\BVX.exe", "C:\\Program Files\\Brimvex\\BVX.ini"},
@@ -102,6 +113,11 @@ TEST_F(SettingsTest, LoadFollowsTheReadOrderAndItsDefaults) {
        {{0x4041, 0, 10, true}, {O, C, 10, true}}},
       {"first section and first key win", {'d', 'e'},
        "[Track]\nDoTrack1=0\nDoTrack1=1\n[Track]\nDoTrack2=0\n", 1, {{O, C, 10, false}, {0, 0, 10, true}}},
+      {"UTF-16 LE", {'d', 'e'}, Utf16File(u"; \u0414\r\n[BVX]\r\nDefault=2\r\nWaitFor=$1E\r\n"), 2,
+       {{0, 0, 30, true}, {O, C, 30, true}}},
+      {"UTF-16 BE", {'d'}, Utf16File(u"[Track]\r\nDoTrack1=0\r\n", true), 1, {{O, C, 10, false}}},
+      {"UTF-16 with a lone surrogate is no file", {'d', 'e'},
+       Utf16File(u"[BVX]\r\nDefault=2\r\n") + std::string("\x00\xDC", 2), 1, {{O, C, 10, true}, {0, 0, 10, true}}},
   };
   for (const Case& c : cases) {
     FakeSystem s;
@@ -269,6 +285,25 @@ TEST_F(SettingsTest, SaveKeepsEveryOtherByteOfTheFile) {
             "; trailing comment\r\n");
 }
 
+TEST_F(SettingsTest, AUnicodeFileIsWrittenBackInItsOwnEncodingAndLineEnds) {
+  for (const bool big_endian : {false, true}) {
+    FakeSystem s;
+    s.os.cdroms = {'d'};
+    s.os.files[kIni] = Utf16File(u"; \u041D\u0430\u0441\u0442\u0440\u043E\u0439\u043A\u0438 \U0001F4BF\n"
+                                 u"[BVX]\nDefault = 1\nName=\u00C9t\u00E9\n",
+                                 big_endian);
+    TAboutForm f(s.os, s.ui);
+    ASSERT_TRUE(SaveSettings(s.os, s.ui, kIni, 1, 5, std::vector<ShortcutPair>{{1, 2}}, std::vector<std::uint8_t>{0}));
+    EXPECT_EQ(s.os.files[kIni],
+              Utf16File(u"; \u041D\u0430\u0441\u0442\u0440\u043E\u0439\u043A\u0438 \U0001F4BF\n"
+                        u"[BVX]\nDefault = 1\nName=\u00C9t\u00E9\nWaitFor=5\nOpenShortCut=1\nCloseShortCut=2\n"
+                        u"\n[ShortCuts]\nOpenShortCut1=1\nCloseShortCut1=2\n\n[Track]\nDoTrack1=0\n",
+                        big_endian))
+        << (big_endian ? "big-endian" : "little-endian");
+    EXPECT_TRUE(s.ui.boxes.empty());
+  }
+}
+
 TEST_F(SettingsTest, SaveAddsLinesWithTheLineEndsTheFileUses) {
   Start({'d'}, "[BVX]\nDefault=1\n\n[Other]\nx=1");
   ASSERT_TRUE(Save(1, 10, {{1, 2}}, {1}));
@@ -342,20 +377,40 @@ TEST_F(SettingsTest, AnUnwritableOrReadOnlyFileIsReportedAndStaysAsItWas) {
 }
 
 TEST_F(SettingsTest, AFileThatExistsButCannotBeReadIsNeverWrittenOver) {
-  const std::string file = "; mine\r\n[Other]\r\nKeep=1\r\n[BVX]\r\nDefault=2\r\n";
-  sys.os.FailAlways("ReadFile");  // locked by another program, no access, a read error
-  Start({'d', 'e'}, file);
-  // The load runs on with the defaults and shows nothing.
-  EXPECT_EQ(form->drives.DefaultDrive, 1);
-  EXPECT_EQ(Drive(1).OpenShortCut, kDefaultOpenShortCut);
-  EXPECT_TRUE(sys.ui.boxes.empty());
-  EXPECT_EQ(sys.log.Count("TrayAdd"), 1u);
-  // The save stops before its first key; the file stays whole.
-  EXPECT_FALSE(Save(1, 10, {{1, 2}, {3, 4}}, {1, 1}));
-  EXPECT_EQ(sys.log.Count("ReplaceFile"), 0u);
-  ASSERT_EQ(sys.ui.boxes.size(), 1u);
-  EXPECT_EQ(sys.ui.boxes[0].text, "Unable to write to " + kIni + ".");
-  EXPECT_EQ(sys.os.files[kIni], file);
+  struct Case {
+    const char* name;
+    std::string file;
+    bool read_fails;
+  };
+  const std::string text = "; mine\r\n[Other]\r\nKeep=1\r\n[BVX]\r\nDefault=2\r\n";
+  const std::u16string wide = u"; mine\r\n[Other]\r\nKeep=1\r\n[BVX]\r\nDefault=2\r\n";
+  const Case cases[] = {
+      {"locked by another program, no access, a read error", text, true},
+      {"UTF-16 of an odd byte count", Utf16File(wide) + "\n", false},
+      {"UTF-16 with a lone high surrogate", Utf16File(wide + u"k=") + "\x3D\xD8" + Utf16File(u"\r\n").substr(2),
+       false},
+      {"UTF-16 with a lone low surrogate", Utf16File(wide + u"k=", true) + "\xDE\x00", false},
+  };
+  for (const Case& c : cases) {
+    FakeSystem s;
+    s.os.cdroms = {'d', 'e'};
+    s.os.files[kIni] = c.file;
+    if (c.read_fails) s.os.FailAlways("ReadFile");
+    s.ui.SetTitle("Brimvex");
+    TAboutForm f(s.os, s.ui);
+    // The load runs on with the defaults and shows nothing.
+    EXPECT_EQ(f.drives.DefaultDrive, 1) << c.name;
+    EXPECT_EQ(f.drives.DriveTable[1].OpenShortCut, kDefaultOpenShortCut) << c.name;
+    EXPECT_TRUE(s.ui.boxes.empty()) << c.name;
+    EXPECT_EQ(s.log.Count("TrayAdd"), 1u) << c.name;
+    // The save stops before its first key; the file stays whole.
+    EXPECT_FALSE(SaveSettings(s.os, s.ui, kIni, 1, 10, std::vector<ShortcutPair>{{1, 2}, {3, 4}},
+                              std::vector<std::uint8_t>{1, 1})) << c.name;
+    EXPECT_EQ(s.log.Count("ReplaceFile"), 0u) << c.name;
+    ASSERT_EQ(s.ui.boxes.size(), 1u) << c.name;
+    EXPECT_EQ(s.ui.boxes[0].text, "Unable to write to " + kIni + ".") << c.name;
+    EXPECT_EQ(s.os.files[kIni], c.file) << c.name;
+  }
 }
 
 TEST_F(SettingsTest, AWriteThatFailsMidwayKeepsTheKeysWrittenBefore) {
@@ -367,6 +422,33 @@ TEST_F(SettingsTest, AWriteThatFailsMidwayKeepsTheKeysWrittenBefore) {
   EXPECT_EQ(sys.ui.boxes[0].text, "Unable to write to " + kIni + ".");
   // Exactly the first two keys, as a complete file.
   EXPECT_EQ(sys.os.files[kIni], "[BVX]\r\nDefault=1\r\nWaitFor=10\r\n");
+}
+
+TEST_F(SettingsTest, ASaveRemovesOnlyTheLeftoversOfKilledSaves) {
+  const std::string folder = "C:\\Program Files\\Brimvex\\";
+  const std::pair<std::string, bool> files[] = {  // name, removed
+      {"BVX.ini.tmp-1234", true},
+      {"BVX.ini.tmp-4294967295", true},
+      {"bvx.INI.TMP-77", true},
+      {"BVX.ini.tmp-", false},
+      {"BVX.ini.tmp-12a", false},
+      {"BVX.ini.tmp-12.bak", false},
+      {"Other.ini.tmp-12", false},
+      {"BVX.ini.tmp12", false},
+  };
+  sys.os.files[kIni] = "[BVX]\r\nDefault=1\r\n";
+  for (const auto& [name, removed] : files) sys.os.files[folder + name] = "[BVX]\r\nDefault=";
+  // A leftover that cannot be deleted (still open elsewhere) stops nothing.
+  sys.os.FailWhen("DeleteFile", [](int n) { return n == 1; });
+  Start({'d'});
+  ASSERT_TRUE(Save(1, 10, {{1, 2}}, {1}));
+  EXPECT_TRUE(sys.ui.boxes.empty());
+  EXPECT_EQ(sys.log.Count("DeleteFile"), 3u);
+  for (const auto& [name, removed] : files) {
+    const bool failed_delete = sys.log.With("DeleteFile").front() == "DeleteFile " + folder + name;
+    EXPECT_EQ(sys.os.files.count(folder + name), removed && !failed_delete ? 0u : 1u) << name;
+  }
+  EXPECT_EQ(ini::IniDocument(sys.os.files.at(kIni)).ReadInteger("ShortCuts", "CloseShortCut1", 0), 2);
 }
 
 // Its speed is measured by the LoadSettings benchmarks in bench/.

@@ -49,9 +49,9 @@ struct Session {
   }
   FakeForm& Main() { return *sys.ui.MainForm(); }
   FakeForm* Notice() { return sys.ui.FindForm("TfrmNotifyCD"); }
-  std::intptr_t Query() {
+  std::intptr_t Query(const ui::SessionEndQuery& query = {}) {
     query_at = sys.log.lines.size();
-    return MayEnd(sys.ui.QueryEndSession(Main()));
+    return MayEnd(sys.ui.QueryEndSession(Main(), query));
   }
   // The answer as the window procedure gives it: 1 yes, 0 no or no handler.
   static std::intptr_t MayEnd(std::optional<bool> answer) { return answer.value_or(false) ? 1 : 0; }
@@ -98,18 +98,22 @@ TEST(Shutdown, WithoutAWatchedDriveHoldingADiscTheProgramJustEnds) {
     const char* name;
     std::set<char> cdroms, discs;
     std::vector<int> watched;
+    ui::SessionEndQuery query;
   };
   const Case cases[] = {
       {"no drive", {}, {}, {}},
       {"disc, not watched", {'d'}, {'d'}, {}},
       {"watched, no disc", {'d'}, {}, {1}},
       {"neither", {'d', 'e'}, {'e'}, {1}},
+      // Restart Manager: an installer closes the program, the session goes on.
+      {"closed by an installer", {'d'}, {'d'}, {1}, {.CloseApp = true}},
+      {"closed by an installer, critical", {'d'}, {'d'}, {1}, {.CloseApp = true, .Critical = true}},
   };
   for (const Case& c : cases) {
     Session t;
     t.Start(c.cdroms, c.discs);
     for (int k : c.watched) t.Watch(k, 5);
-    EXPECT_EQ(t.Query(), 1) << c.name;
+    EXPECT_EQ(t.Query(c.query), 1) << c.name;
     EXPECT_EQ(t.GuardLog(), std::vector<std::string>{"Terminate"}) << c.name;
     EXPECT_TRUE(t.sys.ui.Terminated()) << c.name;
     EXPECT_TRUE(t.sys.ui.boxes.empty()) << c.name;

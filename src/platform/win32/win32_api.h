@@ -1,8 +1,8 @@
 // The Win32 headers as this layer uses them: Unicode, no min/max macros, and
 // without the A/W name macros that clash with the portable interfaces
 // (Toolkit::MessageBox, Toolkit::PostMessage, Canvas::TextOut,
-// Os::ReplaceFile, Os::RegOpenKey ...). Code here calls the W functions by
-// their full names.
+// Os::ReplaceFile, Os::DeleteFile, Os::RegOpenKey ...). Code here calls the
+// W functions by their full names.
 #pragma once
 
 #ifndef UNICODE
@@ -27,6 +27,7 @@
 #undef PostMessage
 #undef TextOut
 #undef ReplaceFile
+#undef DeleteFile
 #undef RegOpenKey
 #undef RegDeleteValue
 #undef RegQueryValue

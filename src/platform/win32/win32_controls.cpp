@@ -6,6 +6,7 @@
 #include "platform/errors.h"
 #include "platform/toolkit_rules.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/win32_comctl.h"
 #include "platform/win32/win32_toolkit.h"
 
 namespace bvx::win32 {
@@ -19,9 +20,18 @@ std::wstring WindowText(HWND hwnd) {
   return text;
 }
 
-namespace {
+void Subclass(HWND hwnd, SUBCLASSPROC proc, Win32Form& form) {
+  if (const CommonControls* cc = LoadCommonControls())
+    cc->SetWindowSubclass(hwnd, proc, kSubclassId, reinterpret_cast<DWORD_PTR>(&form));
+}
 
-DWORD_PTR Self(Win32Form& form) { return reinterpret_cast<DWORD_PTR>(&form); }
+LRESULT DefSubclass(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, SUBCLASSPROC proc) {
+  const CommonControls* cc = LoadCommonControls();
+  if (msg == WM_NCDESTROY) cc->RemoveWindowSubclass(hwnd, proc, kSubclassId);
+  return cc->DefSubclassProc(hwnd, msg, wparam, lparam);
+}
+
+namespace {
 
 // --- labels -----------------------------------------------------------------------
 
@@ -31,7 +41,7 @@ DWORD LabelStyle(std::uint32_t flags) {
 DWORD LinkStyle(std::uint32_t flags) { return LabelStyle(flags) | SS_NOTIFY; }
 
 void LinkSetup(Win32Form& form, Control& c) {
-  SetWindowSubclass(c.hwnd, &Win32Form::LinkProc, kSubclassId, Self(form));
+  Subclass(c.hwnd, &Win32Form::LinkProc, form);
 }
 
 // --- bitmap buttons ---------------------------------------------------------------------
@@ -86,7 +96,7 @@ void SpinSetup(Win32Form& form, Control& c) {
   // the text, so no range applies.
   SendMessageW(c.updown, UDM_SETRANGE32, static_cast<WPARAM>(-1000000), 1000000);
   SendMessageW(c.updown, UDM_SETPOS32, 0, 0);
-  SetWindowSubclass(c.hwnd, &Win32Form::SpinEditProc, kSubclassId, Self(form));
+  Subclass(c.hwnd, &Win32Form::SpinEditProc, form);
 }
 void SpinPlaced(Win32Form&, Control& c) {
   // Re-attaching makes the arrows take their place inside the given width.
@@ -160,7 +170,7 @@ DWORD TabStyle(std::uint32_t flags) {
   return style;
 }
 void TabSetup(Win32Form& form, Control& c) {
-  SetWindowSubclass(c.hwnd, &Win32Form::ContainerProc, kSubclassId, Self(form));
+  Subclass(c.hwnd, &Win32Form::ContainerProc, form);
   UseClassicLook(c.hwnd);
   if (!c.desc->Text.empty()) {
     std::wstring caption = Utf8ToWide(c.desc->Text);

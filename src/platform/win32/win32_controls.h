@@ -58,4 +58,11 @@ const ControlKindRow& KindRow(ui::Kind kind);
 
 std::wstring WindowText(HWND hwnd);
 
+// Subclassing through the common controls, loaded on first use. The
+// subclass procedures run only on windows subclassed this way, so the
+// library is loaded whenever they are called.
+void Subclass(HWND hwnd, SUBCLASSPROC proc, Win32Form& form);
+// DefSubclassProc; the subclass is removed at WM_NCDESTROY.
+LRESULT DefSubclass(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, SUBCLASSPROC proc);
+
 }  // namespace bvx::win32

@@ -63,8 +63,7 @@ Win32Form::Win32Form(Win32Toolkit& toolkit, const ui::FormLayout& desc, ui::Form
   try {
     dpi_ = WindowDpi(hwnd_);
     SizeWindow();
-    CreateControls();
-    Layout();
+    BuildControls();
     if (desc.Flags & ui::kCenterDesktop) CenterOnDesktop();
   } catch (...) {
     // The members free the window, pictures, fonts and brush.
@@ -104,7 +103,7 @@ void Win32Form::RegisterWindowClass() {
   if (!RegisterClassExW(&wc)) throw Error("Error registering window class");
 }
 
-void Win32Form::CreateControls() {
+void Win32Form::BuildControls() {
   for (std::size_t i = 0; i < layout_.Controls.size(); ++i) {
     auto c = std::make_unique<Control>();
     c->desc = &layout_.Controls[i];
@@ -118,25 +117,37 @@ void Win32Form::CreateControls() {
     if (c->parent == nullptr || c->parent == c.get())
       throw Error("Control '" + std::string(c->desc->Parent) + "' not found");
   }
-  // Parents before their children, whatever the order of the rows.
-  std::size_t made = 0;
-  while (made < controls_.size()) {
-    const std::size_t before = made;
+  // Parents before their children, whatever the order of the rows; each
+  // takes its layout parent's font unless it has its own.
+  std::vector<bool> placed(controls_.size(), false);
+  while (creation_order_.size() < controls_.size()) {
+    const std::size_t before = creation_order_.size();
     for (auto& c : controls_) {
-      if (c->hwnd != nullptr) continue;
-      if (c->parent != nullptr && c->parent->hwnd == nullptr) continue;
-      CreateControl(*c);
-      ++made;
+      if (placed[c->index]) continue;
+      if (c->parent != nullptr && !placed[c->parent->index]) continue;
+      c->own_font = c->desc->ControlFont != nullptr;
+      c->font = ui::InitialFont(*c->desc, c->parent != nullptr ? c->parent->font : font_);
+      c->font.Face = toolkit_.InternFace(c->font.Face);
+      placed[c->index] = true;
+      creation_order_.push_back(c.get());
     }
-    if (made == before) throw Error("Control parents form a cycle");
+    if (creation_order_.size() == before) throw Error("Control parents form a cycle");
   }
+  for (const std::size_t i : ui::TabWalk(layout_)) tab_walk_.push_back(controls_[i].get());
+}
+
+void Win32Form::MakeControls() {
+  if (controls_made_) return;
+  for (Control* c : creation_order_)
+    if (c->hwnd == nullptr) CreateControl(*c);
   // A later row lies above an earlier one among its siblings.
   for (auto& c : controls_) {
     const UINT flags = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
     SetWindowPos(c->hwnd, HWND_TOP, 0, 0, 0, 0, flags);
     if (c->updown != nullptr) SetWindowPos(c->updown, HWND_TOP, 0, 0, 0, 0, flags);
   }
-  for (const std::size_t i : ui::TabWalk(layout_)) tab_walk_.push_back(controls_[i].get());
+  controls_made_ = true;
+  Layout();
 }
 
 void Win32Form::CreateControl(Control& c) {
@@ -149,10 +160,6 @@ void Win32Form::CreateControl(Control& c) {
   const std::wstring text = Utf8ToWide(ui::InitialText(s));
   const int id = kind.fixed_id != 0 ? kind.fixed_id : kFirstControlId + static_cast<int>(c.index);
 
-  c.own_font = s.ControlFont != nullptr;
-  c.font = ui::InitialFont(s, c.parent != nullptr ? c.parent->font : font_);
-  c.font.Face = toolkit_.InternFace(c.font.Face);
-
   // Group boxes find their form through the creation parameter.
   void* create_param = s.ControlKind == ui::Kind::GroupBox ? this : nullptr;
   c.hwnd = CreateWindowExW(kind.ex_style, kind.window_class, text.c_str(), style, 0, 0, 0, 0,
@@ -164,10 +171,18 @@ void Win32Form::CreateControl(Control& c) {
 
 // --- lookup ----------------------------------------------------------------------------
 
-Control& Win32Form::Find(std::string_view name) const {
+Control& Win32Form::Record(std::string_view name) const {
   for (const auto& c : controls_)
     if (c->desc->Name == name) return *c;
   throw Error("Component '" + std::string(name) + "' not found");
+}
+
+Control& Win32Form::Find(std::string_view name) const {
+  Control& c = Record(name);
+  // Reading a control's state makes the windows; they belong to the form,
+  // which is never itself const.
+  const_cast<Win32Form*>(this)->MakeControls();
+  return c;
 }
 
 Control* Win32Form::ControlOf(HWND hwnd) const {
@@ -195,6 +210,7 @@ void Win32Form::BeforeShow() {
 }
 
 void Win32Form::Show() {
+  MakeControls();
   if (!IsWindowVisible(hwnd_)) BeforeShow();
   ShowWindow(hwnd_, SW_SHOW);
   BringToFront();
@@ -212,6 +228,7 @@ void Win32Form::BringToFront() {
 
 int Win32Form::ShowModal() {
   if (IsWindowVisible(hwnd_)) throw Error("Cannot make a visible window modal");
+  MakeControls();
   HWND previous = GetActiveWindow();
   const std::vector<HWND> disabled = toolkit_.DisableThreadWindows(hwnd_);
   modal_ = true;
@@ -326,7 +343,7 @@ void Win32Form::SetFont(std::string_view control, const ui::Font& font) {
   ChangeFont(c, copy);
 }
 
-ui::Font Win32Form::ControlFont(std::string_view control) const { return Find(control).font; }
+ui::Font Win32Form::ControlFont(std::string_view control) const { return Record(control).font; }
 
 // --- what the user does ---------------------------------------------------------------------
 

@@ -1,5 +1,8 @@
 // A form built from its layout table: a top-level window owned by the hidden
-// application window, with every ControlRow as a real child control.
+// application window, with every ControlRow as a real child control. The
+// child windows are made when the form is first shown or one of them is
+// first used: the main window lives hidden from start, and under the
+// manifest's Common Controls 6 a BUTTON or STATIC window loads comctl32.dll.
 //
 // Controls are children of their layout parent (group box, tab control), so
 // hiding a parent hides what lies on it, and positions are relative to the
@@ -108,7 +111,8 @@ class Win32Form final : public ui::Form {
 
   // Creation (win32_form.cpp).
   void RegisterWindowClass();
-  void CreateControls();
+  void BuildControls();  // the records, in creation order, and their fonts
+  void MakeControls();   // the windows, once
   void CreateControl(Control& c);
   void BeforeShow();
 
@@ -122,6 +126,7 @@ class Win32Form final : public ui::Form {
   void CenterOnDesktop();
   void ChangeDpi(UINT dpi, const RECT& suggested);
 
+  Control& Record(std::string_view name) const;  // without making the windows
   Control& Find(std::string_view name) const;
   Control* ControlOf(HWND hwnd) const;
 
@@ -155,7 +160,9 @@ class Win32Form final : public ui::Form {
   ui::Font font_;
   std::map<std::string, OwnedFont> fonts_;
   std::vector<std::unique_ptr<Control>> controls_;
-  std::vector<Control*> tab_walk_;  // the controls in the keyboard's order
+  std::vector<Control*> creation_order_;  // parents before their children
+  std::vector<Control*> tab_walk_;        // the controls in the keyboard's order
+  bool controls_made_ = false;
   HWND saved_focus_ = nullptr;
   int modal_result_ = 0;
   bool modal_ = false;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/win32/win32_api.h"
+#include "platform/win32/win32_comctl.h"
 
 namespace bvx::win32 {
 
@@ -44,6 +45,11 @@ struct File {
   static Handle Null() { return INVALID_HANDLE_VALUE; }
   static void Free(Handle h) { CloseHandle(h); }
 };
+struct Find {
+  using Handle = HANDLE;
+  static Handle Null() { return INVALID_HANDLE_VALUE; }
+  static void Free(Handle h) { FindClose(h); }
+};
 template <typename H>
 struct Gdi {
   using Handle = H;
@@ -65,10 +71,11 @@ struct Library {
   static Handle Null() { return nullptr; }
   static void Free(Handle h) { FreeLibrary(h); }
 };
+// An image list exists only where the common controls were loaded.
 struct ImageList {
   using Handle = HIMAGELIST;
   static Handle Null() { return nullptr; }
-  static void Free(Handle h) { ImageList_Destroy(h); }
+  static void Free(Handle h) { LoadCommonControls()->ImageListDestroy(h); }
 };
 struct Window {
   using Handle = HWND;
@@ -79,6 +86,7 @@ struct Window {
 }  // namespace traits
 
 using OwnedFile = Owned<traits::File>;
+using OwnedFind = Owned<traits::Find>;
 using OwnedFont = Owned<traits::Gdi<HFONT>>;
 using OwnedBrush = Owned<traits::Gdi<HBRUSH>>;
 using OwnedBitmap = Owned<traits::Gdi<HBITMAP>>;

@@ -139,7 +139,7 @@ void Win32Form::ChangeDpi(UINT dpi, const RECT& suggested) {
   SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
   SizeWindow();
-  Layout();
+  if (controls_made_) Layout();
   InvalidateRect(hwnd_, nullptr, TRUE);
 }
 

@@ -8,6 +8,7 @@
 
 #include "platform/errors.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/win32_comctl.h"
 #include "platform/win32/win32_toolkit.h"
 
 namespace bvx::win32 {
@@ -19,8 +20,10 @@ constexpr COLORREF kImageKeyColor = RGB(255, 0, 255);  // transparent in image s
 }  // namespace
 
 HIMAGELIST LoadStrip(HINSTANCE instance, const wchar_t* name) {
-  return ImageList_LoadImageW(instance, name, kMenuImageSize, 0, kImageKeyColor, IMAGE_BITMAP,
-                              LR_CREATEDIBSECTION);
+  const CommonControls* cc = LoadCommonControls();
+  if (cc == nullptr) return nullptr;
+  return cc->ImageListLoadImage(instance, name, kMenuImageSize, 0, kImageKeyColor, IMAGE_BITMAP,
+                                LR_CREATEDIBSECTION);
 }
 
 // --- menus -----------------------------------------------------------------------------------
@@ -37,13 +40,19 @@ void Win32Toolkit::AttachMenu(ui::PopupMenu& menu, ui::Form& owner) {
   if (std::find(known.begin(), known.end(), &menu) == known.end()) known.push_back(&menu);
 }
 
+void Win32Toolkit::PrepareMenu(ui::PopupMenu& menu) {
+  // The image strip, and with it the common controls on the first call.
+  if (!menu.ImageListResource.empty()) MenuImages(menu.ImageListResource);
+}
+
 void Win32Toolkit::Popup(ui::PopupMenu& menu, ui::Form& owner, Point at) {
   HWND owner_window = ToHwnd(owner.Handle());
   AttachMenu(menu, owner);
 
   HIMAGELIST images =
       menu.ImageListResource.empty() ? nullptr : MenuImages(menu.ImageListResource);
-  const int image_count = images != nullptr ? ImageList_GetImageCount(images) : 0;
+  const int image_count =
+      images != nullptr ? LoadCommonControls()->ImageListGetImageCount(images) : 0;
 
   const OwnedMenu handle(CreatePopupMenu());
   if (!handle) throw Error("Out of system resources");
@@ -98,7 +107,7 @@ bool Win32Toolkit::MeasureMenuItem(MEASUREITEMSTRUCT& item) {
   if (item.CtlType != ODT_MENU || shown_menu_images_ == nullptr) return false;
   int width = kMenuImageSize;
   int height = kMenuImageSize;
-  ImageList_GetIconSize(shown_menu_images_, &width, &height);
+  LoadCommonControls()->ImageListGetIconSize(shown_menu_images_, &width, &height);
   item.itemWidth = static_cast<UINT>(width);
   item.itemHeight = static_cast<UINT>(height);
   return true;
@@ -108,13 +117,14 @@ bool Win32Toolkit::DrawMenuItem(const DRAWITEMSTRUCT& item) {
   if (item.CtlType != ODT_MENU || shown_menu_images_ == nullptr) return false;
   int width = kMenuImageSize;
   int height = kMenuImageSize;
-  ImageList_GetIconSize(shown_menu_images_, &width, &height);
+  const CommonControls* cc = LoadCommonControls();
+  cc->ImageListGetIconSize(shown_menu_images_, &width, &height);
   const int room_x = static_cast<int>(item.rcItem.right - item.rcItem.left) - width;
   const int room_y = static_cast<int>(item.rcItem.bottom - item.rcItem.top) - height;
   const int x = static_cast<int>(item.rcItem.left) + std::max(0, room_x / 2);
   const int y = static_cast<int>(item.rcItem.top) + std::max(0, room_y / 2);
-  ImageList_Draw(shown_menu_images_, static_cast<int>(item.itemData), item.hDC, x, y,
-                 (item.itemState & ODS_GRAYED) ? ILD_BLEND50 : ILD_TRANSPARENT);
+  cc->ImageListDraw(shown_menu_images_, static_cast<int>(item.itemData), item.hDC, x, y,
+                    (item.itemState & ODS_GRAYED) ? ILD_BLEND50 : ILD_TRANSPARENT);
   return true;
 }
 

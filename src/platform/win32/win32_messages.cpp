@@ -249,8 +249,7 @@ LRESULT CALLBACK Win32Form::ContainerProc(HWND hwnd, UINT msg, WPARAM wparam, LP
   auto* self = reinterpret_cast<Win32Form*>(data);
   LRESULT result = 0;
   if (self->ForwardFromContainer(hwnd, msg, wparam, lparam, &result)) return result;
-  if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, &Win32Form::ContainerProc, kSubclassId);
-  return DefSubclassProc(hwnd, msg, wparam, lparam);
+  return DefSubclass(hwnd, msg, wparam, lparam, &Win32Form::ContainerProc);
 }
 
 LRESULT CALLBACK Win32Form::GroupBoxProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -336,8 +335,7 @@ LRESULT CALLBACK Win32Form::LinkProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM 
       }
     }
   }
-  if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, &Win32Form::LinkProc, kSubclassId);
-  return DefSubclassProc(hwnd, msg, wparam, lparam);
+  return DefSubclass(hwnd, msg, wparam, lparam, &Win32Form::LinkProc);
 }
 
 LRESULT CALLBACK Win32Form::SpinEditProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam,
@@ -357,13 +355,10 @@ LRESULT CALLBACK Win32Form::SpinEditProc(HWND hwnd, UINT msg, WPARAM wparam, LPA
         return 0;
       }
       break;
-    case WM_NCDESTROY:
-      RemoveWindowSubclass(hwnd, &Win32Form::SpinEditProc, kSubclassId);
-      break;
     default:
       break;
   }
-  return DefSubclassProc(hwnd, msg, wparam, lparam);
+  return DefSubclass(hwnd, msg, wparam, lparam, &Win32Form::SpinEditProc);
 }
 
 bool Win32Form::OnCommand(WPARAM wparam, LPARAM lparam) {

@@ -84,12 +84,17 @@ std::uint32_t Win32Os::MciSendString(std::string_view command, std::size_t reply
   return result;
 }
 
-std::intptr_t Win32Os::BroadcastQueryRemove(const VolumeRecord& record) {
+std::intptr_t Win32Os::BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) {
   // A copy aligned for the receivers, which read it as DEV_BROADCAST_VOLUME.
   alignas(DEV_BROADCAST_VOLUME) std::uint8_t data[sizeof(DEV_BROADCAST_VOLUME) + 8] = {};
   std::memcpy(data, record.data(), record.size());
-  return SendMessageW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE,
-                      reinterpret_cast<LPARAM>(data));
+  // A hung window of any program would otherwise hold this thread for as
+  // long as it hangs. A refusal is taken whenever it is seen, also when
+  // some other window did not answer in time.
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE,
+                      reinterpret_cast<LPARAM>(data), SMTO_ABORTIFHUNG, wait_ms, &answer);
+  return static_cast<std::intptr_t>(answer);
 }
 
 bool Win32Os::TrayAdd(WindowId window, std::uint32_t id, int icon_resource,
@@ -219,11 +224,7 @@ bool Win32Os::IsReadOnly(const std::string& path) {
 
 bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
   const std::wstring target = Utf8ToWide(path);
-  // A read-only file is not replaced. Windows refuses to rename over it;
-  // Wine run by root would do it and drop the read-only mark with the file.
   const DWORD attributes = GetFileAttributesW(target.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
-    return false;
   // A name of this process's own in the same folder: "<path>.tmp-<pid>".
   std::wstring temp = target + L".tmp-";
   wchar_t digits[12];
@@ -234,23 +235,57 @@ bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
     pid /= 10;
   } while (pid != 0);
   while (n > 0) temp += digits[--n];
-  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  // The new file starts with the old one's attributes (hidden, system ...),
+  // which a rename then keeps.
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                         FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  const DWORD kept = exists ? attributes & kKept : 0;
+  OwnedFile file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
   bool ok = true;
   std::size_t done = 0;
   while (ok && done < contents.size()) {
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(contents.size() - done, 1u << 20));
     DWORD wrote = 0;
-    ok = ::WriteFile(file, contents.data() + done, want, &wrote, nullptr) && wrote == want;
+    ok = ::WriteFile(file.Get(), contents.data() + done, want, &wrote, nullptr) && wrote == want;
     done += wrote;
   }
-  ok = ok && FlushFileBuffers(file);
-  ok = (CloseHandle(file) != FALSE) && ok;
-  ok = ok && MoveFileExW(temp.c_str(), target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  ok = ok && FlushFileBuffers(file.Get());
+  ok = (CloseHandle(file.Release()) != FALSE) && ok;  // a failed close is a failed write
+  // ReplaceFileW keeps the rest of the old file's identity: its security
+  // descriptor, alternate streams, creation time. Where it is refused (some
+  // network shares and file systems), a rename replaces the file as
+  // atomically. After a failed ReplaceFileW the old file may be gone; the
+  // rename then still puts the new one in its place. Wine's ReplaceFileW
+  // keeps nothing and moves the old file away before the new one takes its
+  // name, so that for a moment there is no settings file: there the rename
+  // alone is used.
+  static const bool wine = ProcAddress<FARPROC>(L"ntdll.dll", "wine_get_version") != nullptr;
+  ok = ok && ((exists && !wine &&
+               ::ReplaceFileW(target.c_str(), temp.c_str(), nullptr,
+                              REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) ||
+              MoveFileExW(temp.c_str(), target.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
   if (!ok) DeleteFileW(temp.c_str());
   return ok;
+}
+
+std::vector<std::string> Win32Os::FindFiles(const std::string& pattern) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW found{};
+  const OwnedFind find(FindFirstFileW(Utf8ToWide(pattern).c_str(), &found));
+  if (!find) return names;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+      names.push_back(WideToUtf8(found.cFileName));
+  } while (FindNextFileW(find.Get(), &found));
+  return names;
+}
+
+bool Win32Os::DeleteFile(const std::string& path) {
+  return ::DeleteFileW(Utf8ToWide(path).c_str()) != FALSE;
 }
 
 long Win32Os::RegOpenKey(RegRoot root, std::string_view path, std::uint32_t access,

@@ -19,7 +19,7 @@ class Win32Os final : public Os {
   int DriveType(std::string_view root) override;
   std::uint32_t MciSendString(std::string_view command, std::size_t reply_size,
                               std::string* reply, WindowId callback) override;
-  std::intptr_t BroadcastQueryRemove(const VolumeRecord& record) override;
+  std::intptr_t BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) override;
 
   bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource,
                std::string_view tip) override;
@@ -41,6 +41,8 @@ class Win32Os final : public Os {
   std::optional<std::string> ReadFile(const std::string& path) override;
   bool IsReadOnly(const std::string& path) override;
   bool ReplaceFile(const std::string& path, std::string_view contents) override;
+  std::vector<std::string> FindFiles(const std::string& pattern) override;
+  bool DeleteFile(const std::string& path) override;
 
   long RegOpenKey(RegRoot root, std::string_view path, std::uint32_t access,
                   RegKey* key) override;

@@ -69,11 +69,6 @@ void Win32Toolkit::RegisterClasses() {
 
 void Win32Toolkit::Initialize() {
   if (app_window_) return;
-  INITCOMMONCONTROLSEX controls{};
-  controls.dwSize = sizeof controls;
-  controls.dwICC = ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_TAB_CLASSES |
-                   ICC_HOTKEY_CLASS | ICC_UPDOWN_CLASS;
-  InitCommonControlsEx(&controls);
   RegisterClasses();
   app_window_.Reset(CreateWindowExW(0, kAppWindowClass, Utf8ToWide(title_).c_str(),
                                     WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU |

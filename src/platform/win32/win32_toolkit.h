@@ -41,6 +41,7 @@ class Win32Toolkit final : public ui::Toolkit {
                                          std::function<void()> on_tick) override;
   void Popup(ui::PopupMenu& menu, ui::Form& owner, Point at) override;
   void AttachMenu(ui::PopupMenu& menu, ui::Form& owner) override;
+  void PrepareMenu(ui::PopupMenu& menu) override;
   int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override;
   void SetScreenCursor(int id, std::uintptr_t cursor) override;
   void Run() override;

@@ -42,6 +42,9 @@
 //                                         (NtGetTickCount, 32 bits);
 //                                         "deny" refuses query-remove requests
 //   hold-hotkey <mods> <vk> <seconds>     RegisterHotKey in a window of its own
+//   hang <seconds>                        a top-level window of its own whose
+//                                         thread then answers no message for
+//                                         that long (a program that hangs)
 //   text <class>                          the window's text
 //   child-texts <class>                   class<TAB>text of every descendant
 //   box <caption> <ms> [keep]             waits for a top-level window with
@@ -638,6 +641,18 @@ int CmdHoldHotkey(const Args& a) {
   return 0;
 }
 
+int CmdHang(const Args& a) {
+  long long seconds = 0;
+  if (!a.Number(1, &seconds)) return Fail("usage: hang <seconds>", 64);
+  HWND hwnd = MakeOwnWindow(L"BvxE2EHung", L"bvx e2e hung window");
+  if (!hwnd) return Fail("CreateWindow failed, error " + std::to_string(GetLastError()));
+  Line("ready " + HwndText(hwnd) + " tick=" + std::to_string(TraceTicks()));
+  Sleep(static_cast<DWORD>(seconds * 1000));
+  DestroyWindow(hwnd);
+  Line("done");
+  return 0;
+}
+
 // --- subcommands: reading texts ------------------------------------------------
 
 int CmdText(const Args& a) {
@@ -1004,6 +1019,7 @@ constexpr Command kCommands[] = {
     {L"broadcast-query", &CmdBroadcastQuery},
     {L"listen", &CmdListen},
     {L"hold-hotkey", &CmdHoldHotkey},
+    {L"hang", &CmdHang},
     {L"text", &CmdText},
     {L"child-texts", &CmdChildTexts},
     {L"box", &CmdBox},
