@@ -201,7 +201,7 @@ int BVX(Os& os, ui::Toolkit& toolkit) {
     ui::ShowStandardError(toolkit, e.what());
     return 1;
   }
-  if (os.CreateNamedMutex("BVX_STARTED_MUTEX") == kErrorAlreadyExists) return 0;
+  if (os.CreateNamedMutex("BVX_STARTED_MUTEX") == MutexResult::AlreadyExists) return 0;
   toolkit.Initialize();
   toolkit.SetTitle("Brimvex");
   toolkit.SetShowMainForm(false);

@@ -94,7 +94,7 @@ bool ApplyDeviceChange(DriveArray& table, std::uint8_t count, const ui::DeviceNo
 
 void TAboutForm::DiscoverDrives() {
   for (char c = 'a'; c <= 'z'; ++c) {
-    if (os.DriveType(DriveRoot(c)) != kDriveCdrom) continue;
+    if (os.DriveType(DriveRoot(c)) != DriveKind::CdRom) continue;
     ++drives.DriveCount;
     const int k = drives.DriveCount;
     TCDROM& d = drives.DriveTable[k];
@@ -121,7 +121,7 @@ void TAboutForm::DiscoverDrives() {
 void TAboutForm::OpenCD(ui::MenuItem& item) {
   const TCDROM& d = drives.DriveTable[item.Tag];  // a tag outside 1..26: range error
   const VolumeRecord record = MakeVolumeRecord(d.UnitMask);
-  if (os.BroadcastQueryRemove(record, kQueryRemoveWaitMs) == kBroadcastQueryDeny) return;
+  if (os.BroadcastQueryRemove(record, kQueryRemoveWaitMs) == QueryRemoveAnswer::Denied) return;
   os.MciSendString(MciOpenCommand(d.DeviceName), 0, nullptr, window->Handle());
 }
 

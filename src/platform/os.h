@@ -21,10 +21,13 @@ using WindowId = std::uintptr_t;
 // An opaque registry key handle.
 using RegKey = std::uintptr_t;
 
-inline constexpr int kDriveCdrom = 5;                       // DRIVE_CDROM
-inline constexpr std::intptr_t kBroadcastQueryDeny = 0x424D5144;  // BROADCAST_QUERY_DENY
 inline constexpr long kErrorSuccess = 0;
-inline constexpr long kErrorAlreadyExists = 183;
+
+// Whether the named mutex was new, or another process holds it already.
+enum class MutexResult : std::uint8_t { Created, AlreadyExists, Failed };
+enum class DriveKind : std::uint8_t { Other, CdRom };
+// What the programs asked by the query-remove broadcast answered together.
+enum class QueryRemoveAnswer : std::uint8_t { Granted, Denied };
 
 // The 18-byte packed DEV_BROADCAST_VOLUME record.
 using VolumeRecord = std::array<std::uint8_t, 18>;
@@ -43,13 +46,13 @@ class Os {
   virtual ~Os() = default;
 
   // --- program entry ---------------------------------------------------
-  // CreateMutexW (no attributes, not owned) then GetLastError; returns the
-  // last error. The handle is deliberately never closed.
-  virtual long CreateNamedMutex(std::string_view name) = 0;
+  // CreateMutexW (no attributes, not owned). The handle is deliberately
+  // never closed.
+  virtual MutexResult CreateNamedMutex(std::string_view name) = 0;
 
   // --- drives and MCI ----------------------------------------------------
   // GetDriveTypeW for a root path such as "d:\".
-  virtual int DriveType(std::string_view root) = 0;
+  virtual DriveKind DriveType(std::string_view root) = 0;
   // mciSendStringW. reply_size is the size of the return buffer (0: none);
   // the reply text, if any, is written to *reply. Returns the MCI error code.
   virtual std::uint32_t MciSendString(std::string_view command, std::size_t reply_size,
@@ -58,7 +61,7 @@ class Os {
   // top-level window (HWND_BROADCAST), by SendMessageTimeoutW with
   // SMTO_ABORTIFHUNG: a window that has stopped answering is passed over at
   // once, and none is waited for longer than wait_ms. Returns the answer.
-  virtual std::intptr_t BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) = 0;
+  virtual QueryRemoveAnswer BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) = 0;
 
   // --- notification area -------------------------------------------------
   // Shell_NotifyIconW with the first-form record (64-character tip field).

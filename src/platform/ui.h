@@ -42,7 +42,7 @@ struct Font {
 };
 
 enum class Kind : std::uint8_t {
-  Label,         // static text without a window of its own in the original; here a STATIC
+  Label,         // static text (a STATIC window)
   StaticText,    // windowed static text
   LinkLabel,     // static text with hand cursor and hover font (mouse events reach the form)
   Button,        // push button

@@ -40,17 +40,16 @@ bool FakeOs::Fails(const std::string& op) {
   return it != fail_.end() && it->second(n);
 }
 
-long FakeOs::CreateNamedMutex(std::string_view name) {
+MutexResult FakeOs::CreateNamedMutex(std::string_view name) {
   log_.Add("CreateNamedMutex " + std::string(name));
-  if (Fails("CreateNamedMutex")) return 5;  // ERROR_ACCESS_DENIED
-  return mutex_last_error;
+  if (Fails("CreateNamedMutex")) return MutexResult::Failed;
+  return mutex_result;
 }
 
-int FakeOs::DriveType(std::string_view root) {
+DriveKind FakeOs::DriveType(std::string_view root) {
   log_.Add("DriveType " + std::string(root));
-  if (Fails("DriveType")) return 0;  // DRIVE_UNKNOWN
-  if (root.size() == 3 && cdroms.count(root[0])) return kDriveCdrom;
-  return root == "c:\\" ? 3 : 1;
+  if (Fails("DriveType")) return DriveKind::Other;
+  return root.size() == 3 && cdroms.count(root[0]) ? DriveKind::CdRom : DriveKind::Other;
 }
 
 std::uint32_t FakeOs::MciSendString(std::string_view command, std::size_t reply_size,
@@ -67,7 +66,7 @@ std::uint32_t FakeOs::MciSendString(std::string_view command, std::size_t reply_
   return mci_door_answer;
 }
 
-std::intptr_t FakeOs::BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) {
+QueryRemoveAnswer FakeOs::BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) {
   std::string bytes;
   for (auto b : record) {
     char buf[4];
@@ -76,7 +75,7 @@ std::intptr_t FakeOs::BroadcastQueryRemove(const VolumeRecord& record, unsigned 
   }
   log_.Add("Broadcast QueryRemove " + bytes + " wait " + std::to_string(wait_ms));
   broadcasts.push_back(record);
-  if (Fails("Broadcast")) return 0;
+  if (Fails("Broadcast")) return QueryRemoveAnswer::Granted;
   return broadcast_answer;
 }
 

@@ -56,12 +56,12 @@ class FakeOs : public Os {
   void FailAlways(std::string op) { FailWhen(std::move(op), [](int) { return true; }); }
   void FailNever(std::string op) { fail_.erase(op); }
 
-  long mutex_last_error = 0;            // 183: another copy runs
+  MutexResult mutex_result = MutexResult::Created;  // AlreadyExists: another copy runs
   std::set<char> cdroms;                // letters answered with DRIVE_CDROM
   std::set<char> discs;                 // letters whose disc query answers 0
   std::uint32_t mci_door_answer = 0;    // answer to door commands
   std::uint32_t mci_no_disc_answer = 263;
-  std::intptr_t broadcast_answer = 1;
+  QueryRemoveAnswer broadcast_answer = QueryRemoveAnswer::Granted;
   std::vector<VolumeRecord> broadcasts;
   // Combinations held by other programs: (modifiers, vk).
   std::set<std::pair<unsigned, unsigned>> held_hotkeys;
@@ -90,11 +90,11 @@ class FakeOs : public Os {
   std::optional<std::string> tray_tip;  // the icon's tip while it exists
 
   // --- Os ------------------------------------------------------------------
-  long CreateNamedMutex(std::string_view name) override;
-  int DriveType(std::string_view root) override;
+  MutexResult CreateNamedMutex(std::string_view name) override;
+  DriveKind DriveType(std::string_view root) override;
   std::uint32_t MciSendString(std::string_view command, std::size_t reply_size, std::string* reply,
                               WindowId callback) override;
-  std::intptr_t BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) override;
+  QueryRemoveAnswer BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) override;
   bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource, std::string_view tip) override;
   bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) override;
   bool TrayDelete(WindowId window, std::uint32_t id) override;

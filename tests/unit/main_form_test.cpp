@@ -317,7 +317,7 @@ TEST_F(MainFormTest, ARefusedTrayIconIsTriedAgainForAboutAMinute) {
 
 TEST(Entry, SecondCopyEndsAtOnceShowingNothing) {
   FakeSystem sys;
-  sys.os.mutex_last_error = kErrorAlreadyExists;
+  sys.os.mutex_result = MutexResult::AlreadyExists;
   EXPECT_EQ(BVX(sys.os, sys.ui), 0);
   EXPECT_TRUE(sys.ui.Forms().empty());
   EXPECT_EQ(sys.log.Count("TrayAdd"), 0u);
@@ -327,12 +327,9 @@ TEST(Entry, SecondCopyEndsAtOnceShowingNothing) {
 }
 
 TEST(Entry, FirstCopyRunsUntilExit) {
-  struct Case {
-    long last_error;
-  };
-  for (const Case c : {Case{0}, Case{5}}) {  // success, or another failure: runs alone
+  for (const MutexResult result : {MutexResult::Created, MutexResult::Failed}) {  // runs alone
     FakeSystem sys;
-    sys.os.mutex_last_error = c.last_error;
+    sys.os.mutex_result = result;
     sys.os.cdroms = {'d'};
     // Exit chosen from the menu once the program runs.
     sys.ui.At(10, [&] { sys.ui.MainForm()->Events().OnTrayMouse(ui::TrayMouse::RightDown); });

@@ -45,14 +45,16 @@ void CopyTip(NOTIFYICONDATAW& data, std::string_view tip) {
 
 Win32Os::~Win32Os() = default;
 
-long Win32Os::CreateNamedMutex(std::string_view name) {
+MutexResult Win32Os::CreateNamedMutex(std::string_view name) {
   // The handle is kept by the process until it ends: nobody waits on it.
-  CreateMutexW(nullptr, FALSE, Utf8ToWide(name).c_str());
-  return static_cast<long>(GetLastError());
+  const HANDLE mutex = CreateMutexW(nullptr, FALSE, Utf8ToWide(name).c_str());
+  if (GetLastError() == ERROR_ALREADY_EXISTS) return MutexResult::AlreadyExists;
+  return mutex != nullptr ? MutexResult::Created : MutexResult::Failed;
 }
 
-int Win32Os::DriveType(std::string_view root) {
-  return static_cast<int>(GetDriveTypeW(Utf8ToWide(root).c_str()));
+DriveKind Win32Os::DriveType(std::string_view root) {
+  return GetDriveTypeW(Utf8ToWide(root).c_str()) == DRIVE_CDROM ? DriveKind::CdRom
+                                                                 : DriveKind::Other;
 }
 
 Win32Os::MciSendStringWFn Win32Os::Mci() {
@@ -84,7 +86,7 @@ std::uint32_t Win32Os::MciSendString(std::string_view command, std::size_t reply
   return result;
 }
 
-std::intptr_t Win32Os::BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) {
+QueryRemoveAnswer Win32Os::BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) {
   // A copy aligned for the receivers, which read it as DEV_BROADCAST_VOLUME.
   alignas(DEV_BROADCAST_VOLUME) std::uint8_t data[sizeof(DEV_BROADCAST_VOLUME) + 8] = {};
   std::memcpy(data, record.data(), record.size());
@@ -94,7 +96,9 @@ std::intptr_t Win32Os::BroadcastQueryRemove(const VolumeRecord& record, unsigned
   DWORD_PTR answer = 0;
   SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE,
                       reinterpret_cast<LPARAM>(data), SMTO_ABORTIFHUNG, wait_ms, &answer);
-  return static_cast<std::intptr_t>(answer);
+  // Any other answer, no answer or a failed send lets the door open.
+  return answer == static_cast<DWORD_PTR>(BROADCAST_QUERY_DENY) ? QueryRemoveAnswer::Denied
+                                                                : QueryRemoveAnswer::Granted;
 }
 
 bool Win32Os::TrayAdd(WindowId window, std::uint32_t id, int icon_resource,

@@ -14,12 +14,12 @@ class Win32Os final : public Os {
   Win32Os(const Win32Os&) = delete;
   Win32Os& operator=(const Win32Os&) = delete;
 
-  long CreateNamedMutex(std::string_view name) override;
+  MutexResult CreateNamedMutex(std::string_view name) override;
 
-  int DriveType(std::string_view root) override;
+  DriveKind DriveType(std::string_view root) override;
   std::uint32_t MciSendString(std::string_view command, std::size_t reply_size,
                               std::string* reply, WindowId callback) override;
-  std::intptr_t BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) override;
+  QueryRemoveAnswer BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) override;
 
   bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource,
                std::string_view tip) override;
