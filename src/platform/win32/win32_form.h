@@ -158,7 +158,12 @@ class Win32Form final : public ui::Form {
   UINT dpi_ = 96;
   OwnedBrush background_;
   ui::Font font_;
-  std::map<std::string, OwnedFont> fonts_;
+  // The fonts made so far, at the current DPI: a form uses a handful.
+  struct MadeFont {
+    ui::Font font;  // the text colour plays no part
+    OwnedFont handle;
+  };
+  std::vector<MadeFont> fonts_;
   std::vector<std::unique_ptr<Control>> controls_;
   std::vector<Control*> creation_order_;  // parents before their children
   std::vector<Control*> tab_walk_;        // the controls in the keyboard's order

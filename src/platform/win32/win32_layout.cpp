@@ -15,19 +15,22 @@ int Win32Form::Scale(int pixels96) const {
 }
 
 HFONT Win32Form::FontHandle(const ui::Font& font) {
-  std::string key(font.Face);
-  key += '|' + std::to_string(font.Height) + '|' + std::to_string(font.Bold) + '|' +
-         std::to_string(font.Underline) + '|' + std::to_string(font.Charset);
-  const auto found = fonts_.find(key);
-  if (found != fonts_.end()) return found->second.Get();
+  for (const MadeFont& made : fonts_) {
+    const ui::Font& f = made.font;
+    if (f.Face == font.Face && f.Height == font.Height && f.Bold == font.Bold &&
+        f.Underline == font.Underline && f.Charset == font.Charset)
+      return made.handle.Get();
+  }
   const std::wstring face = Utf8ToWide(font.Face);
-  OwnedFont made(CreateFontW(Scale(font.Height), 0, 0, 0, font.Bold ? FW_BOLD : FW_NORMAL, FALSE,
-                             font.Underline ? TRUE : FALSE, FALSE,
-                             static_cast<DWORD>(font.Charset), OUT_DEFAULT_PRECIS,
-                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                             face.c_str()));
-  if (!made) return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-  return fonts_.emplace(std::move(key), std::move(made)).first->second.Get();
+  OwnedFont handle(CreateFontW(Scale(font.Height), 0, 0, 0, font.Bold ? FW_BOLD : FW_NORMAL, FALSE,
+                               font.Underline ? TRUE : FALSE, FALSE,
+                               static_cast<DWORD>(font.Charset), OUT_DEFAULT_PRECIS,
+                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                               face.c_str()));
+  if (!handle) return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  // Faces are interned by the toolkit: the view stays valid.
+  fonts_.push_back(MadeFont{font, std::move(handle)});
+  return fonts_.back().handle.Get();
 }
 
 void Win32Form::SizeWindow() {
@@ -134,7 +137,7 @@ void Win32Form::ChangeFont(Control& c, const ui::Font& font) {
 void Win32Form::ChangeDpi(UINT dpi, const RECT& suggested) {
   dpi_ = dpi;
   // The old fonts stay alive until every control has its new one.
-  std::map<std::string, OwnedFont> old_fonts;
+  std::vector<MadeFont> old_fonts;
   old_fonts.swap(fonts_);
   SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
