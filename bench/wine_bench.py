@@ -19,6 +19,13 @@ first), then, with the desktop kept alive by poster.exe:
   hotkey    WM_HOTKEY posted by poster.exe to the idle BVX.exe; the time from
             the post to the MCI command string in BVX.exe's +mci trace (both
             lines timed as they arrive here, through pipes).
+  first use each BVX.exe (and --extra build) started anew for every run:
+            the first door command (the close hotkey, as above), then the
+            first opening of the tray menu (a posted right click on the
+            icon, through the double-click wait, until the menu's window is
+            visible, timed inside poster.exe), Esc, and the options window
+            opened by the menu's command; in another new process the options
+            window opened first of all (its command posted).
   settings  profile_load.exe (GetPrivateProfileIntW, key by key) and
             core_load.exe (the program's LoadSettings) on the same files.
 
@@ -47,6 +54,12 @@ sys.path.insert(0, str(REPO / "tests" / "e2e"))
 import harness  # noqa: E402  (the end-to-end harness: Xvfb, prefix, driver)
 
 WM_HOTKEY = 0x0312
+WM_COMMAND = 0x0111
+WM_KEYDOWN = 0x0100
+VK_ESCAPE = 0x1B
+WM_TRAYNOTIFY = 0x0401
+WM_RBUTTONDOWN = 0x0204
+CMD_OPTIONS = 7  # the tray menu's "Параметры..." (src/app/bvx_main.h)
 NIM_ADD_LINE = re.compile(r"^(\d+)\.(\d{3}):[0-9a-f]+:trace:systray:Shell_NotifyIconW dwMessage = 0\b")
 STAMP = re.compile(r"^(\d+)\.(\d{3}):")
 MCI_DOOR = re.compile(r'trace:mci:mciSendStringW \(L"Set cdaudio!d: door (open|closed) wait"')
@@ -285,6 +298,7 @@ class Bench:
             "baseline": (self.bench_dir / "baseline_tray.exe", [], ""),
             "probe_mci": (self.bench_dir / "floor_probe.exe", ["mci"], ""),
             "probe_mci_comctl": (self.bench_dir / "floor_probe.exe", ["mci", "comctl"], ""),
+            "probe_mci_free": (self.bench_dir / "floor_probe.exe", ["mci", "free"], ""),
         }
 
     # -- start-up and memory --
@@ -305,7 +319,8 @@ class Bench:
 
     def startup(self) -> None:
         names = ["bvx", "baseline"] + list(self.args.extra)
-        probes = ["probe_mci", "probe_mci_comctl"] if self.args.probe_runs > 0 else []
+        probes = (["probe_mci", "probe_mci_comctl", "probe_mci_free"]
+                  if self.args.probe_runs > 0 else [])
         for name in names + probes:  # warm the file cache; not counted
             self.one_start(name)
         startup: dict[str, list[float]] = {n: [] for n in names + probes}
@@ -316,7 +331,8 @@ class Bench:
             # Each program takes each place in the round equally often.
             order = names[round_ % len(names):] + names[:round_ % len(names)]
             if round_ < self.args.probe_runs:
-                order = order + (probes if round_ % 2 == 0 else probes[::-1])
+                turn = round_ % len(probes)
+                order = order + probes[turn:] + probes[:turn]
             for name in order:
                 by_stamp, by_arrival, kb, used = self.one_start(name)
                 cpu[name].append(used)
@@ -395,6 +411,70 @@ class Bench:
         log("hotkey: " + ", ".join(f"{k} median {statistics.median(v):.2f} ms"
                                    for k, v in latencies.items()))
 
+    # -- the first door command, the first tray menu and options window --
+
+    def open_timed(self, cls: str, msg: int, wparam: int, lparam: int, shown: str) -> float:
+        start = self.poster_lines.count()
+        self.poster.stdin.write(f"open {cls} {msg} {wparam} {lparam} {shown}\n".encode())
+        self.poster.stdin.flush()
+        _, _, text = self.poster_lines.wait(re.compile(r"^(opened|timeout|missing|bad)"), start,
+                                            timeout=30)
+        if not text.startswith("opened"):
+            raise harness.HarnessError(f"poster: {text} (waiting for {shown})")
+        return float(text.split()[1])
+
+    def opened(self, program: Program, figures: dict, key: str, *post) -> None:
+        """Times one opening: until the window is seen, and the CPU time the
+        program spent meanwhile (hardly moved by the machine's other load)."""
+        cpu = program.cpu_ms()
+        figures[key].append(self.open_timed(*post))
+        figures[key.replace("_ms", "_cpu_ms")].append(program.cpu_ms() - cpu)
+
+    def first_use(self) -> None:
+        names = ["bvx"] + list(self.args.extra)
+        keys = ["door_ms", "menu_ms", "menu_cpu_ms", "options_after_menu_ms",
+                "options_after_menu_cpu_ms", "options_ms", "options_cpu_ms"]
+        figures = {n: {k: [] for k in keys} for n in names}
+        for round_ in range(self.args.first_use):
+            order = names[round_ % len(names):] + names[:round_ % len(names)]
+            for name in order:
+                exe = self.programs()[name][0]
+                program = Program(self.session, exe, [], "+timestamp,+systray,+mci")
+                try:
+                    program.wait_icon()
+                    time.sleep(self.args.settle)
+                    start = program.lines.count()
+                    posted = self.post("TAboutForm", WM_HOTKEY, 1, 0)  # close drive 1 (D:)
+                    _, arrived, _ = program.lines.wait(MCI_DOOR, start, timeout=30)
+                    figures[name]["door_ms"].append(arrived - posted)
+                    time.sleep(0.25)
+                    self.opened(program, figures[name], "menu_ms", "TAboutForm", WM_TRAYNOTIFY, 0,
+                                WM_RBUTTONDOWN, harness.MENU_CLASS)
+                    # Esc closes the menu; then its "Параметры..." command, as a user goes on.
+                    time.sleep(0.3)
+                    self.post("TAboutForm", WM_KEYDOWN, VK_ESCAPE, 1)
+                    time.sleep(0.5)
+                    self.opened(program, figures[name], "options_after_menu_ms", "TAboutForm",
+                                WM_COMMAND, CMD_OPTIONS, 0, "TfrmOptions")
+                finally:
+                    program.stop(self.session)
+                time.sleep(0.3)
+                program = Program(self.session, exe, [], "+timestamp,+systray")
+                try:
+                    program.wait_icon()
+                    time.sleep(self.args.settle)
+                    self.opened(program, figures[name], "options_ms", "TAboutForm", WM_COMMAND,
+                                CMD_OPTIONS, 0, "TfrmOptions")
+                finally:
+                    program.stop(self.session)
+                time.sleep(0.3)
+            log(f"first use round {round_ + 1}/{self.args.first_use}: " + ", ".join(
+                f"{n} door {figures[n]['door_ms'][-1]:.1f} menu {figures[n]['menu_ms'][-1]:.1f} "
+                f"options after it {figures[n]['options_after_menu_ms'][-1]:.1f} "
+                f"options first {figures[n]['options_ms'][-1]:.1f} ms" for n in order))
+        self.results["first_use_ms"] = {n: {k: summary(v) for k, v in f.items()}
+                                        for n, f in figures.items()}
+
     # -- the settings file read key by key, and by the program --
 
     def run_tool(self, name: str, *args: str) -> dict[str, tuple[int, float]]:
@@ -429,6 +509,8 @@ class Bench:
         try:
             self.setup()
             self.startup()
+            if self.args.first_use > 0:
+                self.first_use()
             if not self.args.startup_only:
                 self.idle_and_hotkey()
                 self.settings()
@@ -443,6 +525,7 @@ class Bench:
                 self.session.stop()
         self.results["loadavg_after"] = loadavg()
         self.results["params"] = {"runs": self.args.runs, "probe_runs": self.args.probe_runs,
+                                  "first_use": self.args.first_use,
                                   "settle_s": self.args.settle, "idle_s": self.args.idle,
                                   "hotkeys": self.args.hotkeys, "cold_loads": self.args.cold_loads}
         Path(self.args.out).write_text(json.dumps(self.results, indent=1))
@@ -470,6 +553,8 @@ def main() -> int:
     parser.add_argument("--idle", type=float, default=60.0, help="seconds of idling measured")
     parser.add_argument("--hotkeys", type=int, default=20, help="posts of each hotkey")
     parser.add_argument("--cold-loads", type=int, default=10)
+    parser.add_argument("--first-use", type=int, default=10,
+                        help="new processes of each build for the first door command, menu, options")
     parser.add_argument("--extra", action="append", default=[], metavar="NAME=PATH",
                         help="another BVX.exe to start in the same rotation (a proposed change)")
     parser.add_argument("--startup-only", action="store_true",

@@ -6,6 +6,10 @@
 #   BVX_BENCH_QUICK=1 scripts/bench.sh
 #                               fewer runs and a 10 s idle window, to try
 #                               the machinery (the table then says so)
+#   BVX_BENCH_BEFORE=old/BVX.exe scripts/bench.sh
+#                               an earlier build of the arch Wine runs,
+#                               measured side by side (start-up, memory,
+#                               first door command, menu, options window)
 #
 # It measures the BVX.exe that runs on this host: the shipped i686
 # build/win32/BVX.exe where Wine runs 32-bit code, else the x86_64
@@ -77,10 +81,13 @@ echo "$QUIET" >&2
 
 if [ -n "${BVX_BENCH_QUICK:-}" ]; then
   NATIVE_ARGS=(--benchmark_min_time=0.1 --benchmark_repetitions=1)
-  WINE_ARGS=(--runs 3 --probe-runs 1 --idle 10 --hotkeys 5 --cold-loads 3)
+  WINE_ARGS=(--runs 3 --probe-runs 1 --idle 10 --hotkeys 5 --cold-loads 3 --first-use 2)
 else
   NATIVE_ARGS=(--benchmark_min_time=0.5 --benchmark_repetitions=5 --benchmark_report_aggregates_only=true)
-  WINE_ARGS=(--runs 16 --probe-runs 8 --idle 60 --hotkeys 20 --cold-loads 10)
+  WINE_ARGS=(--runs 16 --probe-runs 8 --idle 60 --hotkeys 20 --cold-loads 10 --first-use 10)
+fi
+if [ -n "${BVX_BENCH_BEFORE:-}" ]; then
+  WINE_ARGS+=(--extra "before=$(realpath "$BVX_BENCH_BEFORE")")
 fi
 
 step "native benchmarks"
@@ -99,4 +106,5 @@ COMMIT="$(git -C "$REPO" rev-parse --short HEAD)$(git -C "$REPO" diff --quiet HE
 python3 "$REPO/bench/report.py" --native "$BUILD/native.json" --wine "$BUILD/wine.json" \
   --exe "$REPO/build/win32/BVX.exe" --baseline-exe "$BUILD/wine-i686/baseline_tray.exe" \
   --objdump i686-w64-mingw32-objdump --out "$REPO/bench/results.md" --commit "$COMMIT" \
+  --wine-exe "build/$PRESET/BVX.exe${BVX_BENCH_BEFORE:+ (before: $BVX_BENCH_BEFORE)}" \
   --quiet-check "$QUIET${BVX_BENCH_QUICK:+ QUICK RUN: fewer repetitions, 10 s idle window.}"

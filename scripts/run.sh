@@ -34,7 +34,7 @@ device=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --drive)
-      [ $# -ge 2 ] && [ -n "$2" ] || fail "--drive needs a device, e.g. --drive /dev/sr0"
+      if [ $# -lt 2 ] || [ -z "$2" ]; then fail "--drive needs a device, e.g. --drive /dev/sr0"; fi
       device="$2"
       shift 2
       ;;

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Source this file (bash): exports how to run Windows programs under Wine.
 #
 #   BVX_WINE_MODE   wine32: Wine runs 32-bit x86 code here, so the program
@@ -50,7 +51,7 @@ BVX_WINESERVER="$_bvx_wine_dir/wineserver64"
 # its own exit code. Never hangs: the run has a time limit, and the probe's
 # prefix (with any Wine process left in it) is removed afterwards.
 _bvx_probe_wine32() {
-  local loader="$_bvx_wine_dir/wine" cache="$1" source="$_bvx_repo/scripts/wine-probe.c"
+  local loader="$_bvx_wine_dir/wine" source="$_bvx_repo/scripts/wine-probe.c"
   local probe="$1/probe.exe" scratch code=0
   [ -x "$loader" ] || return 1
   if ! command -v i686-w64-mingw32-gcc >/dev/null; then

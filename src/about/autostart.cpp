@@ -18,62 +18,51 @@ std::string AutostartCommand(std::string_view exe_path) {
   return "\"" + std::string(exe_path) + "\"";
 }
 
-namespace {
+bool StartupMarkDisables(std::string_view mark) {
+  return !mark.empty() && (static_cast<unsigned char>(mark.front()) & 1u) != 0;
+}
 
-// A registry access object: the Run key, open for the length of one operation.
-class RunKey {
- public:
-  explicit RunKey(Os& os) : os_(os) {
-    opened_ = os_.RegOpenKey(RegRoot::CurrentUser, kRunKey, kKeyAllAccess, &key_) == kErrorSuccess;
-  }
-  ~RunKey() {
-    if (opened_) os_.RegCloseKey(key_);
-  }
-  RunKey(const RunKey&) = delete;
-  RunKey& operator=(const RunKey&) = delete;
+std::string StartupEnabledMark() {
+  std::string mark(12, '\0');
+  mark[0] = '\x02';
+  return mark;
+}
 
-  bool Query(std::string_view name) { return opened_ && os_.RegQueryValue(key_, name) == kErrorSuccess; }
-  bool Write(std::string_view name, std::string_view data) {
-    return opened_ && os_.RegSetString(key_, name, data) == kErrorSuccess;
-  }
-  void Delete(std::string_view name) {
-    if (opened_) os_.RegDeleteValue(key_, name);
-  }
-
- private:
-  Os& os_;
-  RegKey key_ = 0;
-  bool opened_ = false;
-};
-
-}  // namespace
-
+// In autostart: the Run value exists and Task Manager has not disabled it
+// (a mark that cannot be read disables nothing).
 bool TAboutForm::IsInAutostart() {
-  RunKey key(os);
-  return key.Query(AutostartValueName(os.ModulePath()));
+  const std::string name = AutostartValueName(os.ModulePath());
+  if (os.QueryRunValue(name) != RegResult::Ok) return false;
+  std::string mark;
+  return os.ReadStartupApproved(name, &mark) != RegResult::Ok || !StartupMarkDisables(mark);
+}
+
+void TAboutForm::ShowAutostart() {
+  mnuiStartup->BoundAction = IsInAutostart() ? &acDeletFromStartup : &acAddToStartup;
 }
 
 void TAboutForm::acAddToStartupExecute() {
-  {
-    const std::string path = os.ModulePath();
-    const std::string name = AutostartValueName(path);
-    RunKey key(os);
-    try {
-      if (!key.Write(name, AutostartCommand(path)))
-        throw RegistryError("Failed to set data for '" + name + "'");
-    } catch (const RegistryError& e) {
-      toolkit.MessageBox(e.what(), kRegistryErrorCaption, kMbOk);
-    }
+  const std::string path = os.ModulePath();
+  const std::string name = AutostartValueName(path);
+  try {
+    const std::string failed = "Failed to set data for '" + name + "'";
+    if (os.SetRunValue(name, AutostartCommand(path)) != RegResult::Ok) throw RegistryError(failed);
+    // Disabled in Task Manager: the value alone would not start the program.
+    std::string mark;
+    if (os.ReadStartupApproved(name, &mark) == RegResult::Ok && StartupMarkDisables(mark) &&
+        os.WriteStartupApproved(name, StartupEnabledMark()) != RegResult::Ok)
+      throw RegistryError(failed);
+  } catch (const RegistryError& e) {
+    toolkit.MessageBox(e.what(), kRegistryErrorCaption, kMbOk);
   }
-  mnuiStartup->BoundAction = &acDeletFromStartup;
+  // The item tells what the registry holds now, whatever failed.
+  ShowAutostart();
 }
 
 void TAboutForm::acDeletFromStartupExecute() {
-  {
-    RunKey key(os);
-    key.Delete(AutostartValueName(os.ModulePath()));
-  }
-  mnuiStartup->BoundAction = &acAddToStartup;
+  // A delete that fails is not reported: the item keeps offering it.
+  os.DeleteRunValue(AutostartValueName(os.ModulePath()));
+  ShowAutostart();
 }
 
 }  // namespace bvx

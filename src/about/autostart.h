@@ -1,4 +1,5 @@
-// The autostart entry: one string value in the current user's Run key.
+// The autostart entry: one string value in the current user's Run key, and
+// Task Manager's mark that may disable it.
 #pragma once
 
 #include <string>
@@ -6,7 +7,6 @@
 
 namespace bvx {
 
-inline constexpr std::string_view kRunKey = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr std::string_view kRegistryErrorCaption = "Ошибка pаботы с pеестpом";
 
 // The executable's file name without its folder and its last extension.
@@ -14,5 +14,11 @@ std::string AutostartValueName(std::string_view exe_path);
 // What the Run value holds: the full path in double quotes, so that a path
 // with blanks cannot start another program.
 std::string AutostartCommand(std::string_view exe_path);
+// Task Manager's "Disable" keeps the Run value and marks it in its
+// StartupApproved list: first byte 3 disabled, 2 enabled (an odd first byte
+// is disabled). Such an entry does not start the program.
+bool StartupMarkDisables(std::string_view mark);
+// The mark Task Manager's "Enable" writes: 2, then zeros (12 bytes).
+std::string StartupEnabledMark();
 
 }  // namespace bvx

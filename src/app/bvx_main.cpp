@@ -74,7 +74,7 @@ void TAboutForm::FormCreate() {
   // No taskbar button and no Alt+Tab entry.
   toolkit.AddAppWindowExStyle(kWsExToolWindow);
 
-  mnuiStartup->BoundAction = IsInAutostart() ? &acDeletFromStartup : &acAddToStartup;
+  ShowAutostart();
 
   LoadSettings();
   RegisterDriveHotKeys();

@@ -101,6 +101,8 @@ class TAboutForm : public ui::FormEvents {
 
   // --- autostart and about ------------------------------------------------------
   bool IsInAutostart();
+  // Binds mnuiStartup to the action that fits what the registry holds.
+  void ShowAutostart();
   void acAddToStartupExecute();
   void acDeletFromStartupExecute();
   void LinkLabel1Click();

@@ -18,10 +18,6 @@ namespace bvx {
 
 // An opaque window handle (HWND on Windows, a small number in the fake).
 using WindowId = std::uintptr_t;
-// An opaque registry key handle.
-using RegKey = std::uintptr_t;
-
-inline constexpr long kErrorSuccess = 0;
 
 // Whether the named mutex was new, or another process holds it already.
 enum class MutexResult : std::uint8_t { Created, AlreadyExists, Failed };
@@ -37,9 +33,12 @@ struct Point {
   int y = 0;
 };
 
-// Registry roots and access rights the program uses.
-enum class RegRoot { CurrentUser };
-inline constexpr std::uint32_t kKeyAllAccess = 0xF003F;
+// The outcome of a registry operation.
+enum class RegResult : std::uint8_t {
+  Ok,
+  Missing,  // no such key or value
+  Failed,   // any other failure (no access, ...)
+};
 
 class Os {
  public:
@@ -113,16 +112,20 @@ class Os {
   // DeleteFileW. False when it fails.
   virtual bool DeleteFile(const std::string& path) = 0;
 
-  // --- registry -------------------------------------------------------------
-  // RegOpenKeyExW of an existing key (never created). Returns the error code;
-  // *key is set only on success.
-  virtual long RegOpenKey(RegRoot root, std::string_view path, std::uint32_t access,
-                          RegKey* key) = 0;
-  virtual long RegSetString(RegKey key, std::string_view name, std::string_view data) = 0;
-  virtual long RegDeleteValue(RegKey key, std::string_view name) = 0;
-  // Type and size only.
-  virtual long RegQueryValue(RegKey key, std::string_view name) = 0;
-  virtual void RegCloseKey(RegKey key) = 0;
+  // --- registry: the autostart entry -------------------------------------------
+  // The value `name` in the current user's Run key
+  // (HKCU\Software\Microsoft\Windows\CurrentVersion\Run), and Task Manager's
+  // mark for it: the REG_BINARY value of the same name in
+  // HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run.
+  // Each operation opens the key it needs (never creating it) and closes it.
+  // Whether the Run value exists.
+  virtual RegResult QueryRunValue(std::string_view name) = 0;
+  // Writes the Run value as REG_SZ, with its terminating NUL.
+  virtual RegResult SetRunValue(std::string_view name, std::string_view command) = 0;
+  virtual RegResult DeleteRunValue(std::string_view name) = 0;
+  // The mark's bytes into *data.
+  virtual RegResult ReadStartupApproved(std::string_view name, std::string* data) = 0;
+  virtual RegResult WriteStartupApproved(std::string_view name, std::string_view data) = 0;
 
   // --- shell ------------------------------------------------------------------
   // ShellExecuteW with no verb, no parameters and no directory.

@@ -122,8 +122,8 @@ bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int def
   // written back in its own encoding.
   std::optional<ini::FileText> file;
   try {
-    const std::optional<std::string> old = os.ReadFile(path);
-    if (!old || !os.IsReadOnly(path)) file = old ? ini::DecodeFileText(*old) : ini::FileText{};
+    std::optional<std::string> old = os.ReadFile(path);
+    if (!old || !os.IsReadOnly(path)) file = old ? ini::DecodeFileText(std::move(*old)) : ini::FileText{};
   } catch (const Error&) {
     file.reset();
   }

@@ -698,10 +698,17 @@ class Session:
                              timeout=120)
         if result.lines != ["5"] * len(CDROM_LETTERS):
             raise HarnessError(f"d: and f: are not CD-ROM drives in {self.prefix}: {result}")
-        # The program that starts the desktop does not always see its tray
-        # window come (see fresh()); the next one does.
-        self.driver("windows", timeout=60)
-        self.driver("wait-window", "Shell_TrayWnd", "30000", timeout=60)
+        self.wait_tray()
+
+    def wait_tray(self) -> None:
+        """Waits for the desktop's tray window. A driver that started the
+        desktop does not always see that window come, a later process does:
+        so each try is a process of its own."""
+        for attempt in range(3):
+            result = self.driver("wait-window", "Shell_TrayWnd", "10000", timeout=60,
+                                 check=attempt == 2)
+            if result.ok:
+                return
 
     def stop(self) -> None:
         self.stop_processes()
@@ -745,11 +752,9 @@ class Session:
         self.stop_processes()
         ended = self.driver("end-desktop", check=False)
         if ended.ok:
-            # The first program after that starts the new desktop; a process
-            # that does so does not see the new tray window come, the next
-            # one does.
+            # The first program after that starts the new desktop.
             self.driver("windows", timeout=60)
-            self.driver("wait-window", "Shell_TrayWnd", "30000", timeout=60)
+            self.wait_tray()
         else:
             print(f"[harness] end-desktop failed ({ended.code}: {ended.stderr.strip()}); "
                   "starting the Wine session again", file=sys.stderr)

@@ -20,6 +20,8 @@ setUpModule = harness.module_setup("about")
 tearDownModule = harness.tearDownModule
 
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+# Task Manager's "Disable"/"Enable" marks of the Run values.
+APPROVED_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run"
 ADD_CAPTION = "Добавить в автозагрузку"
 REMOVE_CAPTION = "Удалить из автозагрузки"
 
@@ -31,9 +33,10 @@ class AutostartTestCase(BvxTestCase):
     def setUp(self) -> None:
         super().setUp()
         # Every test starts without the entries it makes, and leaves none.
-        for name in ("BVX", "Brimvex Tray.v2"):
-            self.wine_tool("reg", "delete", RUN_KEY, "/v", name, "/f")
-            self.addCleanup(self.wine_tool, "reg", "delete", RUN_KEY, "/v", name, "/f")
+        for key in (RUN_KEY, APPROVED_KEY):
+            for name in ("BVX", "Brimvex Tray.v2"):
+                self.wine_tool("reg", "delete", key, "/v", name, "/f")
+                self.addCleanup(self.wine_tool, "reg", "delete", key, "/v", name, "/f")
 
     def wine_tool(self, *args: str) -> tuple[int, str]:
         """Runs a Wine program (reg, winepath) of the session's prefix; its
@@ -45,9 +48,9 @@ class AutostartTestCase(BvxTestCase):
             out.seek(0)
             return code, out.read().decode("utf-8", "replace")
 
-    def run_value(self, name: str) -> Optional[tuple[str, str]]:
+    def run_value(self, name: str, key: str = RUN_KEY) -> Optional[tuple[str, str]]:
         """(type, data) of the Run key's value, None when it is missing."""
-        code, text = self.wine_tool("reg", "query", RUN_KEY, "/v", name)
+        code, text = self.wine_tool("reg", "query", key, "/v", name)
         if code != 0:
             return None
         for line in text.splitlines():
@@ -135,6 +138,23 @@ class AutostartTest(AutostartTestCase):
         exe = self.windows_path(self.folder / "BVX.exe")
         wait_for(lambda: self.run_value("BVX") == ("REG_SZ", f'"{exe}"'), STEP_TIMEOUT,
                  "the current path in the Run value")
+        self.assertEqual(self.exit_program(program), 0)
+
+    def test_an_entry_disabled_in_task_manager_is_not_in_autostart_until_added(self):
+        exe = self.windows_path(self.folder / "BVX.exe")
+        for key, kind, data in ((RUN_KEY, "REG_SZ", f'"{exe}"'),
+                                (APPROVED_KEY, "REG_BINARY", "03000000" + "a0b1c2d3e4f5a6b7")):
+            code, text = self.wine_tool("reg", "add", key, "/v", "BVX", "/t", kind, "/d", data, "/f",
+                                        "/reg:64")
+            self.assertEqual(code, 0, text)
+        program = self.start(debug="+timestamp,+menu")
+        self.assertEqual(self.startup_item(program), ADD_CAPTION)
+        self.post((WM_COMMAND, CMD_STARTUP, 0))
+        wait_for(lambda: self.run_value("BVX", APPROVED_KEY) == ("REG_BINARY", "02" + "0" * 22),
+                 STEP_TIMEOUT, "Task Manager's mark to say enabled",
+                 describe=lambda: f"now {self.run_value('BVX', APPROVED_KEY)}")
+        self.assertEqual(self.run_value("BVX"), ("REG_SZ", f'"{exe}"'))
+        self.assertEqual(self.startup_item(program), REMOVE_CAPTION)
         self.assertEqual(self.exit_program(program), 0)
 
     def test_the_value_is_named_after_the_exe_and_a_path_with_blanks_is_quoted(self):

@@ -70,6 +70,25 @@ class StartTest(BvxTestCase):
         self.assertEqual(self.exit_program(again), 0)
 
 
+    def test_an_icon_refused_at_start_is_added_a_few_seconds_later(self):
+        """As at logon, the notification area refuses the first add: the
+        program is the first of the prefix after the desktop's explorer
+        ended, so it starts the new desktop and its tray, which it then does
+        not see, and which sends no "TaskbarCreated". The next try, 5 s
+        later, finds the tray."""
+        self.driver("end-desktop")
+        program = self.start(wait_window=False, wait_ready=False)
+        # Its disc queries come after the desktop and before the tray icon.
+        wait_for(lambda: len(program.mci_lines()) >= 2 or not program.running(),
+                 harness.START_TIMEOUT, "the disc queries")
+        began = time.monotonic()
+        self.wait_tooltip(DEFAULT_TIP, timeout=harness.START_TIMEOUT)
+        print(f"\n[foundation] the tray icon came {time.monotonic() - began:.1f} s after the disc "
+              "queries", flush=True)
+        self.assertEqual(self.exit_program(program), 0)
+        self.assertEqual(self.tooltips(), [])
+
+
 class AboutTest(BvxTestCase):
 
     def test_about_shows_the_window_and_closing_only_hides_it(self):

@@ -17,13 +17,16 @@ import harness
 from harness import (CMD_OPTIONS, DBT_DEVICEARRIVAL, DBT_DEVICEQUERYREMOVE,
                      DBT_DEVICEREMOVECOMPLETE, DEFAULT_TIP, ERROR_HOTKEY_ALREADY_REGISTERED,
                      MAIN_CLASS, STEP_TIMEOUT, UNIT_MASK, WM_COMMAND, WM_HOTKEY, WM_LBUTTONDBLCLK,
+                     WM_QUERYENDSESSION,
                      BvxTestCase, parse_ini, wait_for)
 
 setUpModule = harness.module_setup("hardening")
 tearDownModule = harness.tearDownModule
 
 OPEN_D = "Set cdaudio!d: door open wait"
+CLOSE_D = "Set cdaudio!d: door closed wait"
 DIALOG = "TfrmOptions"
+NOTICE = "TfrmNotifyCD"
 BM_CLICK = 0xF5
 IDOK = 1
 MOD_ALT, MOD_CONTROL, MOD_SHIFT = 1, 2, 4
@@ -499,6 +502,61 @@ class DeviceChangeTest(HardeningTestCase):
         self.wait_tooltip(DEFAULT_TIP)
         self.assertEqual(door_commands(program), [])
         self.assertEqual(self.exit_program(program), 0)
+
+    def main_loop(self) -> harness.Bvx:
+        return self.start()
+
+    def open_options(self) -> harness.Bvx:
+        program = self.start()
+        self.post((WM_COMMAND, CMD_OPTIONS, 0))
+        self.driver("wait-visible", DIALOG, 1, int(STEP_TIMEOUT * 1000))
+        return program
+
+    def show_notice(self) -> harness.Bvx:
+        """The eject notice of D:, with a minute to count down."""
+        self.write_ini("[BVX]\r\nWaitFor=60\r\n[Track]\r\nDoTrack1=1\r\n")
+        program = self.start()
+        self.driver("devchange", MAIN_CLASS, DBT_DEVICEARRIVAL, UNIT_MASK["d"], 1)
+        query = self.session.spawn_driver("send", MAIN_CLASS, WM_QUERYENDSESSION, 0, 0, 120000,
+                                          name="query-end-session")
+        self.backgrounds.append(query)
+        program.wait_mci(OPEN_D)
+        self.driver("wait-visible", NOTICE, 1, int(STEP_TIMEOUT * 1000))
+        return program
+
+    def test_a_record_that_cannot_be_received_is_skipped_by_every_loop(self):
+        """From 2 MB on, Wine's GetMessageW fails on the record: it answers
+        the fault's status (0xC0000005) or -1 and leaves the message it hands
+        back as it was. The main loop, the options dialog's and the eject
+        notice's loops skip it: no window closes, and the last message (the
+        hotkey that closed D:) is not run again."""
+        for index, (what, show, window) in enumerate([("the main loop", self.main_loop, None),
+                                                      ("the options dialog", self.open_options, DIALOG),
+                                                      ("the eject notice", self.show_notice, NOTICE)]):
+            with self.subTest(what):
+                if index:
+                    self.new_wine_session()
+                program = show()
+                self.post((WM_HOTKEY, 1, 0))
+                program.wait_mci(CLOSE_D)
+                for size in (2 << 20, 16 << 20):
+                    result = self.driver("devchange", MAIN_CLASS, DBT_DEVICEARRIVAL, UNIT_MASK["f"],
+                                         1, size, size, 2, 3000, check=False, timeout=120)
+                    self.assertNotEqual(result.code, 0, f"delivered after all: {result}")
+                self.assertEqual(self.send(harness.WM_NULL, 0, 0), 0)
+                self.assertEqual(door_commands(program).count(CLOSE_D), 1,
+                                 "the hotkey ran again")
+                if window is None:
+                    self.assertEqual(self.exit_program(program), 0)
+                    continue
+                self.assertEqual(self.driver("visible", window).lines, ["1"],
+                                 "the window closed on the record")
+                self.driver("post", window, harness.WM_CLOSE, 0, 0)
+                self.driver("wait-gone", window, int(STEP_TIMEOUT * 1000))
+                if window == DIALOG:
+                    self.assertEqual(self.exit_program(program), 0)
+                else:
+                    self.assertEqual(program.wait_exit(), 0)
 
 
 if __name__ == "__main__":

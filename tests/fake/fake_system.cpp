@@ -205,37 +205,43 @@ bool FakeOs::DeleteFile(const std::string& path) {
   return files.erase(path) != 0;
 }
 
-long FakeOs::RegOpenKey(RegRoot, std::string_view path, std::uint32_t access, RegKey* key) {
-  log_.Add("RegOpenKey " + std::string(path) + " access " + Hex(access));
-  if (Fails("RegOpenKey")) return 5;
-  if (!run_key_exists) return 2;  // ERROR_FILE_NOT_FOUND
-  *key = 0x77;
-  ++open_keys;
-  return 0;
+RegResult FakeOs::QueryRunValue(std::string_view name) {
+  log_.Add("QueryRunValue " + std::string(name));
+  if (Fails("QueryRunValue")) return RegResult::Failed;
+  return run_key_exists && run_values.count(std::string(name)) ? RegResult::Ok : RegResult::Missing;
 }
 
-long FakeOs::RegSetString(RegKey, std::string_view name, std::string_view data) {
-  log_.Add("RegSetString " + std::string(name) + " = " + std::string(data));
-  if (Fails("RegSetString")) return 5;
-  run_values[std::string(name)] = std::string(data);
-  return 0;
+RegResult FakeOs::SetRunValue(std::string_view name, std::string_view command) {
+  log_.Add("SetRunValue " + std::string(name) + " = " + std::string(command));
+  if (Fails("SetRunValue")) return RegResult::Failed;
+  if (!run_key_exists) return RegResult::Missing;
+  run_values[std::string(name)] = std::string(command);
+  return RegResult::Ok;
 }
 
-long FakeOs::RegDeleteValue(RegKey, std::string_view name) {
-  log_.Add("RegDeleteValue " + std::string(name));
-  if (Fails("RegDeleteValue")) return 5;
-  return run_values.erase(std::string(name)) ? 0 : 2;
+RegResult FakeOs::DeleteRunValue(std::string_view name) {
+  log_.Add("DeleteRunValue " + std::string(name));
+  if (Fails("DeleteRunValue")) return RegResult::Failed;
+  return run_key_exists && run_values.erase(std::string(name)) ? RegResult::Ok : RegResult::Missing;
 }
 
-long FakeOs::RegQueryValue(RegKey, std::string_view name) {
-  log_.Add("RegQueryValue " + std::string(name));
-  if (Fails("RegQueryValue")) return 5;
-  return run_values.count(std::string(name)) ? 0 : 2;
+RegResult FakeOs::ReadStartupApproved(std::string_view name, std::string* data) {
+  log_.Add("ReadStartupApproved " + std::string(name));
+  if (Fails("ReadStartupApproved")) return RegResult::Failed;
+  const auto it = startup_approved.find(std::string(name));
+  if (!approved_key_exists || it == startup_approved.end()) return RegResult::Missing;
+  *data = it->second;
+  return RegResult::Ok;
 }
 
-void FakeOs::RegCloseKey(RegKey) {
-  log_.Add("RegCloseKey");
-  --open_keys;
+RegResult FakeOs::WriteStartupApproved(std::string_view name, std::string_view data) {
+  std::string bytes;
+  for (const char c : data) bytes += Hex(static_cast<unsigned char>(c)).substr(2) + " ";
+  log_.Add("WriteStartupApproved " + std::string(name) + " = " + bytes);
+  if (Fails("WriteStartupApproved")) return RegResult::Failed;
+  if (!approved_key_exists) return RegResult::Missing;
+  startup_approved[std::string(name)] = std::string(data);
+  return RegResult::Ok;
 }
 
 void FakeOs::ShellOpen(WindowId owner, std::string_view target, int show_command) {

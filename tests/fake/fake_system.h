@@ -50,8 +50,9 @@ class FakeOs : public Os {
   // predicate gets the 1-based number of that operation's call.
   // Names: CreateNamedMutex, DriveType, Mci, Broadcast, TrayAdd, TrayModifyTip,
   // TrayDelete, RegisterHotKey, UnregisterHotKey, TrackMouse, LoadCursorResource,
-  // ReadFile, ReplaceFile, FindFiles, DeleteFile, RegOpenKey, RegSetString, RegDeleteValue,
-  // RegQueryValue, ShutdownReasonCreate, ShutdownReasonDestroy.
+  // ReadFile, ReplaceFile, FindFiles, DeleteFile, QueryRunValue, SetRunValue,
+  // DeleteRunValue, ReadStartupApproved, WriteStartupApproved, ShutdownReasonCreate,
+  // ShutdownReasonDestroy.
   void FailWhen(std::string op, std::function<bool(int call)> when) { fail_[std::move(op)] = std::move(when); }
   void FailAlways(std::string op) { FailWhen(std::move(op), [](int) { return true; }); }
   void FailNever(std::string op) { fail_.erase(op); }
@@ -82,7 +83,8 @@ class FakeOs : public Os {
 
   bool run_key_exists = true;
   std::map<std::string, std::string> run_values;
-  int open_keys = 0;  // keys open at this moment
+  bool approved_key_exists = true;
+  std::map<std::string, std::string> startup_approved;  // Task Manager's marks
 
   bool shutdown_reason_supported = true;
   std::optional<std::string> shutdown_reason;
@@ -112,11 +114,11 @@ class FakeOs : public Os {
   bool ReplaceFile(const std::string& path, std::string_view contents) override;
   std::vector<std::string> FindFiles(const std::string& pattern) override;
   bool DeleteFile(const std::string& path) override;
-  long RegOpenKey(RegRoot root, std::string_view path, std::uint32_t access, RegKey* key) override;
-  long RegSetString(RegKey key, std::string_view name, std::string_view data) override;
-  long RegDeleteValue(RegKey key, std::string_view name) override;
-  long RegQueryValue(RegKey key, std::string_view name) override;
-  void RegCloseKey(RegKey key) override;
+  RegResult QueryRunValue(std::string_view name) override;
+  RegResult SetRunValue(std::string_view name, std::string_view command) override;
+  RegResult DeleteRunValue(std::string_view name) override;
+  RegResult ReadStartupApproved(std::string_view name, std::string* data) override;
+  RegResult WriteStartupApproved(std::string_view name, std::string_view data) override;
   void ShellOpen(WindowId owner, std::string_view target, int show_command) override;
   bool ShutdownReasonCreate(WindowId window, std::string_view reason) override;
   bool ShutdownReasonDestroy(WindowId window) override;

@@ -105,7 +105,7 @@ TEST_F(MainFormTest, FormCreateRunsItsStepsInOrder) {
   const std::size_t last_drive = log.Find("DriveType z:");
   const std::size_t timer = log.Find("CreateTimer");
   const std::size_t style = log.Find("AddAppWindowExStyle 0x80");
-  const std::size_t autostart = log.Find("RegQueryValue BVX");
+  const std::size_t autostart = log.Find("QueryRunValue BVX");
   const std::size_t tray = log.Find("TrayAdd");
   ASSERT_NE(tray, std::string::npos);
   EXPECT_LT(last_drive, timer);
@@ -126,8 +126,7 @@ TEST_F(MainFormTest, TrayIconIsAddedWithIdCallbackAndTip) {
 }
 
 TEST_F(MainFormTest, AStepThatFailsEndsFormCreateAndTheProgramRunsOn) {
-  sys.os.FailAlways("RegOpenKey");
-  sys.os.FailWhen("RegQueryValue", [](int) { return true; });
+  sys.os.FailAlways("QueryRunValue");
   sys.os.cdroms = {'d'};
   // A failing drive-type answer raises nothing: it only skips letters.
   sys.os.FailWhen("DriveType", [](int n) { return n == 4; });

@@ -1,8 +1,8 @@
 // The Win32 headers as this layer uses them: Unicode, no min/max macros, and
 // without the A/W name macros that clash with the portable interfaces
 // (Toolkit::MessageBox, Toolkit::PostMessage, Canvas::TextOut,
-// Os::ReplaceFile, Os::DeleteFile, Os::RegOpenKey ...). Code here calls the
-// W functions by their full names.
+// Os::ReplaceFile, Os::DeleteFile ...). Code here calls the W functions by
+// their full names.
 #pragma once
 
 #ifndef UNICODE

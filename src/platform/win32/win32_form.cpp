@@ -160,6 +160,11 @@ void Win32Form::CreateControl(Control& c) {
   const std::wstring text = Utf8ToWide(ui::InitialText(s));
   const int id = kind.fixed_id != 0 ? kind.fixed_id : kFirstControlId + static_cast<int>(c.index);
 
+  // The common controls' classes exist once the library is loaded.
+  if (s.ControlKind == Kind::HotKey || s.ControlKind == Kind::SpinEdit ||
+      s.ControlKind == Kind::TabControl)
+    LoadCommonControls();
+
   // Group boxes find their form through the creation parameter.
   void* create_param = s.ControlKind == ui::Kind::GroupBox ? this : nullptr;
   c.hwnd = CreateWindowExW(kind.ex_style, kind.window_class, text.c_str(), style, 0, 0, 0, 0,
@@ -245,10 +250,10 @@ int Win32Form::ShowModal() {
       modal_result_ = ui::kModalCancel;
       break;
     }
-    if (got == -1) {
-      modal_result_ = ui::kModalCancel;
-      break;
-    }
+    // A message that cannot be received is skipped, as in the main loop
+    // (Win32Toolkit::Run): ending here would let any program close the
+    // dialog (edits lost) or the notice with an oversized WM_DEVICECHANGE.
+    if (got < 0) continue;
     toolkit_.ProcessMessage(msg);
   }
   const int result = modal_result_;

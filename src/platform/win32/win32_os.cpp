@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <string>
+#include <utility>
 
 #include "platform/errors.h"
 #include "platform/toolkit_rules.h"
@@ -15,15 +16,34 @@ namespace {
 // MCIERR_BASE + 10: what the caller sees when winmm.dll cannot be loaded.
 constexpr std::uint32_t kMciErrCannotLoadDriver = 256 + 10;
 
-HKEY RootKey(RegRoot root) {
-  switch (root) {
-    case RegRoot::CurrentUser:
-      break;
-  }
-  return HKEY_CURRENT_USER;
+constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr wchar_t kStartupApprovedKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
+
+RegResult ToResult(LONG error) {
+  if (error == ERROR_SUCCESS) return RegResult::Ok;
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return RegResult::Missing;
+  return RegResult::Failed;
 }
 
-HKEY ToHkey(RegKey key) { return reinterpret_cast<HKEY>(key); }
+// An existing key of the current user, open for one operation with only the
+// rights it needs.
+class UserKey {
+ public:
+  UserKey(const wchar_t* path, REGSAM access)
+      : opened_(RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, access, &key_)) {}
+  ~UserKey() {
+    if (opened_ == ERROR_SUCCESS) RegCloseKey(key_);
+  }
+  UserKey(const UserKey&) = delete;
+  UserKey& operator=(const UserKey&) = delete;
+  LONG Opened() const { return opened_; }
+  HKEY Get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+  LONG opened_;
+};
 
 // The first form of the notify-icon record: 64 WCHARs of tip.
 NOTIFYICONDATAW IconRecord(WindowId window, std::uint32_t id) {
@@ -292,40 +312,51 @@ bool Win32Os::DeleteFile(const std::string& path) {
   return ::DeleteFileW(Utf8ToWide(path).c_str()) != FALSE;
 }
 
-long Win32Os::RegOpenKey(RegRoot root, std::string_view path, std::uint32_t access,
-                         RegKey* key) {
-  // "\Software\..." starts at the root; the API wants it without the backslash.
-  if (!path.empty() && path.front() == '\\') path.remove_prefix(1);
-  HKEY opened = nullptr;
-  const LONG result =
-      RegOpenKeyExW(RootKey(root), Utf8ToWide(path).c_str(), 0, access, &opened);
-  if (result == ERROR_SUCCESS && key != nullptr) *key = reinterpret_cast<RegKey>(opened);
-  return result;
+RegResult Win32Os::QueryRunValue(std::string_view name) {
+  const UserKey key(kRunKey, KEY_QUERY_VALUE);
+  if (key.Opened() != ERROR_SUCCESS) return ToResult(key.Opened());
+  return ToResult(
+      RegQueryValueExW(key.Get(), Utf8ToWide(name).c_str(), nullptr, nullptr, nullptr, nullptr));
 }
 
-long Win32Os::RegSetString(RegKey key, std::string_view name, std::string_view data) {
-  if (key == 0) return ERROR_INVALID_HANDLE;
-  const std::wstring value = Utf8ToWide(data);
+RegResult Win32Os::SetRunValue(std::string_view name, std::string_view command) {
+  const UserKey key(kRunKey, KEY_SET_VALUE);
+  if (key.Opened() != ERROR_SUCCESS) return ToResult(key.Opened());
+  const std::wstring value = Utf8ToWide(command);
   const auto chars = static_cast<DWORD>(value.size());
   const DWORD bytes = (chars + 1) * static_cast<DWORD>(sizeof(wchar_t));  // with the terminating NUL
-  return RegSetValueExW(ToHkey(key), Utf8ToWide(name).c_str(), 0, REG_SZ,
-                        reinterpret_cast<const BYTE*>(value.c_str()), bytes);
+  return ToResult(RegSetValueExW(key.Get(), Utf8ToWide(name).c_str(), 0, REG_SZ,
+                                 reinterpret_cast<const BYTE*>(value.c_str()), bytes));
 }
 
-long Win32Os::RegDeleteValue(RegKey key, std::string_view name) {
-  if (key == 0) return ERROR_INVALID_HANDLE;
-  return RegDeleteValueW(ToHkey(key), Utf8ToWide(name).c_str());
+RegResult Win32Os::DeleteRunValue(std::string_view name) {
+  const UserKey key(kRunKey, KEY_SET_VALUE);
+  if (key.Opened() != ERROR_SUCCESS) return ToResult(key.Opened());
+  return ToResult(RegDeleteValueW(key.Get(), Utf8ToWide(name).c_str()));
 }
 
-long Win32Os::RegQueryValue(RegKey key, std::string_view name) {
-  if (key == 0) return ERROR_INVALID_HANDLE;
-  DWORD type = 0;
+RegResult Win32Os::ReadStartupApproved(std::string_view name, std::string* data) {
+  const UserKey key(kStartupApprovedKey, KEY_QUERY_VALUE);
+  if (key.Opened() != ERROR_SUCCESS) return ToResult(key.Opened());
+  const std::wstring value = Utf8ToWide(name);
   DWORD size = 0;
-  return RegQueryValueExW(ToHkey(key), Utf8ToWide(name).c_str(), nullptr, &type, nullptr, &size);
+  LONG result = RegQueryValueExW(key.Get(), value.c_str(), nullptr, nullptr, nullptr, &size);
+  if (result != ERROR_SUCCESS) return ToResult(result);
+  std::string bytes(size, '\0');
+  result = RegQueryValueExW(key.Get(), value.c_str(), nullptr, nullptr,
+                            reinterpret_cast<BYTE*>(bytes.data()), &size);
+  if (result != ERROR_SUCCESS) return ToResult(result);
+  bytes.resize(std::min<std::size_t>(size, bytes.size()));
+  *data = std::move(bytes);
+  return RegResult::Ok;
 }
 
-void Win32Os::RegCloseKey(RegKey key) {
-  if (key != 0) ::RegCloseKey(ToHkey(key));
+RegResult Win32Os::WriteStartupApproved(std::string_view name, std::string_view data) {
+  const UserKey key(kStartupApprovedKey, KEY_SET_VALUE);
+  if (key.Opened() != ERROR_SUCCESS) return ToResult(key.Opened());
+  return ToResult(RegSetValueExW(key.Get(), Utf8ToWide(name).c_str(), 0, REG_BINARY,
+                                 reinterpret_cast<const BYTE*>(data.data()),
+                                 static_cast<DWORD>(data.size())));
 }
 
 void Win32Os::ShellOpen(WindowId owner, std::string_view target, int show_command) {

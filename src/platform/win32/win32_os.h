@@ -44,12 +44,11 @@ class Win32Os final : public Os {
   std::vector<std::string> FindFiles(const std::string& pattern) override;
   bool DeleteFile(const std::string& path) override;
 
-  long RegOpenKey(RegRoot root, std::string_view path, std::uint32_t access,
-                  RegKey* key) override;
-  long RegSetString(RegKey key, std::string_view name, std::string_view data) override;
-  long RegDeleteValue(RegKey key, std::string_view name) override;
-  long RegQueryValue(RegKey key, std::string_view name) override;
-  void RegCloseKey(RegKey key) override;
+  RegResult QueryRunValue(std::string_view name) override;
+  RegResult SetRunValue(std::string_view name, std::string_view command) override;
+  RegResult DeleteRunValue(std::string_view name) override;
+  RegResult ReadStartupApproved(std::string_view name, std::string* data) override;
+  RegResult WriteStartupApproved(std::string_view name, std::string_view data) override;
 
   void ShellOpen(WindowId owner, std::string_view target, int show_command) override;
 

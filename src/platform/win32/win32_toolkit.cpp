@@ -181,13 +181,15 @@ void Win32Toolkit::Run() {
     if (Win32Form* main = FormOf(nullptr)) main->Show();
   }
   MSG msg{};
-  // Only WM_QUIT ends the loop. A message that cannot be received (-1) is
+  // Only WM_QUIT ends the loop. A message that cannot be received is
   // skipped: Wine fails GetMessageW for a WM_DEVICECHANGE whose record
-  // declares 2 MB or more, which any other program may send.
+  // declares 2 MB or more, which any other program may send, and answers
+  // -1 or the fault's status (0xC0000005, negative too) with msg left as
+  // it was: dispatching it would run the last message (a hotkey) again.
   for (;;) {
     const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
     if (got == 0) break;
-    if (got == -1) continue;
+    if (got < 0) continue;
     ProcessMessage(msg);
   }
 }
