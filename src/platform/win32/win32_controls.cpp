@@ -261,47 +261,47 @@ using M = MnemonicAction;
 // One row per ui::Kind, in its order.
 const ControlKindRow kRows[] = {
     // Label
-    {L"STATIC", 0, 0, 0, kNoClick, M::FocusTarget, false, true, false, &LabelStyle},
+    {L"STATIC", 0, 0, 0, kNoClick, M::FocusTarget, false, true, false, false, &LabelStyle},
     // StaticText
-    {L"STATIC", 0, 0, 0, kNoClick, M::FocusTarget, false, true, false, &LabelStyle},
+    {L"STATIC", 0, 0, 0, kNoClick, M::FocusTarget, false, true, false, false, &LabelStyle},
     // LinkLabel
-    {L"STATIC", 0, 0, 0, STN_CLICKED, M::FocusTarget, false, true, false, &LinkStyle,
+    {L"STATIC", 0, 0, 0, STN_CLICKED, M::FocusTarget, false, true, false, false, &LinkStyle,
      &LinkSetup},
     // Button
     {L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, 0, BN_CLICKED, M::Click, false, false, false,
-     &NoFlags},
+     false, &NoFlags},
     // OkButton
     {L"BUTTON", BS_DEFPUSHBUTTON | WS_TABSTOP, 0, IDOK, BN_CLICKED, M::Click, false, false, false,
-     &NoFlags, &GlyphSetup},
+     false, &NoFlags, &GlyphSetup},
     // CancelButton
     {L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, IDCANCEL, BN_CLICKED, M::Click, false, false,
-     false, &NoFlags, &GlyphSetup},
+     false, false, &NoFlags, &GlyphSetup},
     // GroupBox
     {kGroupBoxClass, WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, 0, kNoClick, M::FocusInside, false,
-     false, false, &NoFlags},
+     false, false, false, &NoFlags},
     // CheckBox
     {L"BUTTON", BS_AUTOCHECKBOX | WS_TABSTOP, 0, 0, BN_CLICKED, M::Toggle, false, false, false,
-     &NoFlags, nullptr, nullptr, nullptr, &CheckValue, &SetCheckValue},
+     false, &NoFlags, nullptr, nullptr, nullptr, &CheckValue, &SetCheckValue},
     // HotKey
     {HOTKEY_CLASSW, WS_TABSTOP, WS_EX_CLIENTEDGE, 0, kNoClick, M::None, true, false, false,
-     &NoFlags, &HotKeySetup, nullptr, nullptr, &HotKeyValue, &SetHotKeyValue},
+     true, &NoFlags, &HotKeySetup, nullptr, nullptr, &HotKeyValue, &SetHotKeyValue},
     // SpinEdit
     {L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, 0, kNoClick, M::None, true,
-     false, true, &NoFlags, &SpinSetup, nullptr, &SpinPlaced, &SpinValue, &SetSpinValue, nullptr,
+     false, true, true, &NoFlags, &SpinSetup, nullptr, &SpinPlaced, &SpinValue, &SetSpinValue, nullptr,
      nullptr, nullptr, &SpinNotify},
     // DropDownList
     {WC_COMBOBOXW, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0, 0, kNoClick, M::None, true,
-     false, false, &NoFlags, nullptr, &ListSize, &ListPlaced, &ListValue, &SetListValue, &ListAdd,
+     false, false, false, &NoFlags, nullptr, &ListSize, &ListPlaced, &ListValue, &SetListValue, &ListAdd,
      &ListCount, &ListItem},
     // TabControl
     {WC_TABCONTROLW, WS_TABSTOP | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, 0, kNoClick, M::None,
-     false, false, false, &TabStyle, &TabSetup, nullptr, nullptr, &TabValue, &SetTabValue, &TabAdd,
+     false, false, false, true, &TabStyle, &TabSetup, nullptr, nullptr, &TabValue, &SetTabValue, &TabAdd,
      &TabCount, &TabItem, &TabNotify},
     // Image
-    {L"STATIC", SS_BITMAP, 0, 0, kNoClick, M::None, false, false, false, &NoFlags, nullptr,
+    {L"STATIC", SS_BITMAP, 0, 0, kNoClick, M::None, false, false, false, false, &NoFlags, nullptr,
      &ImageSize},
     // Bevel
-    {L"STATIC", SS_ETCHEDHORZ, 0, 0, kNoClick, M::None, false, false, false, &NoFlags},
+    {L"STATIC", SS_ETCHEDHORZ, 0, 0, kNoClick, M::None, false, false, false, false, &NoFlags},
 };
 static_assert(std::size(kRows) == static_cast<std::size_t>(Kind::Bevel) + 1);
 

@@ -37,6 +37,7 @@ struct ControlKindRow {
   bool field;       // drawn in the window colours (edit fields and lists)
   bool fits_text;   // sizes itself to its text when the row says kAutoSize
   bool select_all;  // its text is selected when Tab moves to it
+  bool common_control;  // its classes come with comctl32 (loaded before it is made)
   // Style bits from the row's flags.
   DWORD (*flag_style)(std::uint32_t flags);
   // After the window exists: subclassing, arrows, first tab, glyphs.

@@ -6,6 +6,7 @@
 #include "platform/errors.h"
 #include "platform/toolkit_rules.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/win32_comctl.h"
 #include "platform/win32/win32_controls.h"
 #include "platform/win32/win32_toolkit.h"
 
@@ -161,9 +162,7 @@ void Win32Form::CreateControl(Control& c) {
   const int id = kind.fixed_id != 0 ? kind.fixed_id : kFirstControlId + static_cast<int>(c.index);
 
   // The common controls' classes exist once the library is loaded.
-  if (s.ControlKind == Kind::HotKey || s.ControlKind == Kind::SpinEdit ||
-      s.ControlKind == Kind::TabControl)
-    LoadCommonControls();
+  if (kind.common_control) LoadCommonControls();
 
   // Group boxes find their form through the creation parameter.
   void* create_param = s.ControlKind == ui::Kind::GroupBox ? this : nullptr;
