@@ -230,8 +230,9 @@ void BM_DeviceChange(benchmark::State& state) {
   for (auto _ : state) {
     const std::size_t k = static_cast<std::size_t>(i % kBenchDrives);
     // Arrival on even rounds over the table, removal on odd ones.
-    const std::uintptr_t event = (i / kBenchDrives) % 2 == 0 ? kDbtDeviceArrival : kDbtDeviceRemoveComplete;
-    benchmark::DoNotOptimize(p.form->WMDeviceChange(event, records[k].data()));
+    const ui::DeviceEvent event =
+        (i / kBenchDrives) % 2 == 0 ? ui::DeviceEvent::Arrival : ui::DeviceEvent::RemoveComplete;
+    benchmark::DoNotOptimize(p.form->WMDeviceChange(ui::DeviceNotice{event, records[k]}));
     p.TrimLog(++i);
   }
   // The last notice set or cleared the last drive it named, and the tip shows it.
@@ -253,8 +254,8 @@ void BM_DeviceChangeMessage(benchmark::State& state) {
   std::int64_t i = 0;
   std::intptr_t result = 0;
   for (auto _ : state) {
-    const std::uintptr_t event = (i & 1) == 0 ? kDbtDeviceArrival : kDbtDeviceRemoveComplete;
-    result = p.sys.ui.Send(main, kWmDeviceChange, event, reinterpret_cast<std::intptr_t>(record.data()));
+    const ui::DeviceEvent event = (i & 1) == 0 ? ui::DeviceEvent::Arrival : ui::DeviceEvent::RemoveComplete;
+    result = p.sys.ui.DeviceChange(main, event, record).value_or(0);
     p.TrimLog(++i);
   }
   if (result != -1) Report(state, "handler result " + std::to_string(result));

@@ -10,11 +10,11 @@
 // 18 bytes, whichever is less. (Windows and Wine copy dbch_size bytes for
 // a sent WM_DEVICECHANGE, so a true block is never shorter than declared.)
 //
-// Each block goes to ReadVolumeNotice, to ApplyDeviceChange on a drive
-// table, and as WM_DEVICECHANGE to the main window on the recording fake,
-// with event codes with and without bit 15 (only those with it carry a
-// pointer). The disc flags, the answer (-1) and the tooltip refresh must
-// follow a plain reading of the record; nothing is ever shown.
+// Each block goes, as the record of a device notice with its declared size
+// (as the toolkit hands it over), to ReadVolumeNotice, to ApplyDeviceChange
+// on a drive table, and to the main window on the recording fake. The disc
+// flags, the answer (-1) and the tooltip refresh must follow a plain
+// reading of the record; nothing is ever shown.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -22,6 +22,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -69,7 +71,7 @@ class ExactBlock {
   ~ExactBlock() { std::free(memory_); }
   ExactBlock(const ExactBlock&) = delete;
   ExactBlock& operator=(const ExactBlock&) = delete;
-  const void* Data() const { return memory_ + offset_; }
+  const std::uint8_t* Data() const { return memory_ + offset_; }
 
  private:
   std::uint8_t* memory_;
@@ -83,11 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace bvx;
   using namespace bvx::fuzz;
   FuzzedDataProvider in(data, size);
-  static constexpr std::uintptr_t kEvents[] = {kDbtDeviceArrival, kDbtDeviceRemoveComplete,
-                                               kDbtDeviceQueryRemove, 0x8006 /* custom event */, 0x0007};
-  const std::uint8_t event_pick = in.ConsumeIntegral<std::uint8_t>();
-  const std::uintptr_t event =
-      event_pick < 200 ? kEvents[event_pick % std::size(kEvents)] : in.ConsumeIntegral<std::uint32_t>();
+  static constexpr ui::DeviceEvent kEvents[] = {ui::DeviceEvent::Arrival, ui::DeviceEvent::RemoveComplete,
+                                                ui::DeviceEvent::QueryRemove, ui::DeviceEvent::Other};
+  const ui::DeviceEvent event = kEvents[in.ConsumeIntegral<std::uint8_t>() % std::size(kEvents)];
   const auto drive_letters = in.ConsumeIntegral<std::uint32_t>() & 0x3FFFFFF;
   const auto disc_letters = in.ConsumeIntegral<std::uint32_t>();
   const std::size_t offset = in.ConsumeIntegralInRange(0, 3);
@@ -106,14 +106,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   for (const std::vector<std::uint8_t>& bytes : blocks) {
     const ExactBlock exact(bytes, offset);
-    const void* lparam = null_lparam ? nullptr : exact.Data();
+    // The record as the toolkit hands it over: as long as its header says.
+    const std::span<const std::uint8_t> record =
+        null_lparam ? std::span<const std::uint8_t>() : std::span(exact.Data(), Le32(bytes.data()));
     const Meaning m = null_lparam ? Meaning{} : Read(bytes);
-    // Only an event with bit 15 carries a pointer; for any other the
-    // block is never looked at.
-    const bool refresh = (event & 0x8000) != 0 && m.volume && (m.flags & kDbtfMedia) != 0;
+    const bool refresh = m.volume && (m.flags & kMediaFlag) != 0;
 
     VolumeNotice notice;
-    FUZZ_CHECK(ReadVolumeNotice(lparam, &notice) == m.volume,
+    FUZZ_CHECK(ReadVolumeNotice(record, &notice) == m.volume,
                "ReadVolumeNotice took another view of the block");
     if (m.volume)
       FUZZ_CHECK(notice.UnitMask == m.mask && notice.Flags == m.flags, "ReadVolumeNotice misread the record");
@@ -133,20 +133,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The table alone, then the whole window.
     Drives table = start;
-    FUZZ_CHECK(ApplyDeviceChange(table.DriveTable, table.DriveCount, event, lparam) == refresh,
+    FUZZ_CHECK(ApplyDeviceChange(table.DriveTable, table.DriveCount, ui::DeviceNotice{event, record}) == refresh,
                "ApplyDeviceChange asked for the wrong refresh");
-    const std::intptr_t answer =
-        sys.ui.Send(*sys.ui.MainForm(), kWmDeviceChange, event, reinterpret_cast<std::intptr_t>(lparam));
-    FUZZ_CHECK(answer == -1, "WM_DEVICECHANGE was not answered with -1");
-    FUZZ_CHECK(sys.ui.boxes.empty(), "WM_DEVICECHANGE showed a box");
+    const std::optional<std::intptr_t> answer = sys.ui.DeviceChange(*sys.ui.MainForm(), event, record);
+    FUZZ_CHECK(answer == -1, "the device change was not answered with -1");
+    FUZZ_CHECK(sys.ui.boxes.empty(), "the device change showed a box");
     FUZZ_CHECK(sys.log.Count("TrayModifyTip") == (refresh ? 1u : 0u),
                "the tooltip refresh does not follow the record");
 
     for (int k = 1; k <= start.DriveCount; ++k) {
       bool want = start.DriveTable[k].DiscPresent;
       if (refresh && (start.DriveTable[k].UnitMask & m.mask) != 0) {
-        if (event == kDbtDeviceArrival) want = true;
-        if (event == kDbtDeviceRemoveComplete) want = false;
+        if (event == ui::DeviceEvent::Arrival) want = true;
+        if (event == ui::DeviceEvent::RemoveComplete) want = false;
       }
       FUZZ_CHECK(form.drives.DriveTable[k].DiscPresent == want,
                  "drive " + std::to_string(k) + "'s disc flag");

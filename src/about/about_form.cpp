@@ -9,7 +9,7 @@ namespace bvx {
 
 namespace {
 
-using ui::ControlSpec;
+using ui::ControlRow;
 using ui::Kind;
 using ui::Rgb;
 
@@ -21,7 +21,7 @@ constexpr ui::Font kLinkHoverFont{"Arial", -13, false, true, kGrey, ui::kDefault
 constexpr std::string_view kMailAddress = "team@brimvex.example.org";
 constexpr std::string_view kSiteAddress = "https://brimvex.example.org/";
 
-constexpr ControlSpec kAboutControls[] = {
+constexpr ControlRow kAboutControls[] = {
     {.Name = "Button1", .ControlKind = Kind::Button, .Left = 202, .Top = 94, .Width = 75,
      .Height = 22, .Text = "&Закрыть", .TabOrder = 0},
     {.Name = "Image1", .ControlKind = Kind::Image, .Left = 3, .Top = 3, .Width = 227, .Height = 42,
@@ -41,7 +41,7 @@ constexpr ControlSpec kAboutControls[] = {
 
 }  // namespace
 
-const ui::FormSpec kAboutFormSpec{
+const ui::FormLayout kAboutFormLayout{
     .ClassName = "TAboutForm",
     .Caption = "О программе",
     .ClientWidth = 280,

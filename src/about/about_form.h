@@ -8,6 +8,6 @@
 
 namespace bvx {
 
-extern const ui::FormSpec kAboutFormSpec;
+extern const ui::FormLayout kAboutFormLayout;
 
 }  // namespace bvx

@@ -12,7 +12,7 @@
 namespace bvx {
 
 TAboutForm::TAboutForm(Os& os_, ui::Toolkit& toolkit_) : os(os_), toolkit(toolkit_) {
-  window = toolkit.CreateForm(kAboutFormSpec, *this);
+  window = toolkit.CreateForm(kAboutFormLayout, *this);
   CreateLinkLabels();
   BuildTrayMenu();
   // Menu commands reach the window even before the menu was first shown.
@@ -94,12 +94,12 @@ void TAboutForm::FormDestroy() {
   }
 }
 
-void TAboutForm::WMTrayNotify(std::intptr_t mouse_message) {
-  switch (mouse_message) {
-    case kWmLButtonDblClk:
+void TAboutForm::WMTrayNotify(ui::TrayMouse action) {
+  switch (action) {
+    case ui::TrayMouse::LeftDoubleClick:
       OpenDefaultDrive();
       break;
-    case kWmRButtonDown:
+    case ui::TrayMouse::RightDown:
       // A second press while a pop-up is pending keeps its due time. The
       // menu's images load during the double-click wait, not after it.
       if (!PopupTimer->Enabled()) {
@@ -107,11 +107,11 @@ void TAboutForm::WMTrayNotify(std::intptr_t mouse_message) {
         toolkit.PrepareMenu(TrayPopup);
       }
       break;
-    case kWmRButtonDblClk:
+    case ui::TrayMouse::RightDoubleClick:
       SuppressPopup = true;
       CloseDefaultDrive();
       break;
-    default:
+    case ui::TrayMouse::Other:
       break;
   }
 }
@@ -122,7 +122,6 @@ void TAboutForm::OutDelay() {
     os.SetForegroundWindow(window->Handle());
     const Point at = os.CursorPos();
     toolkit.Popup(TrayPopup, *window, at);
-    toolkit.PostMessage(*window, kWmUser, 0, 0);
   }
   SuppressPopup = false;
 }
@@ -177,24 +176,16 @@ void TAboutForm::OnMouseLeave(std::string_view control) {
   if (TLinkLabel* link = FindLink(*this, control)) link->WMMouseLeave();
 }
 
-std::optional<std::intptr_t> TAboutForm::OnMessage(std::uint32_t msg, std::uintptr_t wparam,
-                                                   std::intptr_t lparam) {
-  switch (msg) {
-    case kWmTrayNotify:
-      WMTrayNotify(lparam);
-      return 0;
-    case kWmHotKey:
-      WMHotKey(wparam);
-      return 0;
-    case kWmDeviceChange:
-      // The message carries its record's address in lParam.
-      // NOLINTNEXTLINE(performance-no-int-to-ptr)
-      return WMDeviceChange(wparam, reinterpret_cast<const void*>(lparam));
-    case kWmQueryEndSession:
-      return ShutdownGuard(lparam);
-    default:
-      return std::nullopt;
-  }
+void TAboutForm::OnTrayMouse(ui::TrayMouse action) { WMTrayNotify(action); }
+
+void TAboutForm::OnHotKey(int id) { WMHotKey(id); }
+
+std::optional<std::intptr_t> TAboutForm::OnDeviceChange(const ui::DeviceNotice& notice) {
+  return WMDeviceChange(notice);
+}
+
+std::optional<bool> TAboutForm::OnQueryEndSession(const ui::SessionEndQuery& query) {
+  return ShutdownGuard(query) != 0;
 }
 
 void TAboutForm::OnTaskbarCreated() {
@@ -210,7 +201,7 @@ int BVX(Os& os, ui::Toolkit& toolkit) {
     ui::ShowStandardError(toolkit, e.what());
     return 1;
   }
-  if (os.CreateNamedMutex("BVX_STARTED_MUTEX") == kErrorAlreadyExists) return 0;
+  if (os.CreateNamedMutex("BVX_STARTED_MUTEX") == MutexResult::AlreadyExists) return 0;
   toolkit.Initialize();
   toolkit.SetTitle("Brimvex");
   toolkit.SetShowMainForm(false);

@@ -33,15 +33,6 @@ namespace bvx {
 class TfrmOptions;
 class TLinkLabel;
 
-inline constexpr std::uint32_t kWmUser = 0x400;
-inline constexpr std::uint32_t kWmTrayNotify = kWmUser + 1;
-inline constexpr std::uint32_t kWmQueryEndSession = 0x11;
-// lParam bit of WM_QUERYENDSESSION: only this program is asked to close.
-inline constexpr std::intptr_t kEndSessionCloseApp = 0x1;  // ENDSESSION_CLOSEAPP
-inline constexpr std::uint32_t kWmHotKey = 0x312;
-inline constexpr std::uint32_t kWmLButtonDblClk = 0x203;
-inline constexpr std::uint32_t kWmRButtonDown = 0x204;
-inline constexpr std::uint32_t kWmRButtonDblClk = 0x206;
 inline constexpr std::uint32_t kTrayIconId = 1;
 inline constexpr int kTrayIconResource = 1;
 inline constexpr std::uint32_t kWsExToolWindow = 0x80;
@@ -76,7 +67,7 @@ class TAboutForm : public ui::FormEvents {
   void OpenCD(ui::MenuItem& item);
   void CloseCD(ui::MenuItem& item);
   bool QueryMediaPresent(std::uint8_t k);
-  std::intptr_t WMDeviceChange(std::uintptr_t event, const void* record);
+  std::intptr_t WMDeviceChange(const ui::DeviceNotice& notice);
   // Adds the tray icon with the current tooltip (start-up and TaskbarCreated).
   // When the notification area refuses it (at logon it may not take icons
   // yet), TrayRetryTimer tries again every kTrayRetryMs, kTrayRetries times
@@ -85,7 +76,7 @@ class TAboutForm : public ui::FormEvents {
   void RetryTrayIcon();
 
   // --- tray callback and menu -------------------------------------------
-  void WMTrayNotify(std::intptr_t mouse_message);
+  void WMTrayNotify(ui::TrayMouse action);
   void OutDelay();
   void OpenDefaultDrive();
   void CloseDefaultDrive();
@@ -96,7 +87,7 @@ class TAboutForm : public ui::FormEvents {
   // --- hotkeys ------------------------------------------------------------
   void RegisterDriveHotKeys();
   void UnregisterDriveHotKeys();
-  void WMHotKey(std::uintptr_t id);
+  void WMHotKey(int id);
 
   // --- settings -------------------------------------------------------------
   // The settings file: the executable's path with its extension replaced.
@@ -106,7 +97,7 @@ class TAboutForm : public ui::FormEvents {
 
   // --- shutdown ------------------------------------------------------------------
   // reason: the query's lParam (ENDSESSION_* bits).
-  std::intptr_t ShutdownGuard(std::intptr_t reason);
+  std::intptr_t ShutdownGuard(const ui::SessionEndQuery& query);
 
   // --- autostart and about ------------------------------------------------------
   bool IsInAutostart();
@@ -125,8 +116,10 @@ class TAboutForm : public ui::FormEvents {
   void OnMouseMove(std::string_view control) override;
   void OnMouseHover(std::string_view control) override;
   void OnMouseLeave(std::string_view control) override;
-  std::optional<std::intptr_t> OnMessage(std::uint32_t msg, std::uintptr_t wparam,
-                                         std::intptr_t lparam) override;
+  void OnTrayMouse(ui::TrayMouse action) override;
+  void OnHotKey(int id) override;
+  std::optional<std::intptr_t> OnDeviceChange(const ui::DeviceNotice& notice) override;
+  std::optional<bool> OnQueryEndSession(const ui::SessionEndQuery& query) override;
   void OnTaskbarCreated() override;
 
   // --- state -------------------------------------------------------------------
@@ -151,6 +144,12 @@ class TAboutForm : public ui::FormEvents {
   bool SuppressPopup = false;
   std::unique_ptr<ui::Timer> TrayRetryTimer;  // only while a failed add is retried
   int TrayRetriesLeft = 0;
+
+  // Set while the end-of-session guard runs. A second query can arrive
+  // through a notice's message loop (the user cancelled the first and asked
+  // again); it is answered at once and leaves the walk, the reason and the
+  // ending to the guard that is already running.
+  bool GuardRunning = false;
 
   std::unique_ptr<TLinkLabel> LinkLabel1;
   std::unique_ptr<TLinkLabel> LinkLabel2;

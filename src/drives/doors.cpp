@@ -35,9 +35,9 @@ std::uint32_t Get32(const std::uint8_t* p) {
 VolumeRecord MakeVolumeRecord(std::uint32_t unit_mask) {
   VolumeRecord r{};  // the reserved field goes out as 0, never as stray bytes
   Put32(r, 0, kVolumeRecordSize);
-  Put32(r, 4, kDbtDevtypVolume);
+  Put32(r, 4, kVolumeRecordType);
   Put32(r, 12, unit_mask);
-  r[16] = static_cast<std::uint8_t>(kDbtfMedia);
+  r[16] = static_cast<std::uint8_t>(kMediaFlag);
   r[17] = 0;
   return r;
 }
@@ -66,29 +66,25 @@ std::string TrayTipField(std::string_view text) {
   return std::string(text.substr(0, i));
 }
 
-bool ReadVolumeNotice(const void* lparam, VolumeNotice* out) {
-  if (lparam == nullptr) return false;
-  const auto* p = static_cast<const std::uint8_t*>(lparam);
-  // The header's own size says how much the sender gave: read nothing past it.
-  const std::uint32_t size = Get32(p);
-  if (size < 8) return false;
-  if (Get32(p + 4) != kDbtDevtypVolume) return false;
-  if (size < kVolumeRecordSize) return false;
+bool ReadVolumeNotice(std::span<const std::uint8_t> record, VolumeNotice* out) {
+  // The declared size says how much the sender gave: read nothing past it.
+  if (record.size() < 8) return false;
+  const std::uint8_t* p = record.data();
+  if (Get32(p + 4) != kVolumeRecordType) return false;
+  if (record.size() < kVolumeRecordSize) return false;
   out->UnitMask = Get32(p + 12);
   out->Flags = static_cast<std::uint16_t>(p[16] | (p[17] << 8));
   return true;
 }
 
-bool ApplyDeviceChange(DriveArray& table, std::uint8_t count, std::uintptr_t event,
-                       const void* lparam) {
-  if ((event & kDbtPointerEvent) == 0) return false;
-  VolumeNotice notice;
-  if (!ReadVolumeNotice(lparam, &notice)) return false;
-  if ((notice.Flags & kDbtfMedia) == 0) return false;
-  if (event == kDbtDeviceArrival || event == kDbtDeviceRemoveComplete) {
-    const bool present = event == kDbtDeviceArrival;
+bool ApplyDeviceChange(DriveArray& table, std::uint8_t count, const ui::DeviceNotice& notice) {
+  VolumeNotice volume;
+  if (!ReadVolumeNotice(notice.Record, &volume)) return false;
+  if ((volume.Flags & kMediaFlag) == 0) return false;
+  if (notice.Event == ui::DeviceEvent::Arrival || notice.Event == ui::DeviceEvent::RemoveComplete) {
+    const bool present = notice.Event == ui::DeviceEvent::Arrival;
     for (int k = 1; k <= count; ++k) {
-      if ((table[k].UnitMask & notice.UnitMask) != 0) table[k].DiscPresent = present;
+      if ((table[k].UnitMask & volume.UnitMask) != 0) table[k].DiscPresent = present;
     }
   }
   return true;
@@ -98,7 +94,7 @@ bool ApplyDeviceChange(DriveArray& table, std::uint8_t count, std::uintptr_t eve
 
 void TAboutForm::DiscoverDrives() {
   for (char c = 'a'; c <= 'z'; ++c) {
-    if (os.DriveType(DriveRoot(c)) != kDriveCdrom) continue;
+    if (os.DriveType(DriveRoot(c)) != DriveKind::CdRom) continue;
     ++drives.DriveCount;
     const int k = drives.DriveCount;
     TCDROM& d = drives.DriveTable[k];
@@ -125,7 +121,7 @@ void TAboutForm::DiscoverDrives() {
 void TAboutForm::OpenCD(ui::MenuItem& item) {
   const TCDROM& d = drives.DriveTable[item.Tag];  // a tag outside 1..26: range error
   const VolumeRecord record = MakeVolumeRecord(d.UnitMask);
-  if (os.BroadcastQueryRemove(record, kQueryRemoveWaitMs) == kBroadcastQueryDeny) return;
+  if (os.BroadcastQueryRemove(record, kQueryRemoveWaitMs) == QueryRemoveAnswer::Denied) return;
   os.MciSendString(MciOpenCommand(d.DeviceName), 0, nullptr, window->Handle());
 }
 
@@ -140,8 +136,8 @@ bool TAboutForm::QueryMediaPresent(std::uint8_t k) {
                           0) == 0;
 }
 
-std::intptr_t TAboutForm::WMDeviceChange(std::uintptr_t event, const void* record) {
-  if (ApplyDeviceChange(drives.DriveTable, drives.DriveCount, event, record)) {
+std::intptr_t TAboutForm::WMDeviceChange(const ui::DeviceNotice& notice) {
+  if (ApplyDeviceChange(drives.DriveTable, drives.DriveCount, notice)) {
     os.TrayModifyTip(window->Handle(), kTrayIconId,
                      TrayTipField(BuildTrayTip(drives.DriveTable, drives.DriveCount)));
   }
@@ -149,7 +145,7 @@ std::intptr_t TAboutForm::WMDeviceChange(std::uintptr_t event, const void* recor
 }
 
 void TAboutForm::AddTrayIcon() {
-  if (os.TrayAdd(window->Handle(), kTrayIconId, kWmTrayNotify, kTrayIconResource,
+  if (os.TrayAdd(window->Handle(), kTrayIconId, kTrayIconResource,
                  TrayTipField(BuildTrayTip(drives.DriveTable, drives.DriveCount)))) {
     TrayRetryTimer.reset();
     return;

@@ -3,20 +3,18 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "drives/drive_table.h"
 #include "platform/os.h"
+#include "platform/ui.h"
 
 namespace bvx {
 
-inline constexpr std::uint32_t kWmDeviceChange = 0x219;
-inline constexpr std::uintptr_t kDbtDeviceArrival = 0x8000;
-inline constexpr std::uintptr_t kDbtDeviceQueryRemove = 0x8001;
-inline constexpr std::uintptr_t kDbtDeviceRemoveComplete = 0x8004;
-inline constexpr std::uint32_t kDbtDevtypVolume = 2;
-inline constexpr std::uint16_t kDbtfMedia = 1;
+inline constexpr std::uint32_t kVolumeRecordType = 2;
+inline constexpr std::uint16_t kMediaFlag = 1;
 inline constexpr std::uint32_t kVolumeRecordSize = 18;
 inline constexpr std::size_t kMciReplySize = 300;
 // How long the query-remove broadcast waits for any one window before the
@@ -36,24 +34,18 @@ std::string BuildTrayTip(const DriveArray& table, std::uint8_t count);
 // The tip field's text: the first 63 characters of the tooltip.
 std::string TrayTipField(std::string_view text);
 
-// A device-change notice for the handler. lparam points at a broadcast
-// header or is null; the handler never reads past the header's own size.
+// What a volume record says.
 struct VolumeNotice {
   std::uint32_t UnitMask = 0;
   std::uint16_t Flags = 0;
 };
-// The volume record behind lparam, when it is one: non-null, a header whose
-// size field covers the type and the whole 18-byte record, type 2.
-bool ReadVolumeNotice(const void* lparam, VolumeNotice* out);
+// The volume record a notice carries, when it is one: its declared size
+// (the record's length) covers the type and the whole 18-byte record, and
+// its type is 2. Nothing past the 18 bytes is read.
+bool ReadVolumeNotice(std::span<const std::uint8_t> record, VolumeNotice* out);
 
-// Event codes with this bit carry a pointer in lParam; for the others
-// lParam is a plain number (DBT_MONITORCHANGE passes a screen size there)
-// that the system does not copy between processes, and it is never read.
-inline constexpr std::uintptr_t kDbtPointerEvent = 0x8000;
-
-// Applies one WM_DEVICECHANGE to the disc flags. Returns true when the
+// Applies one device change to the disc flags. Returns true when the
 // tooltip must be refreshed (a volume notice with the media flag).
-bool ApplyDeviceChange(DriveArray& table, std::uint8_t count, std::uintptr_t event,
-                       const void* lparam);
+bool ApplyDeviceChange(DriveArray& table, std::uint8_t count, const ui::DeviceNotice& notice);
 
 }  // namespace bvx

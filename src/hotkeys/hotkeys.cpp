@@ -120,14 +120,14 @@ void TAboutForm::UnregisterDriveHotKeys() {
   }
 }
 
-void TAboutForm::WMHotKey(std::uintptr_t id) {
-  for (std::uintptr_t k = 1; k <= drives.DriveCount; ++k) {
+void TAboutForm::WMHotKey(int id) {
+  for (int k = 1; k <= drives.DriveCount; ++k) {
     if (id == 2 * k - 2) {
-      OpenCD(TrayPopup.Items(2 * k - 2));
+      OpenCD(TrayPopup.Items(static_cast<std::size_t>(2 * k - 2)));
       return;
     }
     if (id == 2 * k - 1) {
-      CloseCD(TrayPopup.Items(2 * k - 1));
+      CloseCD(TrayPopup.Items(static_cast<std::size_t>(2 * k - 1)));
       return;
     }
   }

@@ -19,9 +19,11 @@ namespace bvx {
 // An opaque window handle (HWND on Windows, a small number in the fake).
 using WindowId = std::uintptr_t;
 
-inline constexpr int kDriveCdrom = 5;                       // DRIVE_CDROM
-inline constexpr std::intptr_t kBroadcastQueryDeny = 0x424D5144;  // BROADCAST_QUERY_DENY
-inline constexpr long kErrorAlreadyExists = 183;
+// Whether the named mutex was new, or another process holds it already.
+enum class MutexResult : std::uint8_t { Created, AlreadyExists, Failed };
+enum class DriveKind : std::uint8_t { Other, CdRom };
+// What the programs asked by the query-remove broadcast answered together.
+enum class QueryRemoveAnswer : std::uint8_t { Granted, Denied };
 
 // The 18-byte packed DEV_BROADCAST_VOLUME record.
 using VolumeRecord = std::array<std::uint8_t, 18>;
@@ -43,13 +45,13 @@ class Os {
   virtual ~Os() = default;
 
   // --- program entry ---------------------------------------------------
-  // CreateMutexW (no attributes, not owned) then GetLastError; returns the
-  // last error. The handle is deliberately never closed.
-  virtual long CreateNamedMutex(std::string_view name) = 0;
+  // CreateMutexW (no attributes, not owned). The handle is deliberately
+  // never closed.
+  virtual MutexResult CreateNamedMutex(std::string_view name) = 0;
 
   // --- drives and MCI ----------------------------------------------------
   // GetDriveTypeW for a root path such as "d:\".
-  virtual int DriveType(std::string_view root) = 0;
+  virtual DriveKind DriveType(std::string_view root) = 0;
   // mciSendStringW. reply_size is the size of the return buffer (0: none);
   // the reply text, if any, is written to *reply. Returns the MCI error code.
   virtual std::uint32_t MciSendString(std::string_view command, std::size_t reply_size,
@@ -58,13 +60,14 @@ class Os {
   // top-level window (HWND_BROADCAST), by SendMessageTimeoutW with
   // SMTO_ABORTIFHUNG: a window that has stopped answering is passed over at
   // once, and none is waited for longer than wait_ms. Returns the answer.
-  virtual std::intptr_t BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) = 0;
+  virtual QueryRemoveAnswer BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) = 0;
 
   // --- notification area -------------------------------------------------
   // Shell_NotifyIconW with the first-form record (64-character tip field).
   // tip is already cut to at most 63 characters. Results: true on success.
-  virtual bool TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message,
-                       int icon_resource, std::string_view tip) = 0;
+  // The icon's mouse actions reach the window's FormEvents::OnTrayMouse.
+  virtual bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource,
+                       std::string_view tip) = 0;
   virtual bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) = 0;
   virtual bool TrayDelete(WindowId window, std::uint32_t id) = 0;
 
@@ -94,11 +97,12 @@ class Os {
   // exists but cannot be read (locked, no access, a read error) raises
   // Error: it must never be taken for a missing one and written over.
   virtual std::optional<std::string> ReadFile(const std::string& path) = 0;
+  // Whether the file exists and is marked read-only.
+  virtual bool IsReadOnly(const std::string& path) = 0;
   // Writes a complete new file "<path>.tmp-<process id>" beside the old one,
   // flushes it, and replaces the old one atomically, keeping what is set on
   // it (attributes, permissions, alternate streams) where the system can.
-  // False when any step fails; the old file is then left as it was. A
-  // read-only file is never replaced.
+  // False when any step fails; the old file is then left as it was.
   virtual bool ReplaceFile(const std::string& path, std::string_view contents) = 0;
   // The names (without the folder) of the files in the folder of pattern
   // whose names match its last part, with the wildcards "*" and "?", without

@@ -1,6 +1,6 @@
 // The small window toolkit the program is written against.
 //
-// Forms are built from declarative layout tables (FormSpec + ControlSpec);
+// Forms are built from declarative layout tables (FormLayout + ControlRow);
 // their controls are addressed by component name. A form's handlers live in a
 // FormEvents object the core provides. Timers tick through the message loop;
 // modal loops nest inside handlers; every handler runs behind the toolkit's
@@ -42,7 +42,7 @@ struct Font {
 };
 
 enum class Kind : std::uint8_t {
-  Label,         // static text without a window of its own in the original; here a STATIC
+  Label,         // static text (a STATIC window)
   StaticText,    // windowed static text
   LinkLabel,     // static text with hand cursor and hover font (mouse events reach the form)
   Button,        // push button
@@ -68,7 +68,7 @@ enum ControlFlag : std::uint32_t {
   kDisabled = 1u << 6,      // created disabled
 };
 
-struct ControlSpec {
+struct ControlRow {
   std::string_view Name;
   Kind ControlKind = Kind::Label;
   std::string_view Parent;  // empty: the form itself
@@ -92,7 +92,7 @@ enum FormFlag : std::uint32_t {
   kCenterDesktop = 1u << 3,
 };
 
-struct FormSpec {
+struct FormLayout {
   std::string_view ClassName;  // window class name, e.g. "TAboutForm"
   std::string_view Caption;
   int ClientWidth = 0, ClientHeight = 0;  // at 96 DPI
@@ -100,7 +100,7 @@ struct FormSpec {
   Font FormFont;
   std::uint32_t Flags = 0;
   int BorderWidth = 0;
-  std::span<const ControlSpec> Controls;
+  std::span<const ControlRow> Controls;
 };
 
 inline constexpr int kModalOk = 1;
@@ -122,6 +122,24 @@ class Canvas {
   virtual void TextOut(int x, int y, std::string_view text) = 0;
 };
 
+// The mouse over the program's notification-area icon.
+enum class TrayMouse : std::uint8_t { LeftDoubleClick, RightDown, RightDoubleClick, Other };
+
+// A device-change notice: what happened, and the record that came with it
+// (empty: none), exactly as many bytes as its header declares.
+enum class DeviceEvent : std::uint8_t { Arrival, QueryRemove, RemoveComplete, Other };
+struct DeviceNotice {
+  DeviceEvent Event = DeviceEvent::Other;
+  std::span<const std::uint8_t> Record;
+};
+
+// The system asks whether the session may end.
+struct SessionEndQuery {
+  bool CloseApp = false;  // only this program is asked to close (an installer, a restart manager)
+  bool Critical = false;  // the session ends whatever the answer
+  bool Logoff = false;    // the user logs off; the system goes on
+};
+
 // A form's handlers. Every call reaches the core behind the dispatch boundary.
 class FormEvents {
  public:
@@ -140,10 +158,17 @@ class FormEvents {
   virtual void OnMouseMove(std::string_view /*control*/) {}
   virtual void OnMouseHover(std::string_view /*control*/) {}
   virtual void OnMouseLeave(std::string_view /*control*/) {}
-  // Any other window message of the form. A value handles it (that value is
-  // the message result); nothing passes it to the default handling.
-  virtual std::optional<std::intptr_t> OnMessage(std::uint32_t /*msg*/, std::uintptr_t /*wparam*/,
-                                                 std::intptr_t /*lparam*/) {
+  // The notification-area icon the form added (Os::TrayAdd).
+  virtual void OnTrayMouse(TrayMouse /*action*/) {}
+  // A hotkey the form registered (Os::RegisterHotKey), by its id.
+  virtual void OnHotKey(int /*id*/) {}
+  // A device change. A value is the answer to the sender; nothing leaves
+  // the answer to the toolkit's default.
+  virtual std::optional<std::intptr_t> OnDeviceChange(const DeviceNotice& /*notice*/) {
+    return std::nullopt;
+  }
+  // True lets the session end; nothing leaves it to the toolkit's default.
+  virtual std::optional<bool> OnQueryEndSession(const SessionEndQuery& /*query*/) {
     return std::nullopt;
   }
   // Explorer re-created the notification area ("TaskbarCreated").
@@ -156,7 +181,7 @@ class Form {
   virtual WindowId Handle() const = 0;
   // The window of one control (link labels track the mouse on their own window).
   virtual WindowId ControlHandle(std::string_view control) const = 0;
-  virtual const FormSpec& Description() const = 0;
+  virtual const FormLayout& Description() const = 0;
 
   virtual void Show() = 0;          // visible and in front
   virtual void Hide() = 0;
@@ -212,13 +237,14 @@ class Toolkit {
   virtual void AddAppWindowExStyle(std::uint32_t bits) = 0;
 
   // Creates a form hidden; the first form created is the main form.
-  virtual std::unique_ptr<Form> CreateForm(const FormSpec& desc, FormEvents& events) = 0;
+  virtual std::unique_ptr<Form> CreateForm(const FormLayout& desc, FormEvents& events) = 0;
   // A timer owned by the form; it starts as told.
   virtual std::unique_ptr<Timer> CreateTimer(Form& owner, unsigned interval_ms, bool enabled,
                                              std::function<void()> on_tick) = 0;
   // Opens the menu with its left edge at the point, items selectable with
   // either button; returns when it has closed. A chosen item's click reaches
-  // the owner through the message queue, after this returns.
+  // the owner through the message queue, after this returns. The owner
+  // should be in the foreground (Os::SetForegroundWindow) before.
   virtual void Popup(PopupMenu& menu, Form& owner, Point at) = 0;
   // Makes the menu's items answer WM_COMMAND with their command ids at the
   // owner at any time, also before the menu was first shown (a menu passed
@@ -232,8 +258,6 @@ class Toolkit {
   virtual int MessageBox(std::string_view text, std::string_view caption, unsigned flags) = 0;
   // Installs a cursor handle as screen cursor number id.
   virtual void SetScreenCursor(int id, std::uintptr_t cursor) = 0;
-  virtual void PostMessage(Form& target, std::uint32_t msg, std::uintptr_t wparam,
-                           std::intptr_t lparam) = 0;
 
   // The message loop; returns after Terminate().
   virtual void Run() = 0;

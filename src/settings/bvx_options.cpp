@@ -15,7 +15,7 @@ namespace bvx {
 
 namespace {
 
-using ui::ControlSpec;
+using ui::ControlRow;
 using ui::Kind;
 using ui::Rgb;
 
@@ -33,7 +33,7 @@ constexpr std::string_view kDriveList = "cbDriveLetters";
 constexpr std::string_view kWaitEdit = "speWaitFor";
 
 // Parents come before their children; a later row lies above an earlier one.
-constexpr ControlSpec kOptionsControls[] = {
+constexpr ControlRow kOptionsControls[] = {
     {.Name = "BitBtn1", .ControlKind = Kind::OkButton, .Left = 252, .Top = 8, .Width = 71,
      .Height = 25, .Text = "O&K", .ControlFont = &kBoldFont, .TabOrder = 0, .GlyphSpacing = 1},
     {.Name = "BitBtn2", .ControlKind = Kind::CancelButton, .Left = 252, .Top = 37, .Width = 71,
@@ -106,7 +106,7 @@ class DialogSlot {
 
 }  // namespace
 
-const ui::FormSpec kOptionsFormSpec{
+const ui::FormLayout kOptionsFormLayout{
     .ClassName = "TfrmOptions",
     .Caption = "Параметры Brimvex",
     .ClientWidth = 327,
@@ -120,7 +120,7 @@ const ui::FormSpec kOptionsFormSpec{
 // --- TfrmOptions ---------------------------------------------------------------------
 
 TfrmOptions::TfrmOptions(TAboutForm& owner_) : owner(owner_) {
-  form = owner.toolkit.CreateForm(kOptionsFormSpec, *this);
+  form = owner.toolkit.CreateForm(kOptionsFormLayout, *this);
 }
 
 TfrmOptions::~TfrmOptions() = default;

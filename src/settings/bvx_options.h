@@ -21,7 +21,7 @@ class TAboutForm;
 
 // The dialog's layout. Row order is the z-order: DefaultDriveBox and
 // TrackGroupBox lie above HotKeysBox and GroupBox1 and cover them.
-extern const ui::FormSpec kOptionsFormSpec;
+extern const ui::FormLayout kOptionsFormLayout;
 
 class TfrmOptions : public ui::FormEvents {
  public:

@@ -116,14 +116,14 @@ bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int def
   // The file is read once; after every successful replace it equals the
   // document, so each key is a read-modify-write of the whole file. The
   // replace is atomic: the file is always the complete old or new one.
-  // A file that exists but cannot be read is never written over: the save
-  // stops before its first key, as if that key could not be written. So is
-  // UTF-16 that cannot be decoded exactly. A file is written back in its
-  // own encoding.
+  // A file that exists but cannot be read, or is marked read-only, is never
+  // written over: the save stops before its first key, as if that key could
+  // not be written. So is UTF-16 that cannot be decoded exactly. A file is
+  // written back in its own encoding.
   std::optional<ini::FileText> file;
   try {
     std::optional<std::string> old = os.ReadFile(path);
-    file = old ? ini::DecodeFileText(std::move(*old)) : ini::FileText{};
+    if (!old || !os.IsReadOnly(path)) file = old ? ini::DecodeFileText(std::move(*old)) : ini::FileText{};
   } catch (const Error&) {
     file.reset();
   }

@@ -5,7 +5,7 @@ namespace bvx {
 
 namespace {
 
-using ui::ControlSpec;
+using ui::ControlRow;
 using ui::Kind;
 using ui::Rgb;
 
@@ -13,7 +13,7 @@ constexpr ui::Color kGrey = ui::kTextGrey;
 constexpr ui::Font kFormFont{"MS Sans Serif", -11, true, false, kGrey, ui::kRussianCharset};
 constexpr ui::Font kCountdownFont{"MS Sans Serif", -13, true, false, kGrey, ui::kRussianCharset};
 
-constexpr ControlSpec kNotifyControls[] = {
+constexpr ControlRow kNotifyControls[] = {
     {.Name = "Label1", .ControlKind = Kind::Label, .Left = 0, .Top = 0, .Width = 256, .Height = 26,
      .Text = NoticeTemplate, .Flags = ui::kTransparent | ui::kWordWrap | ui::kAutoSize},
     {.Name = "lblBack", .ControlKind = Kind::Label, .Left = 0, .Top = 46, .Width = 302,
@@ -30,7 +30,7 @@ std::string FillTemplate(std::string_view text, std::string_view value) {
 
 }  // namespace
 
-const ui::FormSpec kNotifyFormSpec{
+const ui::FormLayout kNotifyFormLayout{
     .ClassName = "TfrmNotifyCD",
     .Caption = "Извлечение диска",
     .ClientWidth = 304,
@@ -56,7 +56,7 @@ std::string CountdownText(std::uint32_t seconds) {
 }
 
 TfrmNotifyCD::TfrmNotifyCD(ui::Toolkit& toolkit) {
-  form_ = toolkit.CreateForm(kNotifyFormSpec, *this);
+  form_ = toolkit.CreateForm(kNotifyFormLayout, *this);
   Timer1 = toolkit.CreateTimer(*form_, 1000, true, [this] { Timer1Timer(); });
 }
 

@@ -51,7 +51,7 @@ std::string NoticeMessage(std::string_view wait_name);
 std::string CountdownText(std::uint32_t seconds);
 
 // The notice window's layout.
-extern const ui::FormSpec kNotifyFormSpec;
+extern const ui::FormLayout kNotifyFormLayout;
 
 class TfrmNotifyCD : public ui::FormEvents {
  public:

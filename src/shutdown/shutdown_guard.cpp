@@ -12,26 +12,16 @@
 
 namespace bvx {
 
-namespace {
-
-// Set while a guard runs. A second end-of-session query can arrive through a
-// notice's message loop (the user cancelled the first and asked again); it is
-// answered at once and leaves the walk, the reason and the ending to the
-// guard that is already running.
-bool guard_running = false;
-
-}  // namespace
-
-std::intptr_t TAboutForm::ShutdownGuard(std::intptr_t reason) {
+std::intptr_t TAboutForm::ShutdownGuard(const ui::SessionEndQuery& query) {
   constexpr std::intptr_t kMayEnd = 1;  // decided first, whatever happens below
-  if (guard_running) return kMayEnd;
-  if ((reason & kEndSessionCloseApp) != 0) {
+  if (GuardRunning) return kMayEnd;
+  if (query.CloseApp) {
     // Restart Manager: an installer or updater needs the program's file.
     // The session goes on, so no door opens; the program just ends.
     toolkit.Terminate();
     return kMayEnd;
   }
-  guard_running = true;
+  GuardRunning = true;
   bool reason_given = false;
   try {
     // A drive's flags are read only when the walk reaches it: notices that
@@ -58,7 +48,7 @@ std::intptr_t TAboutForm::ShutdownGuard(std::intptr_t reason) {
     ui::ShowStandardError(toolkit, e.what());
   }
   if (reason_given) os.ShutdownReasonDestroy(window->Handle());
-  guard_running = false;
+  GuardRunning = false;
   toolkit.Terminate();
   return kMayEnd;
 }

@@ -23,6 +23,7 @@ HKM_SETHOTKEY = WM_USER + 1
 TCM_SETCURFOCUS = 0x1330
 CB_SETCURSEL = 0x14E
 BM_CLICK = 0xF5
+WM_SYSCHAR = 0x106
 IDOK, IDCANCEL = 1, 2
 
 # Hotkey control words (low byte the key, high byte HOTKEYF_*), shortcut
@@ -279,6 +280,44 @@ class OptionsDialogTest(OptionsTestCase):
             self.assertIsNone(self.try_hotkey(*hotkey_args(value)), f"{value:#x} must be free")
         self.post(self.tray(WM_LBUTTONDBLCLK))
         program.wait_mci("Set cdaudio!f: door open wait")
+        self.assertEqual(self.exit_program(program), 0)
+
+    def test_the_keyboard_walks_the_visible_controls_and_answers_enter_and_esc(self):
+        program = self.start()
+        dialog = self.open_dialog()
+
+        def focused() -> Optional[str]:
+            return next((c.hwnd for c in self.controls(DIALOG) if c.extra.get("focus")), None)
+
+        # The layout's tab order; Tab skips what is hidden, disabled or covered
+        # (on the general page the drive tabs' boxes lie under the others).
+        order = [dialog.ok, dialog.cancel, dialog.tabs, dialog.open_edit, dialog.close_edit,
+                 dialog.track_box, dialog.drive_list, dialog.wait_edit]
+        never_covered = (dialog.ok, dialog.cancel, dialog.tabs)
+        stops = [c.hwnd for c in order if c.visible and c.enabled and
+                 (c in never_covered or dialog.at(c) == c.hwnd)]
+        self.assertIn(dialog.drive_list.hwnd, stops)
+        wait_for(lambda: focused() == stops[0], STEP_TIMEOUT, "the focus on the first control")
+        walked = [stops[0]]
+        for _ in stops:
+            self.session.keys("Tab")
+            wait_for(lambda: focused() not in (None, walked[-1]), STEP_TIMEOUT, "Tab")
+            walked.append(focused())
+        walked.pop(0)
+        self.assertEqual(walked, stops[1:] + stops[:1], "Tab walks the visible controls in order")
+
+        # Esc is Cancel: the dialog goes and nothing is written.
+        self.session.keys("Escape")
+        self.driver("wait-gone", DIALOG, int(STEP_TIMEOUT * 1000))
+        self.assertEqual(sorted(os.listdir(self.folder)), ["BVX.exe"], "nothing is written")
+
+        # A label's mnemonic (Alt+П) focuses its control; Enter there is OK.
+        dialog = self.open_dialog()
+        self.post_hwnd(focused() or dialog.hwnd, (WM_SYSCHAR, ord("п"), 0x20000001))
+        wait_for(lambda: focused() == dialog.drive_list.hwnd, STEP_TIMEOUT, "the drive list focused")
+        self.session.keys("Return")
+        self.driver("wait-gone", DIALOG, int(STEP_TIMEOUT * 1000))
+        wait_for(lambda: (self.folder / "BVX.ini").exists(), STEP_TIMEOUT, "the settings written")
         self.assertEqual(self.exit_program(program), 0)
 
     def test_cancel_writes_nothing_and_a_second_opening_starts_afresh(self):

@@ -1,11 +1,11 @@
 #include "fake/fake_system.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <stdexcept>
 
 #include "platform/errors.h"
+#include "platform/toolkit_rules.h"
 
 namespace bvx::fake {
 
@@ -40,17 +40,16 @@ bool FakeOs::Fails(const std::string& op) {
   return it != fail_.end() && it->second(n);
 }
 
-long FakeOs::CreateNamedMutex(std::string_view name) {
+MutexResult FakeOs::CreateNamedMutex(std::string_view name) {
   log_.Add("CreateNamedMutex " + std::string(name));
-  if (Fails("CreateNamedMutex")) return 5;  // ERROR_ACCESS_DENIED
-  return mutex_last_error;
+  if (Fails("CreateNamedMutex")) return MutexResult::Failed;
+  return mutex_result;
 }
 
-int FakeOs::DriveType(std::string_view root) {
+DriveKind FakeOs::DriveType(std::string_view root) {
   log_.Add("DriveType " + std::string(root));
-  if (Fails("DriveType")) return 0;  // DRIVE_UNKNOWN
-  if (root.size() == 3 && cdroms.count(root[0])) return kDriveCdrom;
-  return root == "c:\\" ? 3 : 1;
+  if (Fails("DriveType")) return DriveKind::Other;
+  return root.size() == 3 && cdroms.count(root[0]) ? DriveKind::CdRom : DriveKind::Other;
 }
 
 std::uint32_t FakeOs::MciSendString(std::string_view command, std::size_t reply_size,
@@ -67,7 +66,7 @@ std::uint32_t FakeOs::MciSendString(std::string_view command, std::size_t reply_
   return mci_door_answer;
 }
 
-std::intptr_t FakeOs::BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) {
+QueryRemoveAnswer FakeOs::BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) {
   std::string bytes;
   for (auto b : record) {
     char buf[4];
@@ -76,14 +75,12 @@ std::intptr_t FakeOs::BroadcastQueryRemove(const VolumeRecord& record, unsigned 
   }
   log_.Add("Broadcast QueryRemove " + bytes + " wait " + std::to_string(wait_ms));
   broadcasts.push_back(record);
-  if (Fails("Broadcast")) return 0;
+  if (Fails("Broadcast")) return QueryRemoveAnswer::Granted;
   return broadcast_answer;
 }
 
-bool FakeOs::TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message,
-                     int icon_resource, std::string_view tip) {
-  log_.Add("TrayAdd " + Hex(window) + " id " + std::to_string(id) + " cb " + Hex(callback_message) +
-           " icon " + std::to_string(icon_resource) + " tip " + std::string(tip));
+bool FakeOs::TrayAdd(WindowId window, std::uint32_t id, int icon_resource, std::string_view tip) {
+  log_.Add("TrayAdd " + Hex(window) + " id " + std::to_string(id) + " icon " + std::to_string(icon_resource) + " tip " + std::string(tip));
   if (Fails("TrayAdd")) return false;
   tray_tip = std::string(tip);
   return true;
@@ -155,6 +152,10 @@ std::optional<std::string> FakeOs::ReadFile(const std::string& path) {
   const auto it = files.find(path);
   if (it == files.end()) return std::nullopt;
   return it->second;
+}
+
+bool FakeOs::IsReadOnly(const std::string& path) {
+  return files.count(path) != 0 && read_only.count(path) != 0;
 }
 
 bool FakeOs::ReplaceFile(const std::string& path, std::string_view contents) {
@@ -263,29 +264,20 @@ bool FakeOs::ShutdownReasonDestroy(WindowId window) {
 
 // --- FakeForm -------------------------------------------------------------------
 
-FakeForm::FakeForm(FakeToolkit& toolkit, const ui::FormSpec& desc, ui::FormEvents& events,
+FakeForm::FakeForm(FakeToolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events,
                    WindowId handle)
-    : toolkit_(toolkit), spec_(desc), events_(events), handle_(handle), caption_(desc.Caption) {
+    : toolkit_(toolkit), layout_(desc), events_(events), handle_(handle), caption_(desc.Caption) {
   WindowId next = handle + 1;
-  for (const ui::ControlSpec& c : desc.Controls) {
+  for (const ui::ControlRow& c : desc.Controls) {
     FakeControl control;
     control.desc = c;
-    control.text = std::string(c.Text);
+    control.text = std::string(ui::InitialText(c));
     control.visible = (c.Flags & ui::kHidden) == 0;
     control.enabled = (c.Flags & ui::kDisabled) == 0;
-    // A control without a font of its own takes its parent's.
-    const ui::Font* font = c.ControlFont;
-    for (std::string_view parent = c.Parent; font == nullptr && !parent.empty();) {
-      const auto it = controls_.find(parent);
-      if (it == controls_.end()) break;
-      font = &it->second.font;
-      parent = it->second.desc.Parent;
-    }
-    control.font = font != nullptr ? *font : desc.FormFont;
-    if (c.ControlKind == ui::Kind::TabControl || c.ControlKind == ui::Kind::DropDownList) {
-      if (!c.Text.empty() && c.ControlKind == ui::Kind::TabControl) control.items.push_back(control.text);
-      control.value = c.ControlKind == ui::Kind::TabControl ? 0 : -1;
-    }
+    const auto parent = controls_.find(c.Parent);
+    control.font = ui::InitialFont(c, parent != controls_.end() ? parent->second.font : desc.FormFont);
+    if (c.ControlKind == ui::Kind::TabControl && !c.Text.empty()) control.items.emplace_back(c.Text);
+    if (c.ControlKind == ui::Kind::DropDownList) control.value = -1;
     control.handle = next++;
     controls_.emplace(std::string(c.Name), std::move(control));
   }
@@ -306,7 +298,7 @@ const FakeControl& FakeForm::Control(std::string_view control) const {
 WindowId FakeForm::ControlHandle(std::string_view control) const { return Control(control).handle; }
 
 void FakeForm::Show() {
-  toolkit_.log_.Add("Show " + std::string(spec_.ClassName));
+  toolkit_.log_.Add("Show " + std::string(layout_.ClassName));
   const bool was = visible_;
   visible_ = true;
   in_front_ = true;
@@ -314,18 +306,18 @@ void FakeForm::Show() {
 }
 
 void FakeForm::Hide() {
-  if (visible_) toolkit_.log_.Add("Hide " + std::string(spec_.ClassName));
+  if (visible_) toolkit_.log_.Add("Hide " + std::string(layout_.ClassName));
   visible_ = false;
   in_front_ = false;
 }
 
 void FakeForm::BringToFront() {
-  toolkit_.log_.Add("BringToFront " + std::string(spec_.ClassName));
+  toolkit_.log_.Add("BringToFront " + std::string(layout_.ClassName));
   in_front_ = true;
 }
 
 int FakeForm::ShowModal() {
-  toolkit_.log_.Add("ShowModal " + std::string(spec_.ClassName));
+  toolkit_.log_.Add("ShowModal " + std::string(layout_.ClassName));
   modal_result_ = 0;
   in_modal_ = true;
   Show();
@@ -342,17 +334,13 @@ int FakeForm::ShowModal() {
   }
   in_modal_ = false;
   Hide();
-  toolkit_.log_.Add("EndModal " + std::string(spec_.ClassName) + " " + std::to_string(modal_result_));
+  toolkit_.log_.Add("EndModal " + std::string(layout_.ClassName) + " " + std::to_string(modal_result_));
   return modal_result_;
 }
 
 void FakeForm::SetText(std::string_view control, std::string_view text) { Find(control).text = text; }
 
-std::string FakeForm::Text(std::string_view control) const {
-  const FakeControl& c = Control(control);
-  if (c.desc.ControlKind == ui::Kind::SpinEdit && c.text.empty()) return std::to_string(c.value);
-  return c.text;
-}
+std::string FakeForm::Text(std::string_view control) const { return Control(control).text; }
 
 void FakeForm::SetVisible(std::string_view control, bool visible) { Find(control).visible = visible; }
 
@@ -371,15 +359,7 @@ bool FakeForm::IsEnabled(std::string_view control) const { return Control(contro
 
 int FakeForm::Value(std::string_view control) const {
   const FakeControl& c = Control(control);
-  if (c.desc.ControlKind == ui::Kind::SpinEdit) {
-    int v = 0;
-    const std::string& t = c.text;
-    const char* first = t.data();
-    if (!t.empty() && t[0] == '+') ++first;
-    const auto [ptr, ec] = std::from_chars(first, t.data() + t.size(), v);
-    if (ec != std::errc() || ptr != t.data() + t.size() || first == t.data() + t.size()) return 0;
-    return v;
-  }
+  if (c.desc.ControlKind == ui::Kind::SpinEdit) return ui::SpinEditValue(c.text);
   return c.value;
 }
 
@@ -409,19 +389,22 @@ ui::Font FakeForm::ControlFont(std::string_view control) const { return Control(
 
 void FakeForm::Click(std::string_view control) {
   const ui::Kind kind = Control(control).desc.ControlKind;
-  if (kind == ui::Kind::OkButton) modal_result_ = ui::kModalOk;
-  if (kind == ui::Kind::CancelButton) modal_result_ = ui::kModalCancel;
+  if (const int result = ui::ModalResultOfClick(kind)) modal_result_ = result;
   if (kind == ui::Kind::CheckBox) Find(control).value = !Find(control).value;
   toolkit_.Guard([&] { events_.OnClick(control); });
 }
 
 void FakeForm::Close() {
   toolkit_.Guard([this] {
-    if (!events_.OnCloseQuery()) return;
-    if (in_modal_) {
-      modal_result_ = ui::kModalCancel;
-    } else {
-      Hide();
+    switch (ui::AfterCloseQuery(events_.OnCloseQuery(), in_modal_)) {
+      case ui::CloseAction::Stay:
+        break;
+      case ui::CloseAction::Cancel:
+        modal_result_ = ui::kModalCancel;
+        break;
+      case ui::CloseAction::Hide:
+        Hide();
+        break;
     }
   });
 }
@@ -520,7 +503,7 @@ void FakeToolkit::AddAppWindowExStyle(std::uint32_t bits) {
   app_ex_style |= bits;
 }
 
-std::unique_ptr<ui::Form> FakeToolkit::CreateForm(const ui::FormSpec& desc, ui::FormEvents& events) {
+std::unique_ptr<ui::Form> FakeToolkit::CreateForm(const ui::FormLayout& desc, ui::FormEvents& events) {
   log_.Add("CreateForm " + std::string(desc.ClassName));
   auto form = std::make_unique<FakeForm>(*this, desc, events, next_handle_);
   next_handle_ += 0x100;
@@ -582,16 +565,6 @@ void FakeToolkit::SetScreenCursor(int id, std::uintptr_t cursor) {
   screen_cursors[id] = cursor;
 }
 
-void FakeToolkit::PostMessage(ui::Form& target, std::uint32_t msg, std::uintptr_t wparam,
-                              std::intptr_t lparam) {
-  log_.Add("PostMessage " + Hex(msg) + " " + Hex(wparam) + " " + Hex(static_cast<std::uint64_t>(lparam)));
-  auto* form = static_cast<FakeForm*>(&target);
-  At(0, [this, form, msg, wparam, lparam] {
-    if (std::find(forms_.begin(), forms_.end(), form) == forms_.end()) return;
-    form->Events().OnMessage(msg, wparam, lparam);
-  });
-}
-
 void FakeToolkit::Run() {
   log_.Add("Run");
   while (!terminated_ && Step(UINT64_MAX)) {
@@ -646,13 +619,25 @@ void FakeToolkit::RunUntil(const std::function<bool()>& done) {
   }
 }
 
-std::intptr_t FakeToolkit::Send(FakeForm& form, std::uint32_t msg, std::uintptr_t wparam,
-                                std::intptr_t lparam) {
-  std::intptr_t result = 0;
-  Guard([&] {
-    if (auto r = form.Events().OnMessage(msg, wparam, lparam)) result = *r;
-  });
-  return result;
+void FakeToolkit::TrayMouse(FakeForm& form, ui::TrayMouse action) {
+  Guard([&] { form.Events().OnTrayMouse(action); });
+}
+
+void FakeToolkit::HotKey(FakeForm& form, int id) {
+  Guard([&] { form.Events().OnHotKey(id); });
+}
+
+std::optional<std::intptr_t> FakeToolkit::DeviceChange(FakeForm& form, ui::DeviceEvent event,
+                                                       std::span<const std::uint8_t> record) {
+  std::optional<std::intptr_t> answer;
+  Guard([&] { answer = form.Events().OnDeviceChange(ui::DeviceNotice{event, record}); });
+  return answer;
+}
+
+std::optional<bool> FakeToolkit::QueryEndSession(FakeForm& form, const ui::SessionEndQuery& query) {
+  std::optional<bool> answer;
+  Guard([&] { answer = form.Events().OnQueryEndSession(query); });
+  return answer;
 }
 
 std::size_t FakeToolkit::RunningTimers() const {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -56,12 +57,12 @@ class FakeOs : public Os {
   void FailAlways(std::string op) { FailWhen(std::move(op), [](int) { return true; }); }
   void FailNever(std::string op) { fail_.erase(op); }
 
-  long mutex_last_error = 0;            // 183: another copy runs
+  MutexResult mutex_result = MutexResult::Created;  // AlreadyExists: another copy runs
   std::set<char> cdroms;                // letters answered with DRIVE_CDROM
   std::set<char> discs;                 // letters whose disc query answers 0
   std::uint32_t mci_door_answer = 0;    // answer to door commands
   std::uint32_t mci_no_disc_answer = 263;
-  std::intptr_t broadcast_answer = 1;
+  QueryRemoveAnswer broadcast_answer = QueryRemoveAnswer::Granted;
   std::vector<VolumeRecord> broadcasts;
   // Combinations held by other programs: (modifiers, vk).
   std::set<std::pair<unsigned, unsigned>> held_hotkeys;
@@ -74,7 +75,9 @@ class FakeOs : public Os {
 
   std::string module_path = "C:\\Program Files\\Brimvex\\BVX.exe";
   std::map<std::string, std::string> files;
-  // Files whose replace fails (read-only file or folder).
+  // Files marked read-only.
+  std::set<std::string> read_only;
+  // Files whose replace fails (a read-only folder, a full disk).
   std::set<std::string> unwritable;
   int replace_count = 0;
 
@@ -89,13 +92,12 @@ class FakeOs : public Os {
   std::optional<std::string> tray_tip;  // the icon's tip while it exists
 
   // --- Os ------------------------------------------------------------------
-  long CreateNamedMutex(std::string_view name) override;
-  int DriveType(std::string_view root) override;
+  MutexResult CreateNamedMutex(std::string_view name) override;
+  DriveKind DriveType(std::string_view root) override;
   std::uint32_t MciSendString(std::string_view command, std::size_t reply_size, std::string* reply,
                               WindowId callback) override;
-  std::intptr_t BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) override;
-  bool TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message, int icon_resource,
-               std::string_view tip) override;
+  QueryRemoveAnswer BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) override;
+  bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource, std::string_view tip) override;
   bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) override;
   bool TrayDelete(WindowId window, std::uint32_t id) override;
   bool RegisterHotKey(WindowId window, int id, unsigned modifiers, unsigned vk) override;
@@ -108,6 +110,7 @@ class FakeOs : public Os {
   std::uintptr_t LoadCursorResource(std::string_view name) override;
   std::string ModulePath() override { return module_path; }
   std::optional<std::string> ReadFile(const std::string& path) override;
+  bool IsReadOnly(const std::string& path) override;
   bool ReplaceFile(const std::string& path, std::string_view contents) override;
   std::vector<std::string> FindFiles(const std::string& pattern) override;
   bool DeleteFile(const std::string& path) override;
@@ -131,7 +134,7 @@ class FakeToolkit;
 
 // One control's state.
 struct FakeControl {
-  ui::ControlSpec desc;
+  ui::ControlRow desc;
   std::string text;
   bool visible = true;
   bool enabled = true;
@@ -143,12 +146,12 @@ struct FakeControl {
 
 class FakeForm : public ui::Form {
  public:
-  FakeForm(FakeToolkit& toolkit, const ui::FormSpec& desc, ui::FormEvents& events, WindowId handle);
+  FakeForm(FakeToolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events, WindowId handle);
   ~FakeForm() override;
 
   WindowId Handle() const override { return handle_; }
   WindowId ControlHandle(std::string_view control) const override;
-  const ui::FormSpec& Description() const override { return spec_; }
+  const ui::FormLayout& Description() const override { return layout_; }
   void Show() override;
   void Hide() override;
   bool IsVisible() const override { return visible_; }
@@ -196,7 +199,7 @@ class FakeForm : public ui::Form {
  private:
   FakeControl& Find(std::string_view control);
   FakeToolkit& toolkit_;
-  const ui::FormSpec& spec_;
+  const ui::FormLayout& layout_;
   ui::FormEvents& events_;
   WindowId handle_;
   std::string caption_;
@@ -244,9 +247,13 @@ class FakeToolkit : public ui::Toolkit {
   void Advance(std::uint64_t ms);
   // Runs what is due now.
   void RunPending() { Advance(0); }
-  // Sends a message to a form's handler now and returns its result (0 when
-  // not handled).
-  std::intptr_t Send(FakeForm& form, std::uint32_t msg, std::uintptr_t wparam, std::intptr_t lparam);
+  // What the system reports to a form, now and behind the dispatch boundary.
+  void TrayMouse(FakeForm& form, ui::TrayMouse action);
+  void HotKey(FakeForm& form, int id);
+  // The form's answer; nothing when it leaves it to the default.
+  std::optional<std::intptr_t> DeviceChange(FakeForm& form, ui::DeviceEvent event,
+                                            std::span<const std::uint8_t> record = {});
+  std::optional<bool> QueryEndSession(FakeForm& form, const ui::SessionEndQuery& query = {});
   // The main form (the first created) and every live form.
   FakeForm* MainForm() const { return forms_.empty() ? nullptr : forms_.front(); }
   const std::vector<FakeForm*>& Forms() const { return forms_; }
@@ -266,7 +273,7 @@ class FakeToolkit : public ui::Toolkit {
   std::string Title() const override { return title_; }
   void SetShowMainForm(bool show) override;
   void AddAppWindowExStyle(std::uint32_t bits) override;
-  std::unique_ptr<ui::Form> CreateForm(const ui::FormSpec& desc, ui::FormEvents& events) override;
+  std::unique_ptr<ui::Form> CreateForm(const ui::FormLayout& desc, ui::FormEvents& events) override;
   std::unique_ptr<ui::Timer> CreateTimer(ui::Form& owner, unsigned interval_ms, bool enabled,
                                          std::function<void()> on_tick) override;
   void Popup(ui::PopupMenu& menu, ui::Form& owner, Point at) override;
@@ -276,8 +283,6 @@ class FakeToolkit : public ui::Toolkit {
   bool Command(ui::Form& owner, int command);
   int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override;
   void SetScreenCursor(int id, std::uintptr_t cursor) override;
-  void PostMessage(ui::Form& target, std::uint32_t msg, std::uintptr_t wparam,
-                   std::intptr_t lparam) override;
   void Run() override;
   void Terminate() override;
 

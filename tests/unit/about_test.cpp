@@ -230,7 +230,7 @@ TEST_F(LinkTest, LinkCursorIsInstalledAsScreenCursor100) {
 }
 
 TEST(AboutLayout, MatchesTheWindowDescription) {
-  const ui::FormSpec& f = kAboutFormSpec;
+  const ui::FormLayout& f = kAboutFormLayout;
   EXPECT_EQ(f.ClassName, "TAboutForm");
   EXPECT_EQ(f.Caption, "О программе");
   EXPECT_EQ(f.ClientWidth, 280);
@@ -250,7 +250,7 @@ TEST(AboutLayout, MatchesTheWindowDescription) {
   };
   for (const Case& c : cases) {
     const auto it = std::find_if(f.Controls.begin(), f.Controls.end(),
-                                 [&](const ui::ControlSpec& s) { return s.Name == c.name; });
+                                 [&](const ui::ControlRow& s) { return s.Name == c.name; });
     ASSERT_NE(it, f.Controls.end()) << c.name;
     EXPECT_EQ(it->ControlKind, c.kind) << c.name;
     EXPECT_EQ(it->Left, c.left) << c.name;

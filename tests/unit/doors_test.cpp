@@ -1,7 +1,10 @@
 // Door commands, the query-remove record, disc presence and the tooltip.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
+#include <span>
 
 #include "app/bvx_main.h"
 #include "drives/doors.h"
@@ -30,9 +33,13 @@ struct DoorsTest : ::testing::Test {
     sys.log.Clear();
   }
   ui::MenuItem& Item(std::size_t pos) { return form->TrayPopup.Items(pos); }
-  std::intptr_t DeviceChange(std::uintptr_t event, const void* record) {
-    return sys.ui.Send(*sys.ui.MainForm(), kWmDeviceChange, event,
-                       reinterpret_cast<std::intptr_t>(record));
+  // The record handed over with the size its header declares.
+  std::optional<std::intptr_t> DeviceChange(ui::DeviceEvent event,
+                                            const std::vector<std::uint8_t>& record) {
+    std::uint32_t declared = 0;
+    if (record.size() >= 4) std::memcpy(&declared, record.data(), 4);
+    const std::span<const std::uint8_t> bytes(record.data(), std::min<std::size_t>(declared, record.size()));
+    return sys.ui.DeviceChange(*sys.ui.MainForm(), event, bytes);
   }
 };
 
@@ -77,26 +84,25 @@ TEST_F(DoorsTest, OpenBroadcastsQueryRemoveThenSendsTheOpenCommand) {
   EXPECT_EQ(sys.log.lines[1], "Mci Set cdaudio!e: door open wait | reply 0 | cb 0x100");
 }
 
-TEST_F(DoorsTest, BroadcastAnswersOtherThanDenyLetTheDoorOpen) {
+TEST_F(DoorsTest, OnlyADeniedQueryKeepsTheDoorShut) {
   Start({'d'});
   struct Case {
-    std::intptr_t answer;
+    QueryRemoveAnswer answer;
     bool opens;
   };
-  for (const Case c : {Case{0, true}, Case{1, true}, Case{-1, true}, Case{kBroadcastQueryDeny, false},
-                       Case{kBroadcastQueryDeny + 1, true}}) {
+  for (const Case c : {Case{QueryRemoveAnswer::Granted, true}, Case{QueryRemoveAnswer::Denied, false}}) {
     sys.log.Clear();
     sys.os.broadcast_answer = c.answer;
     form->OpenCD(Item(0));
     EXPECT_EQ(sys.log.Count("Broadcast"), 1u);
-    EXPECT_EQ(sys.log.Count("Mci Set cdaudio!d: door open wait"), c.opens ? 1u : 0u) << c.answer;
+    EXPECT_EQ(sys.log.Count("Mci Set cdaudio!d: door open wait"), c.opens ? 1u : 0u) << c.opens;
   }
   EXPECT_TRUE(sys.ui.boxes.empty());
 }
 
 TEST_F(DoorsTest, CloseSendsNoBroadcast) {
   Start({'d'});
-  sys.os.broadcast_answer = kBroadcastQueryDeny;
+  sys.os.broadcast_answer = QueryRemoveAnswer::Denied;
   form->CloseCD(Item(1));
   EXPECT_EQ(MciCommands(sys.log), std::vector<std::string>{"Set cdaudio!d: door closed wait"});
   EXPECT_EQ(sys.log.Count("Broadcast"), 0u);
@@ -147,32 +153,29 @@ std::vector<std::uint8_t> Record(std::uint32_t size, std::uint32_t type, std::ui
 TEST_F(DoorsTest, DeviceChangeTable) {
   struct Case {
     const char* what;
-    std::uintptr_t event;
-    std::vector<std::uint8_t> record;  // empty: null lParam
+    ui::DeviceEvent event;
+    std::vector<std::uint8_t> record;  // empty: none
     bool d_after, e_after;             // flags after (both start d=0, e=1)
     bool tip_refreshed;
   };
   const Case cases[] = {
-      {"arrival in D", kDbtDeviceArrival, Record(18, 2, 0x8, 1), true, true, true},
-      {"removal from E", kDbtDeviceRemoveComplete, Record(18, 2, 0x10, 1), false, false, true},
-      {"query-remove", kDbtDeviceQueryRemove, Record(18, 2, 0x10, 1), false, true, true},
-      {"no media flag", kDbtDeviceRemoveComplete, Record(18, 2, 0x10, 0), false, true, false},
-      {"other device type", kDbtDeviceArrival, Record(18, 5, 0x8, 1), false, true, false},
-      {"null", kDbtDeviceArrival, {}, false, true, false},
-      {"short record", kDbtDeviceArrival, Record(17, 2, 0x8, 1, 17), false, true, false},
-      {"header only", kDbtDeviceArrival, Record(12, 2, 0, 0, 12), false, true, false},
-      {"size too small for the type", kDbtDeviceArrival, Record(4, 2, 0, 0, 4), false, true, false},
-      {"two drives in one mask", kDbtDeviceArrival, Record(18, 2, 0x18, 1), true, true, true},
-      {"mask of no drive", kDbtDeviceArrival, Record(18, 2, 0x1, 1), false, true, true},
-      {"longer record", kDbtDeviceRemoveComplete, Record(20, 2, 0x18, 1, 20), false, false, true},
-      // Only events with bit 15 carry a pointer; any other lParam is never read.
-      {"record with DBT_DEVNODES_CHANGED", 0x0007, Record(18, 2, 0x8, 1), false, true, false},
-      {"record with DBT_MONITORCHANGE", 0x001B, Record(18, 2, 0x10, 1), false, true, false},
+      {"arrival in D", ui::DeviceEvent::Arrival, Record(18, 2, 0x8, 1), true, true, true},
+      {"removal from E", ui::DeviceEvent::RemoveComplete, Record(18, 2, 0x10, 1), false, false, true},
+      {"query-remove", ui::DeviceEvent::QueryRemove, Record(18, 2, 0x10, 1), false, true, true},
+      {"no media flag", ui::DeviceEvent::RemoveComplete, Record(18, 2, 0x10, 0), false, true, false},
+      {"other device type", ui::DeviceEvent::Arrival, Record(18, 5, 0x8, 1), false, true, false},
+      {"null", ui::DeviceEvent::Arrival, {}, false, true, false},
+      {"short record", ui::DeviceEvent::Arrival, Record(17, 2, 0x8, 1, 17), false, true, false},
+      {"header only", ui::DeviceEvent::Arrival, Record(12, 2, 0, 0, 12), false, true, false},
+      {"size too small for the type", ui::DeviceEvent::Arrival, Record(4, 2, 0, 0, 4), false, true, false},
+      {"two drives in one mask", ui::DeviceEvent::Arrival, Record(18, 2, 0x18, 1), true, true, true},
+      {"mask of no drive", ui::DeviceEvent::Arrival, Record(18, 2, 0x1, 1), false, true, true},
+      {"longer record", ui::DeviceEvent::RemoveComplete, Record(20, 2, 0x18, 1, 20), false, false, true},
+      {"other event", ui::DeviceEvent::Other, Record(18, 2, 0x10, 1), false, true, true},
   };
   for (const Case& c : cases) {
     Start({'d', 'e'}, {'e'});
-    const void* lparam = c.record.empty() ? nullptr : c.record.data();
-    EXPECT_EQ(DeviceChange(c.event, lparam), -1) << c.what;
+    EXPECT_EQ(DeviceChange(c.event, c.record), -1) << c.what;
     EXPECT_EQ(form->drives.DriveTable[1].DiscPresent, c.d_after) << c.what;
     EXPECT_EQ(form->drives.DriveTable[2].DiscPresent, c.e_after) << c.what;
     EXPECT_EQ(sys.log.Count("TrayModifyTip"), c.tip_refreshed ? 1u : 0u) << c.what;
@@ -182,11 +185,11 @@ TEST_F(DoorsTest, DeviceChangeTable) {
 TEST_F(DoorsTest, ArrivalAndRemovalChangeTheTooltip) {
   Start({'d', 'e'});
   const auto in = Record(18, 2, 0x10, 1);
-  DeviceChange(kDbtDeviceArrival, in.data());
+  DeviceChange(ui::DeviceEvent::Arrival, in);
   EXPECT_EQ(sys.os.tray_tip, "D: диск не вставлен E: диск вставлен");
   EXPECT_EQ(sys.log.With("TrayModifyTip")[0],
             "TrayModifyTip 0x100 id 1 tip D: диск не вставлен E: диск вставлен");
-  DeviceChange(kDbtDeviceRemoveComplete, in.data());
+  DeviceChange(ui::DeviceEvent::RemoveComplete, in);
   EXPECT_EQ(sys.os.tray_tip, "D: диск не вставлен E: диск не вставлен");
 }
 
@@ -194,7 +197,7 @@ TEST_F(DoorsTest, AFailingTipUpdateKeepsTheNewFlags) {
   Start({'d'});
   sys.os.FailAlways("TrayModifyTip");
   const auto in = Record(18, 2, 0x8, 1);
-  EXPECT_EQ(DeviceChange(kDbtDeviceArrival, in.data()), -1);
+  EXPECT_EQ(DeviceChange(ui::DeviceEvent::Arrival, in), -1);
   EXPECT_TRUE(form->drives.DriveTable[1].DiscPresent);
   EXPECT_TRUE(sys.ui.boxes.empty());
 }

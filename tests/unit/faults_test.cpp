@@ -17,6 +17,7 @@
 #include <optional>
 #include <ostream>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -141,28 +142,30 @@ struct Session {
       FakeForm* f = ui.MainForm();
       return f != nullptr ? dynamic_cast<TAboutForm*>(&f->Events()) : nullptr;
     };
-    const auto send = [&ui](std::uint32_t msg, std::uintptr_t wparam, std::intptr_t lparam) {
-      if (FakeForm* f = ui.MainForm()) ui.Send(*f, msg, wparam, lparam);
+    const auto tray = [&ui](ui::TrayMouse action) {
+      if (FakeForm* f = ui.MainForm()) ui.TrayMouse(*f, action);
     };
-    const auto tray = [send](std::intptr_t mouse) { send(kWmTrayNotify, kTrayIconId, mouse); };
-    const auto volume = [send](std::uintptr_t event, char letter) {
+    const auto hotkey = [&ui](int id) {
+      if (FakeForm* f = ui.MainForm()) ui.HotKey(*f, id);
+    };
+    const auto volume = [&ui](ui::DeviceEvent event, char letter) {
       const VolumeRecord record = MakeVolumeRecord(DriveUnitMask(letter));
-      send(kWmDeviceChange, event, reinterpret_cast<std::intptr_t>(record.data()));
+      if (FakeForm* f = ui.MainForm()) ui.DeviceChange(*f, event, record);
     };
 
-    ui.At(10, [tray] { tray(kWmLButtonDblClk); });
+    ui.At(10, [tray] { tray(ui::TrayMouse::LeftDoubleClick); });
     ui.At(20, [tray] {  // a double-click starts with a press, whose pop-up it swallows
-      tray(kWmRButtonDown);
-      tray(kWmRButtonDblClk);
+      tray(ui::TrayMouse::RightDown);
+      tray(ui::TrayMouse::RightDoubleClick);
     });
-    ui.At(30, [send] { send(kWmHotKey, 2, 0); });
-    ui.At(40, [send] { send(kWmHotKey, 3, 0); });
-    ui.At(50, [volume] { volume(kDbtDeviceRemoveComplete, 'e'); });
-    ui.At(60, [volume] { volume(kDbtDeviceArrival, 'e'); });
+    ui.At(30, [hotkey] { hotkey(2); });
+    ui.At(40, [hotkey] { hotkey(3); });
+    ui.At(50, [volume] { volume(ui::DeviceEvent::RemoveComplete, 'e'); });
+    ui.At(60, [volume] { volume(ui::DeviceEvent::Arrival, 'e'); });
     // Three right clicks: add to autostart, remove again, the options.
-    ui.At(1000, [tray] { tray(kWmRButtonDown); });
-    ui.At(2000, [tray] { tray(kWmRButtonDown); });
-    ui.At(3000, [tray] { tray(kWmRButtonDown); });
+    ui.At(1000, [tray] { tray(ui::TrayMouse::RightDown); });
+    ui.At(2000, [tray] { tray(ui::TrayMouse::RightDown); });
+    ui.At(3000, [tray] { tray(ui::TrayMouse::RightDown); });
     ui.menu_choice = [choices = std::vector<int>{kCmdStartup, kCmdStartup, kCmdOptions},
                       next = std::size_t{0}](const std::vector<ui::ShownItem>&) mutable {
       return next < choices.size() ? choices[next++] : 0;
@@ -191,10 +194,12 @@ struct Session {
       probe_mark = sys.log.lines.size();
       if (const TAboutForm* m = main(); m != nullptr && m->drives.DriveCount > 0)
         probe_letter = m->drives.DriveTable[m->drives.DefaultDrive].Letter;
-      tray(kWmLButtonDblClk);
-      tray(kWmRButtonDown);
+      tray(ui::TrayMouse::LeftDoubleClick);
+      tray(ui::TrayMouse::RightDown);
     });
-    ui.At(5000, [send] { send(kWmQueryEndSession, 0, 0); });
+    ui.At(5000, [&ui] {
+      if (FakeForm* f = ui.MainForm()) ui.QueryEndSession(*f);
+    });
 
     exit_code = BVX(sys.os, sys.ui);
   }
@@ -502,38 +507,33 @@ TEST(Faults, ASaveStoppedAtAnyKeyLeavesTheCompleteFileOfTheKeysBefore) {
   }
 }
 
-// --- window messages no sender should send ---------------------------------------------
+// --- events no sender should send ---------------------------------------------------------
 
-TEST(Faults, HostileMessageValuesChangeNothingAndShowNothing) {
+TEST(Faults, HostileEventValuesChangeNothingAndShowNothing) {
   struct Case {
     const char* what;
-    std::uint32_t msg;
-    std::uintptr_t wparam;
-    std::intptr_t lparam;
-    std::optional<std::intptr_t> answer;  // nothing: not handled
+    std::function<void(fake::FakeToolkit&, FakeForm&)> send;
   };
   static const VolumeRecord kRecord = MakeVolumeRecord(DriveUnitMask('e'));
-  const auto record = reinterpret_cast<std::intptr_t>(kRecord.data());
-  const std::intptr_t max = std::numeric_limits<std::intptr_t>::max();
-  const std::uintptr_t umax = std::numeric_limits<std::uintptr_t>::max();
+  const std::span<const std::uint8_t> header(kRecord.data(), 12);
+  const auto hotkey = [](int id) {
+    return [id](fake::FakeToolkit& ui, FakeForm& f) { ui.HotKey(f, id); };
+  };
+  const auto device = [](ui::DeviceEvent event, std::span<const std::uint8_t> record) {
+    return [event, record](fake::FakeToolkit& ui, FakeForm& f) {
+      EXPECT_EQ(ui.DeviceChange(f, event, record), -1);
+    };
+  };
   const Case cases[] = {
-      {"hotkey id past the drives", kWmHotKey, 4, 0, 0},
-      {"hotkey id 51", kWmHotKey, 51, 0, 0},
-      {"hotkey id of all ones", kWmHotKey, umax, 0, 0},
-      {"hotkey id with the high bit", kWmHotKey, umax / 2 + 1, max, 0},
-      {"tray: no mouse message", kWmTrayNotify, 1, 0, 0},
-      {"tray: negative", kWmTrayNotify, 1, -1, 0},
-      {"tray: huge", kWmTrayNotify, umax, max, 0},
-      {"tray: left button up", kWmTrayNotify, 1, 0x202, 0},
-      {"device change: null record, arrival", kWmDeviceChange, kDbtDeviceArrival, 0, -1},
-      {"device change: null record, removal", kWmDeviceChange, kDbtDeviceRemoveComplete, 0, -1},
-      {"device change: null record, unknown event", kWmDeviceChange, umax, 0, -1},
-      // Without bit 15 in the event, lParam is no pointer and is never read:
-      // DBT_MONITORCHANGE carries a screen size there.
-      {"device change: a screen size where a pointer would be", kWmDeviceChange, 0x001B, 0x03000400, -1},
-      {"device change: a record's address with a pointer-less event", kWmDeviceChange, 0x0007, record, -1},
-      {"WM_USER itself", kWmUser, umax, max, std::nullopt},
-      {"an unknown message", 0x7FFF, 1, 1, std::nullopt},
+      {"hotkey id past the drives", hotkey(4)},
+      {"hotkey id 51", hotkey(51)},
+      {"hotkey id -1", hotkey(-1)},
+      {"hotkey id of the lowest int", hotkey(std::numeric_limits<int>::min())},
+      {"tray: another mouse action", [](fake::FakeToolkit& ui, FakeForm& f) { ui.TrayMouse(f, ui::TrayMouse::Other); }},
+      {"device change: no record, arrival", device(ui::DeviceEvent::Arrival, {})},
+      {"device change: no record, removal", device(ui::DeviceEvent::RemoveComplete, {})},
+      {"device change: no record, another event", device(ui::DeviceEvent::Other, {})},
+      {"device change: a header alone, removal", device(ui::DeviceEvent::RemoveComplete, header)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -543,8 +543,7 @@ TEST(Faults, HostileMessageValuesChangeNothingAndShowNothing) {
     sys.ui.SetTitle("Brimvex");
     TAboutForm form(sys.os, sys.ui);
     sys.log.Clear();
-    const auto answer = form.OnMessage(c.msg, c.wparam, c.lparam);
-    EXPECT_EQ(answer, c.answer);
+    c.send(sys.ui, *sys.ui.MainForm());
     sys.ui.Advance(10000);  // a pop-up would be due by now
     EXPECT_TRUE(sys.ui.boxes.empty());
     EXPECT_TRUE(sys.ui.popups.empty());

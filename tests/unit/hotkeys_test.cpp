@@ -200,7 +200,7 @@ TEST_F(HotKeysTest, ReleaseLooksOnlyAtTheCurrentShortcuts) {
 TEST_F(HotKeysTest, WithNoDriveNoHotkeyCallIsMade) {
   Start({}, "[BVX]\nOpenShortCut=16449\nCloseShortCut=16450\n");
   form->RegisterDriveHotKeys();
-  sys.ui.Send(Main(), kWmHotKey, 0, 0);
+  sys.ui.HotKey(Main(), 0);
   form.reset();
   EXPECT_TRUE(HotKeyCalls().empty());
   EXPECT_EQ(sys.log.Count("Mci Set"), 0u);
@@ -228,7 +228,7 @@ TEST_F(HotKeysTest, WmHotKeyRunsTheDoorCommandOfItsDrive) {
     s.os.cdroms = {'d', 'f'};
     TAboutForm f(s.os, s.ui);
     const std::size_t before = s.log.lines.size();
-    EXPECT_EQ(s.ui.Send(*s.ui.MainForm(), kWmHotKey, c.id, 0x00DB0003), 0) << c.id;
+    s.ui.HotKey(*s.ui.MainForm(), c.id);
     std::vector<std::string> mci;
     bool broadcast = false;
     for (std::size_t i = before; i < s.log.lines.size(); ++i) {

@@ -21,7 +21,7 @@ struct MainFormTest : ::testing::Test {
     form = std::make_unique<TAboutForm>(sys.os, sys.ui);
   }
   fake::FakeForm& Main() { return *sys.ui.MainForm(); }
-  std::intptr_t Tray(std::intptr_t mouse) { return sys.ui.Send(Main(), kWmTrayNotify, 1, mouse); }
+  void Tray(ui::TrayMouse action) { sys.ui.TrayMouse(Main(), action); }
   std::vector<std::string> Captions() {
     std::vector<std::string> out;
     for (std::size_t i = 0; i < form->TrayPopup.Count(); ++i)
@@ -122,7 +122,7 @@ TEST_F(MainFormTest, FormCreateRunsItsStepsInOrder) {
 TEST_F(MainFormTest, TrayIconIsAddedWithIdCallbackAndTip) {
   Start({'d'});
   EXPECT_EQ(sys.log.With("TrayAdd")[0],
-            "TrayAdd 0x100 id 1 cb 0x401 icon 1 tip D: диск не вставлен");
+            "TrayAdd 0x100 id 1 icon 1 tip D: диск не вставлен");
 }
 
 TEST_F(MainFormTest, AStepThatFailsEndsFormCreateAndTheProgramRunsOn) {
@@ -151,40 +151,37 @@ TEST_F(MainFormTest, TrayCallbackTable) {
   Start({'d', 'e'});
   form->drives.DefaultDrive = 2;
   struct Case {
-    std::intptr_t mouse;
+    ui::TrayMouse action;
     const char* mci;  // expected door command or null
     bool timer_on;
   };
   const Case cases[] = {
-      {kWmLButtonDblClk, "Mci Set cdaudio!e: door open wait", false},
-      {kWmRButtonDblClk, "Mci Set cdaudio!e: door closed wait", false},
-      {0x200, nullptr, false},  // move
-      {0x201, nullptr, false},  // left down
-      {0x202, nullptr, false},  // left up
-      {0x205, nullptr, false},  // right up
-      {0x207, nullptr, false},  // middle down
-      {kWmRButtonDown, nullptr, true},
+      {ui::TrayMouse::LeftDoubleClick, "Mci Set cdaudio!e: door open wait", false},
+      {ui::TrayMouse::RightDoubleClick, "Mci Set cdaudio!e: door closed wait", false},
+      {ui::TrayMouse::Other, nullptr, false},  // move, other buttons, releases
+      {ui::TrayMouse::RightDown, nullptr, true},
   };
   for (const Case& c : cases) {
+    const int row = static_cast<int>(c.action);
     sys.log.Clear();
-    EXPECT_EQ(Tray(c.mouse), 0);
+    Tray(c.action);
     const auto mci = sys.log.With("Mci ");
     if (c.mci != nullptr) {
-      ASSERT_EQ(mci.size(), 1u) << c.mouse;
+      ASSERT_EQ(mci.size(), 1u) << row;
       EXPECT_EQ(mci[0].substr(0, mci[0].find(" |")), c.mci);
     } else {
-      EXPECT_TRUE(mci.empty()) << c.mouse;
+      EXPECT_TRUE(mci.empty()) << row;
     }
-    EXPECT_EQ(form->PopupTimer->Enabled(), c.timer_on) << c.mouse;
+    EXPECT_EQ(form->PopupTimer->Enabled(), c.timer_on) << row;
   }
 }
 
 TEST_F(MainFormTest, RightClickOpensTheMenuOneDoubleClickTimeLaterWhereTheCursorIsThen) {
   Start({'d'});
   sys.ui.Advance(1000);
-  Tray(kWmRButtonDown);
+  Tray(ui::TrayMouse::RightDown);
   sys.ui.Advance(300);
-  Tray(kWmRButtonDown);  // a second press does not postpone it
+  Tray(ui::TrayMouse::RightDown);  // a second press does not postpone it
   sys.os.cursor = {640, 480};
   sys.ui.Advance(199);
   EXPECT_TRUE(sys.ui.popups.empty());
@@ -194,12 +191,10 @@ TEST_F(MainFormTest, RightClickOpensTheMenuOneDoubleClickTimeLaterWhereTheCursor
   EXPECT_EQ(sys.ui.popups[0].at.x, 640);
   EXPECT_EQ(sys.ui.popups[0].at.y, 480);
   EXPECT_FALSE(form->PopupTimer->Enabled());
-  // Foreground first, then the menu, then WM_USER posted to the window.
+  // Foreground first, then the menu.
   const std::size_t fg = sys.log.Find("SetForegroundWindow 0x100");
   const std::size_t pop = sys.log.Find("Popup");
-  const std::size_t post = sys.log.Find("PostMessage 0x400 0x0 0x0");
   EXPECT_LT(fg, pop);
-  EXPECT_LT(pop, post);
   EXPECT_EQ(sys.ui.popups[0].lines,
             (std::vector<std::string>{"Открыть &D:\tCtrl+Alt+[", "Закрыть D:\tCtrl+Alt+]", "-",
                                       "Добавить в автозагрузку", "-", "Параметры...",
@@ -208,15 +203,15 @@ TEST_F(MainFormTest, RightClickOpensTheMenuOneDoubleClickTimeLaterWhereTheCursor
 
 TEST_F(MainFormTest, RightDoubleClickClosesAndSwallowsThePendingPopup) {
   Start({'d'});
-  Tray(kWmRButtonDown);
+  Tray(ui::TrayMouse::RightDown);
   sys.ui.Advance(100);
-  Tray(kWmRButtonDblClk);
+  Tray(ui::TrayMouse::RightDoubleClick);
   sys.ui.Advance(1000);
   EXPECT_TRUE(sys.ui.popups.empty());
   EXPECT_FALSE(form->SuppressPopup);
   EXPECT_EQ(sys.log.Count("Mci Set cdaudio!d: door closed wait"), 1u);
   // The next right click shows the menu again.
-  Tray(kWmRButtonDown);
+  Tray(ui::TrayMouse::RightDown);
   sys.ui.Advance(500);
   EXPECT_EQ(sys.ui.popups.size(), 1u);
 }
@@ -224,25 +219,25 @@ TEST_F(MainFormTest, RightDoubleClickClosesAndSwallowsThePendingPopup) {
 TEST_F(MainFormTest, AChosenMenuItemRunsAfterTheMenuHasClosed) {
   Start({'d'});
   sys.ui.menu_choice = [](const std::vector<ui::ShownItem>& shown) { return shown[0].Command; };
-  Tray(kWmRButtonDown);
+  Tray(ui::TrayMouse::RightDown);
   sys.ui.Advance(500);
-  const std::size_t post = sys.log.Find("PostMessage 0x400");
+  const std::size_t pop = sys.log.Find("Popup");
   const std::size_t mci = sys.log.Find("Mci Set cdaudio!d: door open wait");
   ASSERT_NE(mci, std::string::npos);
-  EXPECT_LT(post, mci);
+  EXPECT_LT(pop, mci);
 }
 
 TEST_F(MainFormTest, WithNoDriveTheMenuShowsSixItemsAndDoubleClicksReportARangeError) {
   Start({});
   EXPECT_EQ(form->TrayPopup.Count(), 7u);
-  Tray(kWmRButtonDown);
+  Tray(ui::TrayMouse::RightDown);
   sys.ui.Advance(500);
   ASSERT_EQ(sys.ui.popups.size(), 1u);
   EXPECT_EQ(sys.ui.popups[0].lines,
             (std::vector<std::string>{"Добавить в автозагрузку", "-", "Параметры...",
                                       "О программе...", "-", "Выход"}));
-  Tray(kWmLButtonDblClk);
-  Tray(kWmRButtonDblClk);
+  Tray(ui::TrayMouse::LeftDoubleClick);
+  Tray(ui::TrayMouse::RightDoubleClick);
   ASSERT_EQ(sys.ui.boxes.size(), 2u);
   for (const auto& box : sys.ui.boxes) {
     EXPECT_EQ(box.text, "Range check error.");
@@ -321,7 +316,7 @@ TEST_F(MainFormTest, ARefusedTrayIconIsTriedAgainForAboutAMinute) {
 
 TEST(Entry, SecondCopyEndsAtOnceShowingNothing) {
   FakeSystem sys;
-  sys.os.mutex_last_error = kErrorAlreadyExists;
+  sys.os.mutex_result = MutexResult::AlreadyExists;
   EXPECT_EQ(BVX(sys.os, sys.ui), 0);
   EXPECT_TRUE(sys.ui.Forms().empty());
   EXPECT_EQ(sys.log.Count("TrayAdd"), 0u);
@@ -331,15 +326,12 @@ TEST(Entry, SecondCopyEndsAtOnceShowingNothing) {
 }
 
 TEST(Entry, FirstCopyRunsUntilExit) {
-  struct Case {
-    long last_error;
-  };
-  for (const Case c : {Case{0}, Case{5}}) {  // success, or another failure: runs alone
+  for (const MutexResult result : {MutexResult::Created, MutexResult::Failed}) {  // runs alone
     FakeSystem sys;
-    sys.os.mutex_last_error = c.last_error;
+    sys.os.mutex_result = result;
     sys.os.cdroms = {'d'};
     // Exit chosen from the menu once the program runs.
-    sys.ui.At(10, [&] { sys.ui.MainForm()->Events().OnMessage(kWmTrayNotify, 1, kWmRButtonDown); });
+    sys.ui.At(10, [&] { sys.ui.MainForm()->Events().OnTrayMouse(ui::TrayMouse::RightDown); });
     sys.ui.menu_choice = [](const std::vector<ui::ShownItem>&) { return kCmdExit; };
     EXPECT_EQ(BVX(sys.os, sys.ui), 0);
     const auto& log = sys.log;

@@ -93,16 +93,16 @@ struct OptionsTest : ::testing::Test {
 
 // --- layout -------------------------------------------------------------------------
 
-const ui::ControlSpec& Row(std::string_view name) {
-  for (const ui::ControlSpec& c : kOptionsFormSpec.Controls)
+const ui::ControlRow& Row(std::string_view name) {
+  for (const ui::ControlRow& c : kOptionsFormLayout.Controls)
     if (c.Name == name) return c;
   throw std::runtime_error("no row " + std::string(name));
 }
 
 std::size_t RowIndex(std::string_view name) {
-  const auto& rows = kOptionsFormSpec.Controls;
+  const auto& rows = kOptionsFormLayout.Controls;
   return static_cast<std::size_t>(
-      std::find_if(rows.begin(), rows.end(), [&](const ui::ControlSpec& c) { return c.Name == name; }) -
+      std::find_if(rows.begin(), rows.end(), [&](const ui::ControlRow& c) { return c.Name == name; }) -
       rows.begin());
 }
 
@@ -140,7 +140,7 @@ TEST_F(OptionsTest, LayoutRowsMatchTheComponentTable) {
   Open([&](FakeForm& f) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.name));
-      const ui::ControlSpec& r = Row(c.name);
+      const ui::ControlRow& r = Row(c.name);
       EXPECT_EQ(r.ControlKind, c.kind);
       EXPECT_EQ(r.Parent, c.parent);
       EXPECT_EQ(r.Left, c.left);
@@ -161,7 +161,7 @@ TEST_F(OptionsTest, LayoutRowsMatchTheComponentTable) {
 }
 
 TEST(OptionsLayout, FormAndControlProperties) {
-  const ui::FormSpec& s = kOptionsFormSpec;
+  const ui::FormLayout& s = kOptionsFormLayout;
   EXPECT_EQ(s.ClassName, "TfrmOptions");
   EXPECT_EQ(s.Caption, "Параметры Brimvex");
   EXPECT_EQ(s.ClientWidth, 327);
@@ -181,13 +181,13 @@ TEST(OptionsLayout, FormAndControlProperties) {
   EXPECT_EQ(Row("BitBtn1").GlyphSpacing, 1);
   EXPECT_EQ(Row("BitBtn2").GlyphSpacing, 1);
   // Nothing starts hidden or disabled: the page switch does that at run time.
-  for (const ui::ControlSpec& c : s.Controls)
+  for (const ui::ControlRow& c : s.Controls)
     EXPECT_EQ(c.Flags & (ui::kHidden | ui::kDisabled), 0u) << c.Name;
 }
 
 TEST(OptionsLayout, GeneralPageBoxesLieAboveAndCoverTheDriveBoxes) {
   // Every parent row comes before its children.
-  for (const ui::ControlSpec& c : kOptionsFormSpec.Controls) {
+  for (const ui::ControlRow& c : kOptionsFormLayout.Controls) {
     if (!c.Parent.empty()) {
       EXPECT_LT(RowIndex(c.Parent), RowIndex(c.Name)) << c.Name;
     }
@@ -196,13 +196,13 @@ TEST(OptionsLayout, GeneralPageBoxesLieAboveAndCoverTheDriveBoxes) {
     for (std::string_view below : {"HotKeysBox", "GroupBox1"})
       EXPECT_LT(RowIndex(below), RowIndex(top)) << below << " under " << top;
   // Together the two upper boxes cover each lower box entirely.
-  const ui::ControlSpec& a = Row("DefaultDriveBox");
-  const ui::ControlSpec& b = Row("TrackGroupBox");
+  const ui::ControlRow& a = Row("DefaultDriveBox");
+  const ui::ControlRow& b = Row("TrackGroupBox");
   for (std::string_view name : {"HotKeysBox", "GroupBox1"}) {
-    const ui::ControlSpec& c = Row(name);
+    const ui::ControlRow& c = Row(name);
     for (int y = c.Top; y < c.Top + c.Height; ++y) {
       for (int x = c.Left; x < c.Left + c.Width; ++x) {
-        const auto in = [&](const ui::ControlSpec& r) {
+        const auto in = [&](const ui::ControlRow& r) {
           return x >= r.Left && x < r.Left + r.Width && y >= r.Top && y < r.Top + r.Height;
         };
         ASSERT_TRUE(in(a) || in(b)) << name << " shows at " << x << "," << y;
@@ -519,6 +519,7 @@ TEST_F(OptionsTest, WaitSecondsAreSavedAsTyped) {
   };
   const Case cases[] = {
       {"", "0", 0}, {"abc", "0", 0}, {"12x", "0", 0}, {"42", "42", 42}, {"+7", "7", 7}, {"-5", "-5", 0},
+      {" 5", "5", 5}, {"  42", "42", 42}, {"+-5", "0", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("typed '" + c.typed + "'");

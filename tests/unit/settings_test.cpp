@@ -352,17 +352,28 @@ TEST_F(SettingsTest, WithNoDriveTheSaveWritesOnlyDefaultAndWaitFor) {
   EXPECT_EQ(sys.os.files[kIni], "[BVX]\r\nDefault=0\r\nWaitFor=10\r\n");
 }
 
-TEST_F(SettingsTest, AnUnwritableFileIsReportedAndStaysAsItWas) {
-  const std::string file = "[BVX]\r\nDefault=2\r\n";
-  Start({'d', 'e'}, file);
-  sys.os.unwritable.insert(kIni);
-  EXPECT_FALSE(Save(1, 10, {{1, 2}, {3, 4}}, {1, 1}));
-  EXPECT_EQ(sys.log.Count("ReplaceFile"), 1u);  // the save stopped at the first key
-  ASSERT_EQ(sys.ui.boxes.size(), 1u);
-  EXPECT_EQ(sys.ui.boxes[0].text, "Unable to write to C:\\Program Files\\Brimvex\\BVX.ini.");
-  EXPECT_EQ(sys.ui.boxes[0].caption, "Brimvex");
-  EXPECT_EQ(sys.ui.boxes[0].flags, 0x10u);
-  EXPECT_EQ(sys.os.files[kIni], file);
+TEST_F(SettingsTest, AnUnwritableOrReadOnlyFileIsReportedAndStaysAsItWas) {
+  struct Case {
+    bool read_only;
+    std::size_t replaces;  // a read-only file is never tried
+  };
+  for (const Case c : {Case{false, 1}, Case{true, 0}}) {
+    SCOPED_TRACE(c.read_only ? "read-only" : "unwritable");
+    FakeSystem s;
+    const std::string file = "[BVX]\r\nDefault=2\r\n";
+    s.os.files[kIni] = file;
+    s.ui.SetTitle("Brimvex");
+    (c.read_only ? s.os.read_only : s.os.unwritable).insert(kIni);
+    const std::vector<ShortcutPair> pairs{{1, 2}, {3, 4}};
+    const std::vector<std::uint8_t> flags{1, 1};
+    EXPECT_FALSE(SaveSettings(s.os, s.ui, kIni, 1, 10, pairs, flags));
+    EXPECT_EQ(s.log.Count("ReplaceFile"), c.replaces);  // the save stopped at the first key
+    ASSERT_EQ(s.ui.boxes.size(), 1u);
+    EXPECT_EQ(s.ui.boxes[0].text, "Unable to write to C:\\Program Files\\Brimvex\\BVX.ini.");
+    EXPECT_EQ(s.ui.boxes[0].caption, "Brimvex");
+    EXPECT_EQ(s.ui.boxes[0].flags, 0x10u);
+    EXPECT_EQ(s.os.files[kIni], file);
+  }
 }
 
 TEST_F(SettingsTest, AFileThatExistsButCannotBeReadIsNeverWrittenOver) {

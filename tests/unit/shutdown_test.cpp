@@ -49,10 +49,12 @@ struct Session {
   }
   FakeForm& Main() { return *sys.ui.MainForm(); }
   FakeForm* Notice() { return sys.ui.FindForm("TfrmNotifyCD"); }
-  std::intptr_t Query(std::intptr_t lparam = 0) {
+  std::intptr_t Query(const ui::SessionEndQuery& query = {}) {
     query_at = sys.log.lines.size();
-    return sys.ui.Send(Main(), kWmQueryEndSession, 0, lparam);
+    return MayEnd(sys.ui.QueryEndSession(Main(), query));
   }
+  // The answer as the window procedure gives it: 1 yes, 0 no or no handler.
+  static std::intptr_t MayEnd(std::optional<bool> answer) { return answer.value_or(false) ? 1 : 0; }
   // What the guard did: MCI commands without their parameters, the query-remove
   // broadcast without its bytes, the notice's life, the reason, the ending.
   std::vector<std::string> GuardLog() const {
@@ -96,23 +98,22 @@ TEST(Shutdown, WithoutAWatchedDriveHoldingADiscTheProgramJustEnds) {
     const char* name;
     std::set<char> cdroms, discs;
     std::vector<int> watched;
-    std::intptr_t lparam = 0;
+    ui::SessionEndQuery query;
   };
   const Case cases[] = {
       {"no drive", {}, {}, {}},
       {"disc, not watched", {'d'}, {'d'}, {}},
       {"watched, no disc", {'d'}, {}, {1}},
       {"neither", {'d', 'e'}, {'e'}, {1}},
-      // Restart Manager (ENDSESSION_CLOSEAPP): an installer closes the
-      // program, the session goes on.
-      {"closed by an installer", {'d'}, {'d'}, {1}, 1},
-      {"closed by an installer, critical", {'d'}, {'d'}, {1}, 0x40000001},
+      // Restart Manager: an installer closes the program, the session goes on.
+      {"closed by an installer", {'d'}, {'d'}, {1}, {.CloseApp = true}},
+      {"closed by an installer, critical", {'d'}, {'d'}, {1}, {.CloseApp = true, .Critical = true}},
   };
   for (const Case& c : cases) {
     Session t;
     t.Start(c.cdroms, c.discs);
     for (int k : c.watched) t.Watch(k, 5);
-    EXPECT_EQ(t.Query(c.lparam), 1) << c.name;
+    EXPECT_EQ(t.Query(c.query), 1) << c.name;
     EXPECT_EQ(t.GuardLog(), std::vector<std::string>{"Terminate"}) << c.name;
     EXPECT_TRUE(t.sys.ui.Terminated()) << c.name;
     EXPECT_TRUE(t.sys.ui.boxes.empty()) << c.name;
@@ -209,13 +210,13 @@ TEST_F(ShutdownTest, TheCloseBoxEndsTheWaitAndTheDoorClosesAtOnce) {
 
 TEST(Shutdown, NoticesDuringAnEarlierDriveDecideWhetherALaterOneQualifies) {
   struct Case {
-    std::uintptr_t event;
+    ui::DeviceEvent event;
     bool e_has_disc;
     const char* tip;  // after the notice
   };
   const Case cases[] = {
-      {kDbtDeviceRemoveComplete, true, "D: диск вставлен E: диск не вставлен"},
-      {kDbtDeviceArrival, false, "D: диск вставлен E: диск вставлен"},
+      {ui::DeviceEvent::RemoveComplete, true, "D: диск вставлен E: диск не вставлен"},
+      {ui::DeviceEvent::Arrival, false, "D: диск вставлен E: диск вставлен"},
   };
   for (const Case& c : cases) {
     Session t;
@@ -225,15 +226,13 @@ TEST(Shutdown, NoticesDuringAnEarlierDriveDecideWhetherALaterOneQualifies) {
     const VolumeRecord record = MediaRecord(0x10);  // drive e
     t.sys.ui.on_modal.push_back([&](FakeForm&) {
       t.sys.ui.At(1500, [&] {
-        EXPECT_EQ(t.sys.ui.Send(t.Main(), kWmDeviceChange, c.event,
-                                reinterpret_cast<std::intptr_t>(record.data())),
-                  -1);
+        EXPECT_EQ(t.sys.ui.DeviceChange(t.Main(), c.event, record), -1);
       });
     });
     EXPECT_EQ(t.Query(), 1);
     EXPECT_EQ(t.sys.os.tray_tip, c.tip);
     const bool e_handled = !c.e_has_disc;
-    EXPECT_EQ(t.sys.log.Count("ShowModal TfrmNotifyCD"), e_handled ? 2u : 1u) << c.event;
+    EXPECT_EQ(t.sys.log.Count("ShowModal TfrmNotifyCD"), e_handled ? 2u : 1u) << c.tip;
     EXPECT_EQ(t.sys.log.Count("Mci Set cdaudio!e: door open wait"), e_handled ? 1u : 0u);
     EXPECT_EQ(t.sys.log.Count("Mci Set cdaudio!d: door closed wait"), 1u);
     EXPECT_TRUE(t.sys.ui.Terminated());
@@ -279,7 +278,7 @@ TEST_F(ShutdownTest, ASecondQueryDuringANoticeIsAnsweredAndLeavesTheFirstAtWork)
   Watch(1, 5);
   std::intptr_t inner = 0;
   sys.ui.on_modal.push_back([&](FakeForm&) {
-    sys.ui.At(1500, [&] { inner = sys.ui.Send(Main(), kWmQueryEndSession, 0, 0); });
+    sys.ui.At(1500, [&] { inner = MayEnd(sys.ui.QueryEndSession(Main())); });
   });
   EXPECT_EQ(Query(), 1);
   EXPECT_EQ(inner, 1);
@@ -346,7 +345,7 @@ TEST(Notice, WaitingIsShownAsAnUnsigned32BitNumber) {
 }
 
 TEST(Notice, Layout) {
-  const ui::FormSpec& s = kNotifyFormSpec;
+  const ui::FormLayout& s = kNotifyFormLayout;
   EXPECT_EQ(s.ClassName, "TfrmNotifyCD");
   EXPECT_EQ(s.Caption, "Извлечение диска");
   EXPECT_EQ(s.ClientWidth, 304);
@@ -358,8 +357,8 @@ TEST(Notice, Layout) {
   EXPECT_EQ(s.FormFont, grey11);
   // Two labels and nothing to press: Enter and Esc have no button to reach.
   ASSERT_EQ(s.Controls.size(), 2u);
-  const ui::ControlSpec& label = s.Controls[0];
-  const ui::ControlSpec& back = s.Controls[1];
+  const ui::ControlRow& label = s.Controls[0];
+  const ui::ControlRow& back = s.Controls[1];
   EXPECT_EQ(label.Name, "Label1");
   EXPECT_EQ(label.ControlKind, ui::Kind::Label);
   EXPECT_EQ((std::array{label.Left, label.Top, label.Width, label.Height}),

@@ -70,6 +70,10 @@ inline HMODULE LoadSystemLibrary(const wchar_t* name) {
   return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+// The message the notification area sends about the mouse over the icon
+// (lParam: the mouse message).
+inline constexpr UINT kTrayCallbackMessage = WM_USER + 1;
+
 inline HWND ToHwnd(std::uintptr_t id) { return reinterpret_cast<HWND>(id); }
 inline std::uintptr_t FromHwnd(HWND hwnd) { return reinterpret_cast<std::uintptr_t>(hwnd); }
 

@@ -1,5 +1,5 @@
 // A form built from its layout table: a top-level window owned by the hidden
-// application window, with every ControlSpec as a real child control. The
+// application window, with every ControlRow as a real child control. The
 // child windows are made when the form is first shown or one of them is
 // first used: the main window lives hidden from start, and under the
 // manifest's Common Controls 6 a BUTTON or STATIC window loads comctl32.dll.
@@ -10,32 +10,50 @@
 // later row lies above an earlier one: every control is raised to the top of
 // its siblings in table order and has WS_CLIPSIBLINGS, and group boxes and
 // the tab control have WS_CLIPCHILDREN and paint their whole client area, so
-// a covered control can never paint over the one covering it. Group boxes are
-// windows of this layer's own class "TGroupBox" that paint their frame and
-// caption themselves (no theme, no click-through); the tab control is the
-// common control in its classic look. Containers forward the notifications of
-// their children (WM_COMMAND, WM_NOTIFY, WM_CTLCOLOR*, WM_DRAWITEM) to the
-// form. Because z-order runs against the
-// tab order here, the form does its own keyboard interface (Tab, Enter, Esc,
-// mnemonics) from the TabOrder column instead of IsDialogMessage.
+// a covered control can never paint over the one covering it. Because
+// z-order runs against the tab order here, the form does its own keyboard
+// interface (Tab, Enter, Esc, mnemonics) from the TabOrder column instead of
+// IsDialogMessage.
+//
+// The form's code is kept by concern:
+//   win32_form.cpp      creation, the ui::Form calls, the modal loop
+//   win32_controls.cpp  one table row per control kind: its window, values,
+//                       items, clicks, notifications, mnemonic
+//   win32_layout.cpp    placement, DPI, fonts, pictures
+//   win32_messages.cpp  the window procedures
+//   win32_keyboard.cpp  Tab, Enter, Esc and mnemonics
 #pragma once
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/ui.h"
 #include "platform/win32/win32_api.h"
+#include "platform/win32/win32_handles.h"
 
 namespace bvx::win32 {
 
 class Win32Toolkit;
 
+// One control of a form.
+struct Control {
+  const ui::ControlRow* desc = nullptr;
+  std::size_t index = 0;
+  Control* parent = nullptr;  // layout parent; null: the form
+  HWND hwnd = nullptr;        // the control (the edit of a spin edit)
+  HWND updown = nullptr;      // the arrows of a spin edit
+  ui::Font font;              // current font, face interned
+  OwnedBitmap bitmap;         // picture of an image
+  bool own_font = false;      // false: follows its layout parent's font
+};
+
 class Win32Form final : public ui::Form {
  public:
-  Win32Form(Win32Toolkit& toolkit, const ui::FormSpec& desc, ui::FormEvents& events);
+  Win32Form(Win32Toolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events);
   ~Win32Form() override;
   Win32Form(const Win32Form&) = delete;
   Win32Form& operator=(const Win32Form&) = delete;
@@ -43,7 +61,7 @@ class Win32Form final : public ui::Form {
   // --- ui::Form ---------------------------------------------------------------
   WindowId Handle() const override { return FromHwnd(hwnd_); }
   WindowId ControlHandle(std::string_view control) const override;
-  const ui::FormSpec& Description() const override { return spec_; }
+  const ui::FormLayout& Description() const override { return layout_; }
   void Show() override;
   void Hide() override;
   bool IsVisible() const override;
@@ -65,23 +83,20 @@ class Win32Form final : public ui::Form {
   void SetFont(std::string_view control, const ui::Font& font) override;
   ui::Font ControlFont(std::string_view control) const override;
 
-  // --- for the toolkit -------------------------------------------------------------
+  // --- for the toolkit and the control kinds ---------------------------------------
   HWND Hwnd() const { return hwnd_; }
+  Win32Toolkit& Toolkit() const { return toolkit_; }
+  ui::FormEvents& Events() const { return events_; }
   // The keyboard interface; true when the message was used up.
   bool HandleKey(const MSG& msg);
+  // A click: the modal result of its kind first, then the click handler.
+  void Click(const Control& c);
+  // A spin edit's arrow (Up/Down key or the arrows control).
+  static void StepSpin(const Control& c, int delta);
+  int Scale(int pixels96) const;
+  HFONT FontHandle(const ui::Font& font);
 
- private:
-  struct Control {
-    const ui::ControlSpec* desc = nullptr;
-    std::size_t index = 0;
-    Control* parent = nullptr;  // layout parent; null: the form
-    HWND hwnd = nullptr;        // the control (the edit of a spin edit)
-    HWND updown = nullptr;      // the arrows of a spin edit
-    ui::Font font;              // current font, face interned
-    HBITMAP bitmap = nullptr;   // picture of an image
-    bool own_font = false;      // false: follows its layout parent's font
-  };
-
+  // Window procedures (win32_messages.cpp).
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
   static LRESULT CALLBACK GroupBoxProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
   static LRESULT CALLBACK ContainerProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam,
@@ -90,68 +105,76 @@ class Win32Form final : public ui::Form {
                                    UINT_PTR id, DWORD_PTR data);
   static LRESULT CALLBACK SpinEditProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam,
                                        UINT_PTR id, DWORD_PTR data);
+
+ private:
   LRESULT Proc(UINT msg, WPARAM wparam, LPARAM lparam);
 
+  // Creation (win32_form.cpp).
   void RegisterWindowClass();
-  void PaintGroupBox(HWND hwnd);
-  // Notifications of a container's children, and the background it paints.
-  bool ForwardFromContainer(HWND container, UINT msg, WPARAM wparam, LPARAM lparam,
-                            LRESULT* result);
   void BuildControls();  // the records, in creation order, and their fonts
   void MakeControls();   // the windows, once
   void CreateControl(Control& c);
+  void BeforeShow();
+
+  // Layout (win32_layout.cpp).
   void Layout();
   void PlaceControl(Control& c);
-  void LoadPicture(Control& c);
   void FitToText(Control& c);
   void ApplyFont(Control& c, bool redraw);
+  void ChangeFont(Control& c, const ui::Font& font);
   void SizeWindow();
   void CenterOnDesktop();
-  int Scale(int pixels96) const;
-  HFONT FontHandle(const ui::Font& font);
+  void ChangeDpi(UINT dpi, const RECT& suggested);
 
   Control& Record(std::string_view name) const;  // without making the windows
   Control& Find(std::string_view name) const;
   Control* ControlOf(HWND hwnd) const;
 
+  // Messages (win32_messages.cpp).
+  void PaintGroupBox(HWND hwnd);
+  // Notifications of a container's children, and the background it paints.
+  bool ForwardFromContainer(HWND container, UINT msg, WPARAM wparam, LPARAM lparam,
+                            LRESULT* result);
   bool OnCommand(WPARAM wparam, LPARAM lparam);
   bool OnNotify(const NMHDR& header, LRESULT* result);
   LRESULT OnCtlColor(UINT msg, HDC dc, HWND control);
   bool OnDrawItem(const DRAWITEMSTRUCT& item);
+  std::optional<LRESULT> OnSystemMessage(UINT msg, WPARAM wparam, LPARAM lparam);
   void OnClose();
-  void ClickButton(Control& c);
-  void StepSpin(Control& c, int delta);
 
-  // Keyboard interface.
-  std::vector<Control*> TabList() const;
-  void CollectTabs(const Control* parent, std::vector<Control*>& out) const;
-  bool WantsKey(const MSG& msg, LRESULT mask) const;
-  void ChangeFont(Control& c, const ui::Font& font);
+  // Keyboard interface (win32_keyboard.cpp).
   bool CanFocus(const Control& c) const;
   void SelectNext(bool forward);
-  void FocusFirst(Control* within);
+  void FocusFirst(const Control* within);
   void RestoreFocus();
   bool Mnemonic(wchar_t ch);
+  bool WantsKey(const MSG& msg, LRESULT mask) const;
   Control* Focused() const;
   Control* FirstOfKind(ui::Kind kind) const;
 
-  void BeforeShow();
-
   Win32Toolkit& toolkit_;
-  const ui::FormSpec& spec_;
+  const ui::FormLayout& layout_;
   ui::FormEvents& events_;
-  HWND hwnd_ = nullptr;
   UINT dpi_ = 96;
-  HBRUSH background_ = nullptr;
+  OwnedBrush background_;
   ui::Font font_;
+  // The fonts made so far, at the current DPI: a form uses a handful.
+  struct MadeFont {
+    ui::Font font;  // the text colour plays no part
+    OwnedFont handle;
+  };
+  std::vector<MadeFont> fonts_;
   std::vector<std::unique_ptr<Control>> controls_;
   std::vector<Control*> creation_order_;  // parents before their children
+  std::vector<Control*> tab_walk_;        // the controls in the keyboard's order
   bool controls_made_ = false;
-  std::map<std::string, HFONT> fonts_;
   HWND saved_focus_ = nullptr;
   int modal_result_ = 0;
   bool modal_ = false;
   bool destroying_ = false;
+  // Last: the window goes first, before the fonts, brush and pictures it uses.
+  HWND hwnd_ = nullptr;
+  OwnedWindow window_;
 };
 
 }  // namespace bvx::win32

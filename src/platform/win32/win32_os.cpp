@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "platform/errors.h"
-#include "platform/control_values.h"
+#include "platform/toolkit_rules.h"
 #include "platform/win32/wide.h"
 
 namespace bvx::win32 {
@@ -63,27 +63,27 @@ void CopyTip(NOTIFYICONDATAW& data, std::string_view tip) {
 
 }  // namespace
 
-Win32Os::~Win32Os() {
-  if (winmm_ != nullptr) FreeLibrary(winmm_);
-}
+Win32Os::~Win32Os() = default;
 
-long Win32Os::CreateNamedMutex(std::string_view name) {
+MutexResult Win32Os::CreateNamedMutex(std::string_view name) {
   // The handle is kept by the process until it ends: nobody waits on it.
-  CreateMutexW(nullptr, FALSE, Utf8ToWide(name).c_str());
-  return static_cast<long>(GetLastError());
+  const HANDLE mutex = CreateMutexW(nullptr, FALSE, Utf8ToWide(name).c_str());
+  if (GetLastError() == ERROR_ALREADY_EXISTS) return MutexResult::AlreadyExists;
+  return mutex != nullptr ? MutexResult::Created : MutexResult::Failed;
 }
 
-int Win32Os::DriveType(std::string_view root) {
-  return static_cast<int>(GetDriveTypeW(Utf8ToWide(root).c_str()));
+DriveKind Win32Os::DriveType(std::string_view root) {
+  return GetDriveTypeW(Utf8ToWide(root).c_str()) == DRIVE_CDROM ? DriveKind::CdRom
+                                                                 : DriveKind::Other;
 }
 
 Win32Os::MciSendStringWFn Win32Os::Mci() {
   if (winmm_tried_) return mci_send_string_;
   winmm_tried_ = true;
   // Only ever from the system directory, never from beside the program.
-  winmm_ = LoadSystemLibrary(L"winmm.dll");
-  if (winmm_ == nullptr) return nullptr;
-  FARPROC proc = GetProcAddress(winmm_, "mciSendStringW");
+  winmm_.Reset(LoadSystemLibrary(L"winmm.dll"));
+  if (!winmm_) return nullptr;
+  FARPROC proc = GetProcAddress(winmm_.Get(), "mciSendStringW");
   std::memcpy(&mci_send_string_, &proc, sizeof proc);
   return mci_send_string_;
 }
@@ -106,7 +106,7 @@ std::uint32_t Win32Os::MciSendString(std::string_view command, std::size_t reply
   return result;
 }
 
-std::intptr_t Win32Os::BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) {
+QueryRemoveAnswer Win32Os::BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) {
   // A copy aligned for the receivers, which read it as DEV_BROADCAST_VOLUME.
   alignas(DEV_BROADCAST_VOLUME) std::uint8_t data[sizeof(DEV_BROADCAST_VOLUME) + 8] = {};
   std::memcpy(data, record.data(), record.size());
@@ -116,14 +116,16 @@ std::intptr_t Win32Os::BroadcastQueryRemove(const VolumeRecord& record, unsigned
   DWORD_PTR answer = 0;
   SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE,
                       reinterpret_cast<LPARAM>(data), SMTO_ABORTIFHUNG, wait_ms, &answer);
-  return static_cast<std::intptr_t>(answer);
+  // Any other answer, no answer or a failed send lets the door open.
+  return answer == static_cast<DWORD_PTR>(BROADCAST_QUERY_DENY) ? QueryRemoveAnswer::Denied
+                                                                : QueryRemoveAnswer::Granted;
 }
 
-bool Win32Os::TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message,
-                      int icon_resource, std::string_view tip) {
+bool Win32Os::TrayAdd(WindowId window, std::uint32_t id, int icon_resource,
+                      std::string_view tip) {
   NOTIFYICONDATAW data = IconRecord(window, id);
   data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  data.uCallbackMessage = callback_message;
+  data.uCallbackMessage = kTrayCallbackMessage;
   // The small-icon size, so that the 16 x 16 picture is used as drawn.
   data.hIcon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(icon_resource), IMAGE_ICON,
                                              GetSystemMetrics(SM_CXSMICON),
@@ -201,10 +203,10 @@ std::string Win32Os::ModulePath() {
 }
 
 std::optional<std::string> Win32Os::ReadFile(const std::string& path) {
-  HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  const OwnedFile file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
     throw Error("Unable to read " + path);
@@ -214,7 +216,7 @@ std::optional<std::string> Win32Os::ReadFile(const std::string& path) {
   // Wine every block of 512 KB or more is fresh memory to fault in again.
   std::string contents;
   LARGE_INTEGER size{};
-  bool ok = GetFileSizeEx(file, &size) != FALSE && size.QuadPart < 0x7FFFFFFF;
+  bool ok = GetFileSizeEx(file.Get(), &size) != FALSE && size.QuadPart < 0x7FFFFFFF;
   if (ok) contents.resize(static_cast<std::size_t>(size.QuadPart));
   std::size_t done = 0;
   while (ok) {
@@ -223,7 +225,7 @@ std::optional<std::string> Win32Os::ReadFile(const std::string& path) {
     // Past the size seen the file has grown meanwhile: read on to its end.
     char* into = want > 0 ? contents.data() + done : spare;
     DWORD got = 0;
-    if (!::ReadFile(file, into, want > 0 ? want : sizeof spare, &got, nullptr)) {
+    if (!::ReadFile(file.Get(), into, want > 0 ? want : sizeof spare, &got, nullptr)) {
       ok = false;
     } else if (got == 0) {
       break;
@@ -235,18 +237,18 @@ std::optional<std::string> Win32Os::ReadFile(const std::string& path) {
     }
   }
   contents.resize(done);
-  CloseHandle(file);
   if (!ok) throw Error("Unable to read " + path);
   return contents;
 }
 
+bool Win32Os::IsReadOnly(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
   const std::wstring target = Utf8ToWide(path);
-  // A read-only file is not replaced. Windows refuses to rename over it;
-  // Wine run by root would do it and drop the read-only mark with the file.
   const DWORD attributes = GetFileAttributesW(target.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
-    return false;
   // A name of this process's own in the same folder: "<path>.tmp-<pid>".
   std::wstring temp = target + L".tmp-";
   wchar_t digits[12];
@@ -263,19 +265,19 @@ bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
   constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   const DWORD kept = exists ? attributes & kKept : 0;
-  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  OwnedFile file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
   bool ok = true;
   std::size_t done = 0;
   while (ok && done < contents.size()) {
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(contents.size() - done, 1u << 20));
     DWORD wrote = 0;
-    ok = ::WriteFile(file, contents.data() + done, want, &wrote, nullptr) && wrote == want;
+    ok = ::WriteFile(file.Get(), contents.data() + done, want, &wrote, nullptr) && wrote == want;
     done += wrote;
   }
-  ok = ok && FlushFileBuffers(file);
-  ok = (CloseHandle(file) != FALSE) && ok;
+  ok = ok && FlushFileBuffers(file.Get());
+  ok = (CloseHandle(file.Release()) != FALSE) && ok;  // a failed close is a failed write
   // ReplaceFileW keeps the rest of the old file's identity: its security
   // descriptor, alternate streams, creation time. Where it is refused (some
   // network shares and file systems), a rename replaces the file as
@@ -297,13 +299,12 @@ bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
 std::vector<std::string> Win32Os::FindFiles(const std::string& pattern) {
   std::vector<std::string> names;
   WIN32_FIND_DATAW found{};
-  HANDLE find = FindFirstFileW(Utf8ToWide(pattern).c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return names;
+  const OwnedFind find(FindFirstFileW(Utf8ToWide(pattern).c_str(), &found));
+  if (!find) return names;
   do {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
       names.push_back(WideToUtf8(found.cFileName));
-  } while (FindNextFileW(find, &found));
-  FindClose(find);
+  } while (FindNextFileW(find.Get(), &found));
   return names;
 }
 

@@ -3,6 +3,7 @@
 
 #include "platform/os.h"
 #include "platform/win32/win32_api.h"
+#include "platform/win32/win32_handles.h"
 
 namespace bvx::win32 {
 
@@ -13,15 +14,15 @@ class Win32Os final : public Os {
   Win32Os(const Win32Os&) = delete;
   Win32Os& operator=(const Win32Os&) = delete;
 
-  long CreateNamedMutex(std::string_view name) override;
+  MutexResult CreateNamedMutex(std::string_view name) override;
 
-  int DriveType(std::string_view root) override;
+  DriveKind DriveType(std::string_view root) override;
   std::uint32_t MciSendString(std::string_view command, std::size_t reply_size,
                               std::string* reply, WindowId callback) override;
-  std::intptr_t BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) override;
+  QueryRemoveAnswer BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) override;
 
-  bool TrayAdd(WindowId window, std::uint32_t id, std::uint32_t callback_message,
-               int icon_resource, std::string_view tip) override;
+  bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource,
+               std::string_view tip) override;
   bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) override;
   bool TrayDelete(WindowId window, std::uint32_t id) override;
 
@@ -38,6 +39,7 @@ class Win32Os final : public Os {
 
   std::string ModulePath() override;
   std::optional<std::string> ReadFile(const std::string& path) override;
+  bool IsReadOnly(const std::string& path) override;
   bool ReplaceFile(const std::string& path, std::string_view contents) override;
   std::vector<std::string> FindFiles(const std::string& pattern) override;
   bool DeleteFile(const std::string& path) override;
@@ -59,7 +61,7 @@ class Win32Os final : public Os {
   MciSendStringWFn Mci();
 
   HINSTANCE instance_;
-  HMODULE winmm_ = nullptr;
+  OwnedLibrary winmm_;
   MciSendStringWFn mci_send_string_ = nullptr;
   bool winmm_tried_ = false;
 };

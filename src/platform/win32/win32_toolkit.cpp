@@ -5,25 +5,14 @@
 
 #include "platform/errors.h"
 #include "platform/win32/wide.h"
-#include "platform/win32/win32_comctl.h"
 #include "platform/win32/win32_form.h"
+#include "platform/win32/win32_menus.h"
 
 namespace bvx::win32 {
 
 namespace {
 
 constexpr wchar_t kAppWindowClass[] = L"TApplication";
-constexpr COLORREF kImageKeyColor = RGB(255, 0, 255);  // transparent in image strips
-constexpr int kMenuImageSize = 16;
-
-// Null when the strip or the common controls cannot be loaded.
-HIMAGELIST LoadStrip(HINSTANCE instance, const wchar_t* name) {
-  const CommonControls* cc = LoadCommonControls();
-  if (cc == nullptr) return nullptr;
-  return cc->ImageListLoadImage(instance, name, kMenuImageSize, 0, kImageKeyColor, IMAGE_BITMAP,
-                                LR_CREATEDIBSECTION);
-}
-
 struct ThreadWindows {
   HWND keep = nullptr;
   std::vector<HWND> disabled;
@@ -44,13 +33,17 @@ BOOL CALLBACK DisableOne(HWND hwnd, LPARAM data) {
 
 namespace {
 
-Win32Toolkit* g_toolkit = nullptr;
-
+// The toolkit finds itself through the window's user data.
 LRESULT CALLBACK AppWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
   if (msg == WM_CLOSE) {
     // Closing the application window closes the main form, as a user would.
-    if (g_toolkit != nullptr) {
-      if (Win32Form* main = g_toolkit->FormOf(nullptr)) PostMessageW(main->Hwnd(), WM_CLOSE, 0, 0);
+    const auto* toolkit = reinterpret_cast<const Win32Toolkit*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (toolkit != nullptr) {
+      if (Win32Form* main = toolkit->FormOf(nullptr)) PostMessageW(main->Hwnd(), WM_CLOSE, 0, 0);
     }
     return 0;
   }
@@ -59,19 +52,9 @@ LRESULT CALLBACK AppWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam
 
 }  // namespace
 
-Win32Toolkit::Win32Toolkit(HINSTANCE instance) : instance_(instance) { g_toolkit = this; }
+Win32Toolkit::Win32Toolkit(HINSTANCE instance) : instance_(instance) {}
 
-Win32Toolkit::~Win32Toolkit() {
-  // An image list exists only where the common controls were loaded.
-  const auto destroy = [](HIMAGELIST list) {
-    if (list != nullptr) LoadCommonControls()->ImageListDestroy(list);
-  };
-  for (auto& [name, list] : menu_images_) destroy(list);
-  destroy(ok_glyph_);
-  destroy(cancel_glyph_);
-  if (app_window_ != nullptr) DestroyWindow(app_window_);
-  if (g_toolkit == this) g_toolkit = nullptr;
-}
+Win32Toolkit::~Win32Toolkit() = default;
 
 void Win32Toolkit::RegisterClasses() {
   WNDCLASSEXW wc{};
@@ -85,31 +68,31 @@ void Win32Toolkit::RegisterClasses() {
 }
 
 void Win32Toolkit::Initialize() {
-  if (app_window_ != nullptr) return;
+  if (app_window_) return;
   RegisterClasses();
-  app_window_ = CreateWindowExW(0, kAppWindowClass, Utf8ToWide(title_).c_str(),
-                                WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU |
-                                    WS_MINIMIZEBOX,
-                                GetSystemMetrics(SM_CXSCREEN) / 2,
-                                GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr, nullptr,
-                                instance_, nullptr);
+  app_window_.Reset(CreateWindowExW(0, kAppWindowClass, Utf8ToWide(title_).c_str(),
+                                    WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU |
+                                        WS_MINIMIZEBOX,
+                                    GetSystemMetrics(SM_CXSCREEN) / 2,
+                                    GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr, nullptr,
+                                    instance_, this));
   taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
 }
 
 void Win32Toolkit::SetTitle(std::string_view title) {
   title_ = title;
-  if (app_window_ != nullptr) SetWindowTextW(app_window_, Utf8ToWide(title_).c_str());
+  if (app_window_) SetWindowTextW(app_window_.Get(), Utf8ToWide(title_).c_str());
 }
 
 void Win32Toolkit::AddAppWindowExStyle(std::uint32_t bits) {
-  if (app_window_ == nullptr) return;
-  const LONG style = GetWindowLongW(app_window_, GWL_EXSTYLE);
-  SetWindowLongW(app_window_, GWL_EXSTYLE, style | static_cast<LONG>(bits));
+  if (!app_window_) return;
+  const LONG style = GetWindowLongW(app_window_.Get(), GWL_EXSTYLE);
+  SetWindowLongW(app_window_.Get(), GWL_EXSTYLE, style | static_cast<LONG>(bits));
 }
 
-std::unique_ptr<ui::Form> Win32Toolkit::CreateForm(const ui::FormSpec& desc,
+std::unique_ptr<ui::Form> Win32Toolkit::CreateForm(const ui::FormLayout& desc,
                                                    ui::FormEvents& events) {
-  if (app_window_ == nullptr) Initialize();
+  if (!app_window_) Initialize();
   return std::make_unique<Win32Form>(*this, desc, events);
 }
 
@@ -167,10 +150,10 @@ void Win32Toolkit::SetScreenCursor(int id, std::uintptr_t cursor) {
 HIMAGELIST Win32Toolkit::ButtonGlyphs(bool ok) {
   if (!glyphs_tried_) {
     glyphs_tried_ = true;
-    ok_glyph_ = LoadStrip(instance_, L"BTNOK");
-    cancel_glyph_ = LoadStrip(instance_, L"BTNCANCEL");
+    ok_glyph_.Reset(LoadStrip(instance_, L"BTNOK"));
+    cancel_glyph_.Reset(LoadStrip(instance_, L"BTNCANCEL"));
   }
-  return ok ? ok_glyph_ : cancel_glyph_;
+  return ok ? ok_glyph_.Get() : cancel_glyph_.Get();
 }
 
 // --- the dispatch boundary and the message loops -------------------------------------------
@@ -213,14 +196,9 @@ void Win32Toolkit::Run() {
 
 void Win32Toolkit::Terminate() { PostQuitMessage(0); }
 
-void Win32Toolkit::PostMessage(ui::Form& target, std::uint32_t msg, std::uintptr_t wparam,
-                               std::intptr_t lparam) {
-  PostMessageW(ToHwnd(target.Handle()), msg, wparam, lparam);
-}
-
 int Win32Toolkit::MessageBox(std::string_view text, std::string_view caption, unsigned flags) {
   HWND active = GetActiveWindow();
-  HWND owner = (active != nullptr && FormOf(active) != nullptr) ? active : app_window_;
+  HWND owner = (active != nullptr && FormOf(active) != nullptr) ? active : app_window_.Get();
   // Modal to the whole application, like a modal form.
   const std::vector<HWND> disabled = DisableThreadWindows(nullptr);
   const int answer = MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(),
@@ -228,106 +206,6 @@ int Win32Toolkit::MessageBox(std::string_view text, std::string_view caption, un
   EnableWindows(disabled);
   if (active != nullptr && IsWindow(active) && IsWindowVisible(active)) SetActiveWindow(active);
   return answer;
-}
-
-// --- menus -----------------------------------------------------------------------------------
-
-HIMAGELIST Win32Toolkit::MenuImages(const std::string& resource) {
-  const auto found = menu_images_.find(resource);
-  if (found != menu_images_.end()) return found->second;
-  HIMAGELIST list = LoadStrip(instance_, Utf8ToWide(resource).c_str());
-  menu_images_.emplace(resource, list);
-  return list;
-}
-
-void Win32Toolkit::AttachMenu(ui::PopupMenu& menu, ui::Form& owner) {
-  auto& known = menus_[ToHwnd(owner.Handle())];
-  if (std::find(known.begin(), known.end(), &menu) == known.end()) known.push_back(&menu);
-}
-
-void Win32Toolkit::PrepareMenu(ui::PopupMenu& menu) {
-  // The image strip, and with it the common controls on the first call.
-  if (!menu.ImageListResource.empty()) MenuImages(menu.ImageListResource);
-}
-
-void Win32Toolkit::Popup(ui::PopupMenu& menu, ui::Form& owner, Point at) {
-  HWND owner_window = ToHwnd(owner.Handle());
-  AttachMenu(menu, owner);
-
-  HIMAGELIST images =
-      menu.ImageListResource.empty() ? nullptr : MenuImages(menu.ImageListResource);
-  const int image_count =
-      images != nullptr ? LoadCommonControls()->ImageListGetImageCount(images) : 0;
-
-  HMENU handle = CreatePopupMenu();
-  if (handle == nullptr) throw Error("Out of system resources");
-  UINT position = 0;
-  for (const ui::ShownItem& shown : menu.Prepare()) {
-    MENUITEMINFOW info{};
-    info.cbSize = sizeof info;
-    info.fMask = MIIM_FTYPE | MIIM_ID;
-    info.wID = static_cast<UINT>(shown.Command);
-    std::wstring text;
-    if (shown.Separator) {
-      info.fType = MFT_SEPARATOR;
-    } else {
-      text = Utf8ToWide(shown.Caption);
-      if (!shown.ShortCutText.empty()) text += L'\t' + Utf8ToWide(shown.ShortCutText);
-      info.fMask |= MIIM_STRING | MIIM_STATE;
-      info.fType = MFT_STRING;
-      info.dwTypeData = text.data();
-      info.fState = shown.Enabled ? MFS_ENABLED : MFS_DISABLED;
-      if (shown.ImageIndex >= 0 && shown.ImageIndex < image_count) {
-        // The image is drawn on request (WM_MEASUREITEM / WM_DRAWITEM).
-        info.fMask |= MIIM_BITMAP | MIIM_DATA;
-        info.hbmpItem = HBMMENU_CALLBACK;
-        info.dwItemData = static_cast<ULONG_PTR>(shown.ImageIndex);
-      }
-    }
-    InsertMenuItemW(handle, position++, TRUE, &info);
-  }
-  shown_menu_images_ = images;
-  // No TPM_RETURNCMD: the chosen item's WM_COMMAND comes through the queue.
-  TrackPopupMenu(handle, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, owner_window, nullptr);
-  shown_menu_images_ = nullptr;
-  DestroyMenu(handle);
-}
-
-bool Win32Toolkit::MenuCommand(HWND owner, int command) {
-  const auto found = menus_.find(owner);
-  if (found == menus_.end()) return false;
-  for (ui::PopupMenu* menu : found->second) {
-    if (ui::MenuItem* item = menu->FindCommand(command)) {
-      Guard([&] { item->Click(); });
-      return true;
-    }
-  }
-  return false;
-}
-
-bool Win32Toolkit::MeasureMenuItem(MEASUREITEMSTRUCT& item) {
-  if (item.CtlType != ODT_MENU || shown_menu_images_ == nullptr) return false;
-  int width = kMenuImageSize;
-  int height = kMenuImageSize;
-  LoadCommonControls()->ImageListGetIconSize(shown_menu_images_, &width, &height);
-  item.itemWidth = static_cast<UINT>(width);
-  item.itemHeight = static_cast<UINT>(height);
-  return true;
-}
-
-bool Win32Toolkit::DrawMenuItem(const DRAWITEMSTRUCT& item) {
-  if (item.CtlType != ODT_MENU || shown_menu_images_ == nullptr) return false;
-  int width = kMenuImageSize;
-  int height = kMenuImageSize;
-  const CommonControls* cc = LoadCommonControls();
-  cc->ImageListGetIconSize(shown_menu_images_, &width, &height);
-  const int room_x = static_cast<int>(item.rcItem.right - item.rcItem.left) - width;
-  const int room_y = static_cast<int>(item.rcItem.bottom - item.rcItem.top) - height;
-  const int x = static_cast<int>(item.rcItem.left) + std::max(0, room_x / 2);
-  const int y = static_cast<int>(item.rcItem.top) + std::max(0, room_y / 2);
-  cc->ImageListDraw(shown_menu_images_, static_cast<int>(item.itemData), item.hDC, x, y,
-                 (item.itemState & ODS_GRAYED) ? ILD_BLEND50 : ILD_TRANSPARENT);
-  return true;
 }
 
 // --- timers ------------------------------------------------------------------------------------

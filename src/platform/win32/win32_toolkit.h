@@ -16,6 +16,7 @@
 
 #include "platform/ui.h"
 #include "platform/win32/win32_api.h"
+#include "platform/win32/win32_handles.h"
 
 namespace bvx::win32 {
 
@@ -35,7 +36,7 @@ class Win32Toolkit final : public ui::Toolkit {
   std::string Title() const override { return title_; }
   void SetShowMainForm(bool show) override { show_main_form_ = show; }
   void AddAppWindowExStyle(std::uint32_t bits) override;
-  std::unique_ptr<ui::Form> CreateForm(const ui::FormSpec& desc, ui::FormEvents& events) override;
+  std::unique_ptr<ui::Form> CreateForm(const ui::FormLayout& desc, ui::FormEvents& events) override;
   std::unique_ptr<ui::Timer> CreateTimer(ui::Form& owner, unsigned interval_ms, bool enabled,
                                          std::function<void()> on_tick) override;
   void Popup(ui::PopupMenu& menu, ui::Form& owner, Point at) override;
@@ -43,14 +44,12 @@ class Win32Toolkit final : public ui::Toolkit {
   void PrepareMenu(ui::PopupMenu& menu) override;
   int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override;
   void SetScreenCursor(int id, std::uintptr_t cursor) override;
-  void PostMessage(ui::Form& target, std::uint32_t msg, std::uintptr_t wparam,
-                   std::intptr_t lparam) override;
   void Run() override;
   void Terminate() override;
 
   // --- for the forms -----------------------------------------------------------
   HINSTANCE Instance() const { return instance_; }
-  HWND AppWindow() const { return app_window_; }
+  HWND AppWindow() const { return app_window_.Get(); }
   UINT TaskbarCreatedMessage() const { return taskbar_created_; }
   HCURSOR ScreenCursor(int id) const;
   // The glyph of OK (true) or Cancel (false) bitmap buttons; null when missing.
@@ -100,7 +99,6 @@ class Win32Toolkit final : public ui::Toolkit {
   HIMAGELIST MenuImages(const std::string& resource);
 
   HINSTANCE instance_;
-  HWND app_window_ = nullptr;
   std::string title_;
   bool show_main_form_ = true;
   bool reporting_ = false;
@@ -114,13 +112,15 @@ class Win32Toolkit final : public ui::Toolkit {
   // Menus attached or shown through Popup, per owner window: their items'
   // WM_COMMAND may arrive at any later time.
   std::map<HWND, std::vector<ui::PopupMenu*>> menus_;
-  std::map<std::string, HIMAGELIST> menu_images_;
+  std::map<std::string, OwnedImageList> menu_images_;
   HIMAGELIST shown_menu_images_ = nullptr;
-  HIMAGELIST ok_glyph_ = nullptr;
-  HIMAGELIST cancel_glyph_ = nullptr;
+  OwnedImageList ok_glyph_;
+  OwnedImageList cancel_glyph_;
   bool glyphs_tried_ = false;
 
   std::deque<std::string> faces_;
+  // Last: the window goes before what its forms use.
+  OwnedWindow app_window_;
 };
 
 class Win32Timer final : public ui::Timer {

@@ -901,6 +901,11 @@ int CmdControls(const Args& a) {
   if (!a.At(1)) return Fail("usage: controls <class>", 64);
   HWND hwnd = FindByClass(a.At(1));
   if (!hwnd) return Fail("no window of class " + Utf8(a.At(1)));
+  // The keyboard focus of the window's thread, marked on its control.
+  GUITHREADINFO gui{};
+  gui.cbSize = sizeof gui;
+  const HWND focus =
+      GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &gui) ? gui.hwndFocus : nullptr;
   for (HWND child : Descendants(hwnd)) {
     const std::wstring cls = ClassOf(child);
     RECT r{};
@@ -922,6 +927,7 @@ int CmdControls(const Args& a) {
     } else if (_wcsicmp(cls.c_str(), L"Button") == 0) {
       line += "\tcheck=" + std::to_string(SendQuiet(child, BM_GETCHECK, 0, 0));
     }
+    if (child == focus) line += "\tfocus=1";
     Line(line);
   }
   return 0;

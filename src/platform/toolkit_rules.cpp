@@ -1,9 +1,75 @@
-#include "platform/control_values.h"
+#include "platform/toolkit_rules.h"
 
 #include <algorithm>
 #include <climits>
 
 namespace bvx::ui {
+
+int ModalResultOfClick(Kind kind) {
+  if (kind == Kind::OkButton) return kModalOk;
+  if (kind == Kind::CancelButton) return kModalCancel;
+  return 0;
+}
+
+CloseAction AfterCloseQuery(bool allowed, bool modal) {
+  if (!allowed) return CloseAction::Stay;
+  return modal ? CloseAction::Cancel : CloseAction::Hide;
+}
+
+const Font& InitialFont(const ControlRow& row, const Font& parent_font) {
+  return row.ControlFont != nullptr ? *row.ControlFont : parent_font;
+}
+
+std::string_view InitialText(const ControlRow& row) {
+  switch (row.ControlKind) {
+    case Kind::SpinEdit:
+      return row.Text.empty() ? std::string_view("0") : row.Text;
+    case Kind::HotKey: case Kind::DropDownList: case Kind::TabControl: case Kind::Image:
+    case Kind::Bevel:
+      return {};
+    default:
+      return row.Text;
+  }
+}
+
+bool IsTabStopKind(Kind kind) {
+  return kind == Kind::Button || kind == Kind::OkButton || kind == Kind::CancelButton ||
+         kind == Kind::CheckBox || kind == Kind::HotKey || kind == Kind::SpinEdit ||
+         kind == Kind::DropDownList || kind == Kind::TabControl;
+}
+
+namespace {
+
+int TabKey(const ControlRow& row) { return row.TabOrder < 0 ? INT_MAX : row.TabOrder; }
+
+void WalkChildren(const FormLayout& layout, std::string_view parent,
+                  std::vector<std::size_t>& out) {
+  // The children in tab order, rows of equal order in row order (an
+  // insertion sort: a form has a few dozen controls).
+  std::vector<std::size_t> children;
+  for (std::size_t i = 0; i < layout.Controls.size(); ++i) {
+    const ControlRow& row = layout.Controls[i];
+    // A row that names itself as parent would walk for ever.
+    if (row.Parent != parent || row.Name == parent) continue;
+    auto at = children.end();
+    while (at != children.begin() && TabKey(layout.Controls[*(at - 1)]) > TabKey(row)) --at;
+    children.insert(at, i);
+  }
+  for (const std::size_t i : children) {
+    // A parent cycle ends where a row comes round again.
+    if (std::find(out.begin(), out.end(), i) != out.end()) continue;
+    out.push_back(i);
+    WalkChildren(layout, layout.Controls[i].Name, out);
+  }
+}
+
+}  // namespace
+
+std::vector<std::size_t> TabWalk(const FormLayout& layout) {
+  std::vector<std::size_t> out;
+  WalkChildren(layout, {}, out);
+  return out;
+}
 
 namespace {
 

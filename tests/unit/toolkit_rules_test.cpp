@@ -1,12 +1,14 @@
-// The value controls apart from the window system: spin edit text and
-// arrows, the characters a spin edit takes, hotkey words and shortcuts.
+// The toolkit's rules apart from the window system: spin edit text and
+// arrows, the characters a spin edit takes, the keyboard's tab walk, hotkey
+// words and shortcuts.
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdint>
 #include <string>
 
-#include "platform/control_values.h"
+#include "platform/toolkit_rules.h"
+#include "platform/ui.h"
 
 namespace bvx::ui {
 namespace {
@@ -72,6 +74,23 @@ TEST(IsSpinEditChar, TakesDigitsSignsAndControlCharacters) {
   for (char32_t ch : {U'+', U'-', U'\b', U'\x03', U'\x16', U'\x1a'}) EXPECT_TRUE(IsSpinEditChar(ch));
   for (char32_t ch : {U' ', U'a', U'Z', U'.', U',', U'$', U'\x7f', U'\u0663', U'\u0437'})
     EXPECT_FALSE(IsSpinEditChar(ch)) << static_cast<std::uint32_t>(ch);
+}
+
+TEST(TabWalk, ContainersAreWalkedWhereTheyStandWithTheirChildrenInTabOrder) {
+  const ControlRow rows[] = {
+      {.Name = "Box", .ControlKind = Kind::GroupBox, .TabOrder = 1},
+      {.Name = "Ok", .ControlKind = Kind::OkButton, .TabOrder = 2},
+      {.Name = "Caption", .ControlKind = Kind::Label},  // no tab order: last
+      {.Name = "Second", .ControlKind = Kind::SpinEdit, .Parent = "Box", .TabOrder = 1},
+      {.Name = "First", .ControlKind = Kind::CheckBox, .Parent = "Box", .TabOrder = 0},
+      {.Name = "Name", .ControlKind = Kind::Button, .TabOrder = 0},
+      {.Name = "Lost", .ControlKind = Kind::Button, .Parent = "Nowhere", .TabOrder = 0},
+      {.Name = "Loop", .ControlKind = Kind::GroupBox, .Parent = "Loop"},
+  };
+  const FormLayout layout{.ClassName = "T", .Controls = rows};
+  std::string walk;
+  for (const std::size_t i : TabWalk(layout)) walk += std::string(rows[i].Name) + " ";
+  EXPECT_EQ(walk, "Name Box First Second Ok Caption ");
 }
 
 TEST(HotKeyWord, ConvertsToAndFromShortcuts) {
