@@ -1,7 +1,8 @@
 // The device-change handler on arbitrary blocks of bytes.
 //
 // The block is allocated with exactly the bytes the sender gives (and at an
-// arbitrary alignment), so AddressSanitizer stops any read past its end. Its
+// arbitrary alignment), so AddressSanitizer stops any read past its end
+// (in the depth build, without it, the block ends at an inaccessible page). Its
 // first four bytes are its declared size. The handler's contract: it reads
 // nothing past the declared size, and never more than the 18 bytes of a
 // volume record. It cannot know the true length of the block, so a block
@@ -26,6 +27,9 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "app/bvx_main.h"
 #include "common/check.h"
@@ -59,6 +63,13 @@ Meaning Read(const std::vector<std::uint8_t>& block) {
   return m;
 }
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define BVX_FUZZ_HAS_ASAN 1
+#endif
+#endif
+
+#ifdef BVX_FUZZ_HAS_ASAN
 // The bytes exactly as the sender gives them, in a heap block of their own
 // size starting offset bytes into the allocation.
 class ExactBlock {
@@ -77,6 +88,33 @@ class ExactBlock {
   std::uint8_t* memory_;
   std::size_t offset_;
 };
+#else
+// Without AddressSanitizer (the depth build): the bytes end exactly where an
+// inaccessible page begins, so any read past their end faults.
+class ExactBlock {
+ public:
+  ExactBlock(const std::vector<std::uint8_t>& bytes, std::size_t /*offset*/) {
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t data_pages = (bytes.size() + page - 1) / page;
+    length_ = (data_pages + 1) * page;
+    void* p = mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) std::abort();
+    memory_ = static_cast<std::uint8_t*>(p);
+    if (mprotect(memory_ + data_pages * page, page, PROT_NONE) != 0) std::abort();
+    data_ = memory_ + data_pages * page - bytes.size();
+    if (!bytes.empty()) std::memcpy(data_, bytes.data(), bytes.size());
+  }
+  ~ExactBlock() { munmap(memory_, length_); }
+  ExactBlock(const ExactBlock&) = delete;
+  ExactBlock& operator=(const ExactBlock&) = delete;
+  const std::uint8_t* Data() const { return data_; }
+
+ private:
+  std::uint8_t* memory_ = nullptr;
+  std::uint8_t* data_ = nullptr;
+  std::size_t length_ = 0;
+};
+#endif
 
 }  // namespace
 }  // namespace bvx::fuzz

@@ -5,7 +5,11 @@
 #   scripts/fuzz.sh [SECONDS]                 each target SECONDS long (default 60), one process
 #   scripts/fuzz.sh --long [SECONDS] [JOBS]   each target SECONDS long (default 3600) in JOBS
 #                                             parallel processes (default: the number of cores)
-#   scripts/fuzz.sh --runs COUNT              each target until COUNT inputs have run, one process
+#   scripts/fuzz.sh --runs COUNT [JOBS]       each target until COUNT inputs have run, in all of
+#                                             JOBS processes together (default 1)
+#   scripts/fuzz.sh --depth ...               the same with the depth build (build/fuzz-depth:
+#                                             no AddressSanitizer, no comparison tracing), for
+#                                             runs of many millions of inputs
 #   scripts/fuzz.sh --only TARGET ...         the same, for one target (ini, settings, device_change)
 #
 # The checked-in corpus (fuzz/corpus/TARGET) starts every run and is never
@@ -21,6 +25,7 @@ cd "$root"
 
 targets=(ini settings device_change)
 long=0
+depth=0
 runs_wanted=0
 only=""
 args=()
@@ -29,7 +34,8 @@ while [ $# -gt 0 ]; do
     --long) long=1; shift ;;
     --only) only="$2"; shift 2 ;;
     --runs) runs_wanted="$2"; shift 2 ;;
-    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
+    --depth) depth=1; shift ;;
+    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
     *) args+=("$1"); shift ;;
   esac
 done
@@ -44,15 +50,23 @@ fi
 case "$seconds$jobs$runs_wanted" in
   *[!0-9]*) echo "fuzz.sh: seconds, jobs and runs are whole numbers" >&2; exit 2 ;;
 esac
-# A count of inputs instead of a time: one process, no time limit.
+# A count of inputs instead of a time: no time limit, the count shared out
+# among the processes (JOBS, default 1).
 limit=(-max_total_time="$seconds")
-if [ "$runs_wanted" -gt 0 ]; then jobs=1; limit=(-runs="$runs_wanted"); fi
+if [ "$runs_wanted" -gt 0 ]; then
+  jobs="${args[0]:-1}"
+  case "$jobs" in ''|*[!0-9]*|0) echo "fuzz.sh: jobs is a whole number" >&2; exit 2 ;; esac
+  limit=(-runs="$(( (runs_wanted + jobs - 1) / jobs ))")
+fi
 
 # The preset's folder, unless BVX_FUZZ_BUILD_DIR names another.
-build="${BVX_FUZZ_BUILD_DIR:-$root/build/fuzz}"
+variant=()
+default_build="$root/build/fuzz"
+if [ "$depth" = 1 ]; then variant=(-DBVX_FUZZ_DEPTH=ON); default_build="$root/build/fuzz-depth"; fi
+build="${BVX_FUZZ_BUILD_DIR:-$default_build}"
 echo "== building the fuzz targets in $build"
 mkdir -p "$(dirname "$build")"
-cmake --preset fuzz -B "$build" > "$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 2; }
+cmake --preset fuzz -B "$build" "${variant[@]}" > "$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 2; }
 cmake --build "$build"
 
 # Options for every run: one input may take 10 s at most; memory as the
@@ -72,14 +86,14 @@ for t in "${targets[@]}"; do
   extra=()
   case "$t" in ini|settings) extra+=("-dict=$root/fuzz/settings_file.dict") ;; esac
 
-  if [ "$runs_wanted" -gt 0 ]; then echo "== $t: $runs_wanted inputs"
+  if [ "$runs_wanted" -gt 0 ]; then echo "== $t: $runs_wanted inputs$([ "$jobs" -gt 1 ] && echo " in $jobs processes")"
   else echo "== $t: ${seconds} s$([ "$jobs" -gt 1 ] && echo " in $jobs processes")"; fi
   rc=0
   started=$SECONDS
   if [ "$jobs" -gt 1 ]; then
     # Parallel processes over one shared corpus; each writes fuzz-N.log.
     (cd "$logs" && "$binary" "${common[@]}" "${extra[@]}" -artifact_prefix="$artifacts/" \
-       -jobs="$jobs" -workers="$jobs" -max_total_time="$seconds" "$work" "$root/fuzz/corpus/$t") \
+       -jobs="$jobs" -workers="$jobs" "${limit[@]}" "$work" "$root/fuzz/corpus/$t") \
       > "$logs/driver.log" 2>&1 || rc=$?
   else
     "$binary" "${common[@]}" "${extra[@]}" -artifact_prefix="$artifacts/" "${limit[@]}" \
