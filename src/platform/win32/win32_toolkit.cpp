@@ -61,7 +61,7 @@ void Win32Toolkit::RegisterClasses() {
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = &AppWindowProc;
   wc.hInstance = instance_;
-  wc.hIcon = LoadIconW(instance_, L"MAINICON");
+  // The icon comes with the first window shown (Win32Form::BeforeShow).
   wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
   wc.lpszClassName = kAppWindowClass;
   RegisterClassExW(&wc);
