@@ -325,7 +325,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                "a failing save reported success");
     FUZZ_CHECK(replaces == fail_at, "the save went on after a failed key");
     FUZZ_CHECK(p.sys.ui.boxes.size() == 1 && p.sys.ui.boxes[0].text == "Unable to write to " + kIni + "." &&
-                   p.sys.ui.boxes[0].caption == "Brimvex" && p.sys.ui.boxes[0].flags == kMbIconError,
+                   p.sys.ui.boxes[0].caption == "Brimvex" && p.sys.ui.boxes[0].icon == ui::MessageIcon::Error,
                "the failed save's report");
     const auto it = p.sys.os.files.find(kIni);
     const std::optional<std::string> left =

@@ -62,11 +62,11 @@ void TAboutForm::CreateLinkLabels() {
 void TAboutForm::LinkLabel1Click() {
   os.ShellOpen(window->Handle(),
                "mailto:" + std::string(kMailAddress) + "?subject=Brimvex%20" BVX_SHORT_VERSION,
-               1 /* SW_SHOWNORMAL */);
+               ShowAs::Normal);
 }
 
 void TAboutForm::LinkLabel2Click() {
-  os.ShellOpen(window->Handle(), kSiteAddress, 3 /* SW_SHOWMAXIMIZED */);
+  os.ShellOpen(window->Handle(), kSiteAddress, ShowAs::Maximized);
 }
 
 }  // namespace bvx

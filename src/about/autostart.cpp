@@ -53,7 +53,7 @@ void TAboutForm::acAddToStartupExecute() {
         os.WriteStartupApproved(name, StartupEnabledMark()) != RegResult::Ok)
       throw RegistryError(failed);
   } catch (const RegistryError& e) {
-    toolkit.MessageBox(e.what(), kRegistryErrorCaption, kMbOk);
+    toolkit.MessageBox(e.what(), kRegistryErrorCaption, ui::MessageIcon::None);
   }
   // The item tells what the registry holds now, whatever failed.
   ShowAutostart();

@@ -72,7 +72,7 @@ void TAboutForm::FormCreate() {
   PopupTimer->SetInterval(os.DoubleClickTime());
 
   // No taskbar button and no Alt+Tab entry.
-  toolkit.AddAppWindowExStyle(kWsExToolWindow);
+  toolkit.HideAppFromTaskbar();
 
   ShowAutostart();
 

@@ -35,7 +35,6 @@ class TLinkLabel;
 
 inline constexpr std::uint32_t kTrayIconId = 1;
 inline constexpr int kTrayIconResource = 1;
-inline constexpr std::uint32_t kWsExToolWindow = 0x80;
 // A refused tray icon is tried again every 5 s for about a minute.
 inline constexpr unsigned kTrayRetryMs = 5000;
 inline constexpr int kTrayRetries = 12;

@@ -8,14 +8,6 @@
 
 namespace bvx {
 
-unsigned ShortCutModifiers(std::uint16_t shortcut) {
-  unsigned mods = 0;
-  if (shortcut & kScShift) mods |= kModShift;
-  if (shortcut & kScCtrl) mods |= kModControl;
-  if (shortcut & kScAlt) mods |= kModAlt;
-  return mods;
-}
-
 unsigned ShortCutKey(std::uint16_t shortcut) { return shortcut & kScKeyMask; }
 
 std::string BuiltInKeyName(unsigned vk) {
@@ -85,7 +77,7 @@ std::string HotKeyFailureText(bool open, char letter) {
 }
 
 void ErrorBox(ui::Toolkit& toolkit, std::string_view text, std::string_view caption) {
-  toolkit.MessageBox(text, caption, kMbIconError);
+  toolkit.MessageBox(text, caption, ui::MessageIcon::Error);
 }
 
 // --- TAboutForm ------------------------------------------------------------------
@@ -100,12 +92,11 @@ void TAboutForm::RegisterDriveHotKeys() {
     os.UnregisterHotKey(main, close_id);
     const TCDROM& d = drives.DriveTable[k];
     if (d.OpenShortCut != 0 &&
-        !os.RegisterHotKey(main, open_id, ShortCutModifiers(d.OpenShortCut), ShortCutKey(d.OpenShortCut))) {
+        !os.RegisterHotKey(main, open_id, d.OpenShortCut)) {
       ErrorBox(toolkit, HotKeyFailureText(true, d.Letter), kHotKeyErrorCaption);
     }
     if (d.CloseShortCut != 0 &&
-        !os.RegisterHotKey(main, close_id, ShortCutModifiers(d.CloseShortCut),
-                           ShortCutKey(d.CloseShortCut))) {
+        !os.RegisterHotKey(main, close_id, d.CloseShortCut)) {
       ErrorBox(toolkit, HotKeyFailureText(false, d.Letter), kHotKeyErrorCaption);
     }
   }

@@ -1,5 +1,5 @@
-// Global hotkeys of the drives: the shortcut value, its conversion to hotkey
-// arguments and to the text shown beside a tray item, the failure report and
+// Global hotkeys of the drives: the shortcut value, its text shown beside a
+// tray item, the failure report and
 // ErrorBox. The TAboutForm handlers (RegisterDriveHotKeys,
 // UnregisterDriveHotKeys, WMHotKey) are defined in hotkeys.cpp.
 //
@@ -22,13 +22,7 @@ inline constexpr std::uint16_t kScCtrl = 0x4000;
 inline constexpr std::uint16_t kScAlt = 0x8000;
 inline constexpr std::uint16_t kScKeyMask = 0x1FFF;
 
-inline constexpr unsigned kModAlt = 1;      // MOD_ALT
-inline constexpr unsigned kModControl = 2;  // MOD_CONTROL
-inline constexpr unsigned kModShift = 4;    // MOD_SHIFT
-
-// RegisterHotKey's modifier flags for a shortcut (never MOD_WIN).
-unsigned ShortCutModifiers(std::uint16_t shortcut);
-// RegisterHotKey's virtual key: the shortcut without its modifier bits.
+// The virtual-key code of a shortcut: the value without its modifier bits.
 unsigned ShortCutKey(std::uint16_t shortcut);
 
 // The name of a key when the keyboard layout gives none: letters, digits,

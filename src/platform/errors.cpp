@@ -15,7 +15,7 @@ std::string StandardErrorText(std::string_view message) {
 namespace ui {
 
 void ShowStandardError(Toolkit& toolkit, std::string_view message) {
-  toolkit.MessageBox(StandardErrorText(message), toolkit.Title(), kMbIconError);
+  toolkit.MessageBox(StandardErrorText(message), toolkit.Title(), ui::MessageIcon::Error);
 }
 
 }  // namespace ui

@@ -41,8 +41,4 @@ class RegistryError : public Error {
 // added when its last character sorts after "." (letters and digits do).
 std::string StandardErrorText(std::string_view message);
 
-// Flags of the message boxes the program shows (same values as Win32).
-inline constexpr unsigned kMbOk = 0x00;
-inline constexpr unsigned kMbIconError = 0x10;
-
 }  // namespace bvx

@@ -24,6 +24,8 @@ enum class MutexResult : std::uint8_t { Created, AlreadyExists, Failed };
 enum class DriveKind : std::uint8_t { Other, CdRom };
 // What the programs asked by the query-remove broadcast answered together.
 enum class QueryRemoveAnswer : std::uint8_t { Granted, Denied };
+// How a window that the shell opens is shown.
+enum class ShowAs : std::uint8_t { Normal, Maximized };
 
 // The 18-byte packed DEV_BROADCAST_VOLUME record.
 using VolumeRecord = std::array<std::uint8_t, 18>;
@@ -72,7 +74,10 @@ class Os {
   virtual bool TrayDelete(WindowId window, std::uint32_t id) = 0;
 
   // --- hotkeys ------------------------------------------------------------
-  virtual bool RegisterHotKey(WindowId window, int id, unsigned modifiers, unsigned vk) = 0;
+  // A system-wide hotkey for a shortcut value (hotkeys/hotkeys.h: Shift,
+  // Ctrl and Alt bits and the virtual-key code); false when it is refused,
+  // as when another program holds the combination.
+  virtual bool RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) = 0;
   virtual bool UnregisterHotKey(WindowId window, int id) = 0;
   // The name of a key as the keyboard layout gives it ("[" for 0xDB on a US
   // layout); empty when the system has none.
@@ -128,8 +133,9 @@ class Os {
   virtual RegResult WriteStartupApproved(std::string_view name, std::string_view data) = 0;
 
   // --- shell ------------------------------------------------------------------
-  // ShellExecuteW with no verb, no parameters and no directory.
-  virtual void ShellOpen(WindowId owner, std::string_view target, int show_command) = 0;
+  // ShellExecuteW with no verb, no parameters and no directory; the window
+  // it opens is shown as told.
+  virtual void ShellOpen(WindowId owner, std::string_view target, ShowAs show) = 0;
 
   // --- session end -------------------------------------------------------------
   // ShutdownBlockReasonCreate / Destroy where the system has them; false when

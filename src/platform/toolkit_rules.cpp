@@ -83,6 +83,11 @@ constexpr std::uint16_t kHotKeyExtended = 0x08;
 
 }  // namespace
 
+KeyCombination ShortcutCombination(std::uint16_t shortcut) {
+  return {(shortcut & kShortcutShift) != 0, (shortcut & kShortcutCtrl) != 0,
+          (shortcut & kShortcutAlt) != 0, shortcut & 0x1FFFu};
+}
+
 int SpinEditValue(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;

@@ -68,6 +68,17 @@ bool IsSpinEditChar(char32_t ch);
 std::uint16_t HotKeyWordToShortcut(std::uint16_t word);
 std::uint16_t ShortcutToHotKeyWord(std::uint16_t shortcut);
 
+// A shortcut value taken apart for a system-wide hotkey.
+struct KeyCombination {
+  bool shift = false;
+  bool ctrl = false;
+  bool alt = false;
+  unsigned key = 0;  // the virtual-key code
+  bool operator==(const KeyCombination&) const = default;
+  auto operator<=>(const KeyCombination&) const = default;
+};
+KeyCombination ShortcutCombination(std::uint16_t shortcut);
+
 // Keys whose names come from the navigation block rather than the numeric
 // keypad only with the extended-key flag (Home, arrows, Insert, Delete ...).
 bool IsExtendedKey(unsigned vk);

@@ -222,6 +222,9 @@ class Timer {
   virtual unsigned Interval() const = 0;
 };
 
+// The icon of a message box.
+enum class MessageIcon { None, Error };
+
 class Toolkit {
  public:
   virtual ~Toolkit() = default;
@@ -232,9 +235,9 @@ class Toolkit {
   virtual void SetTitle(std::string_view title) = 0;
   virtual std::string Title() const = 0;
   virtual void SetShowMainForm(bool show) = 0;
-  // Adds extended style bits to the hidden application window
-  // (GetWindowLong / SetWindowLong with GWL_EXSTYLE).
-  virtual void AddAppWindowExStyle(std::uint32_t bits) = 0;
+  // Makes the hidden application window a tool window: the program gets no
+  // taskbar button and no Alt+Tab entry.
+  virtual void HideAppFromTaskbar() = 0;
 
   // Creates a form hidden; the first form created is the main form.
   virtual std::unique_ptr<Form> CreateForm(const FormLayout& desc, FormEvents& events) = 0;
@@ -254,8 +257,8 @@ class Toolkit {
   // Loads what showing the menu will need (its images) ahead of a wait
   // after which it is shown, so that the wait hides the loading.
   virtual void PrepareMenu(PopupMenu& /*menu*/) {}
-  // Modal to the application; the answer is returned.
-  virtual int MessageBox(std::string_view text, std::string_view caption, unsigned flags) = 0;
+  // A box with one OK button, modal to the application.
+  virtual void MessageBox(std::string_view text, std::string_view caption, MessageIcon icon) = 0;
   // Installs a cursor handle as screen cursor number id.
   virtual void SetScreenCursor(int id, std::uintptr_t cursor) = 0;
 

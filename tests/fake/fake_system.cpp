@@ -100,11 +100,10 @@ bool FakeOs::TrayDelete(WindowId window, std::uint32_t id) {
   return true;
 }
 
-bool FakeOs::RegisterHotKey(WindowId window, int id, unsigned modifiers, unsigned vk) {
-  log_.Add("RegisterHotKey " + Hex(window) + " id " + std::to_string(id) + " mods " +
-           std::to_string(modifiers) + " vk " + Hex(vk));
+bool FakeOs::RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) {
+  log_.Add("RegisterHotKey " + Hex(window) + " id " + std::to_string(id) + " shortcut " + Hex(shortcut));
   if (Fails("RegisterHotKey")) return false;
-  const auto combo = std::make_pair(modifiers, vk);
+  const ui::KeyCombination combo = ui::ShortcutCombination(shortcut);
   if (held_hotkeys.count(combo)) return false;
   for (const auto& [other, c] : hotkeys)
     if (c == combo) return false;  // ERROR_HOTKEY_ALREADY_REGISTERED
@@ -244,8 +243,9 @@ RegResult FakeOs::WriteStartupApproved(std::string_view name, std::string_view d
   return RegResult::Ok;
 }
 
-void FakeOs::ShellOpen(WindowId owner, std::string_view target, int show_command) {
-  log_.Add("ShellOpen " + Hex(owner) + " " + std::string(target) + " show " + std::to_string(show_command));
+void FakeOs::ShellOpen(WindowId owner, std::string_view target, ShowAs show) {
+  log_.Add("ShellOpen " + Hex(owner) + " " + std::string(target) +
+           (show == ShowAs::Maximized ? " maximized" : " normal"));
 }
 
 bool FakeOs::ShutdownReasonCreate(WindowId window, std::string_view reason) {
@@ -498,9 +498,9 @@ void FakeToolkit::SetShowMainForm(bool show) {
   show_main_form = show;
 }
 
-void FakeToolkit::AddAppWindowExStyle(std::uint32_t bits) {
-  log_.Add("AddAppWindowExStyle " + Hex(bits));
-  app_ex_style |= bits;
+void FakeToolkit::HideAppFromTaskbar() {
+  log_.Add("HideAppFromTaskbar");
+  app_hidden_from_taskbar = true;
 }
 
 std::unique_ptr<ui::Form> FakeToolkit::CreateForm(const ui::FormLayout& desc, ui::FormEvents& events) {
@@ -554,10 +554,9 @@ bool FakeToolkit::Command(ui::Form& owner, int command) {
   return true;
 }
 
-int FakeToolkit::MessageBox(std::string_view text, std::string_view caption, unsigned flags) {
+void FakeToolkit::MessageBox(std::string_view text, std::string_view caption, ui::MessageIcon icon) {
   log_.Add("MessageBox " + std::string(caption) + ": " + std::string(text));
-  boxes.push_back(Box{std::string(text), std::string(caption), flags});
-  return box_answer ? box_answer(text, caption, flags) : 1;
+  boxes.push_back(Box{std::string(text), std::string(caption), icon});
 }
 
 void FakeToolkit::SetScreenCursor(int id, std::uintptr_t cursor) {

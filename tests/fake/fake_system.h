@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "platform/toolkit_rules.h"
 #include "platform/ui.h"
 
 namespace bvx::fake {
@@ -64,10 +65,10 @@ class FakeOs : public Os {
   std::uint32_t mci_no_disc_answer = 263;
   QueryRemoveAnswer broadcast_answer = QueryRemoveAnswer::Granted;
   std::vector<VolumeRecord> broadcasts;
-  // Combinations held by other programs: (modifiers, vk).
-  std::set<std::pair<unsigned, unsigned>> held_hotkeys;
-  // This program's registrations: id -> (modifiers, vk).
-  std::map<int, std::pair<unsigned, unsigned>> hotkeys;
+  // Combinations held by other programs.
+  std::set<ui::KeyCombination> held_hotkeys;
+  // This program's registrations by id.
+  std::map<int, ui::KeyCombination> hotkeys;
   std::map<unsigned, std::string> key_names;
   unsigned double_click_time = 500;
   Point cursor{100, 200};
@@ -100,7 +101,7 @@ class FakeOs : public Os {
   bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource, std::string_view tip) override;
   bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) override;
   bool TrayDelete(WindowId window, std::uint32_t id) override;
-  bool RegisterHotKey(WindowId window, int id, unsigned modifiers, unsigned vk) override;
+  bool RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) override;
   bool UnregisterHotKey(WindowId window, int id) override;
   std::string KeyName(unsigned vk) override;
   unsigned DoubleClickTime() override;
@@ -119,7 +120,7 @@ class FakeOs : public Os {
   RegResult DeleteRunValue(std::string_view name) override;
   RegResult ReadStartupApproved(std::string_view name, std::string* data) override;
   RegResult WriteStartupApproved(std::string_view name, std::string_view data) override;
-  void ShellOpen(WindowId owner, std::string_view target, int show_command) override;
+  void ShellOpen(WindowId owner, std::string_view target, ShowAs show) override;
   bool ShutdownReasonCreate(WindowId window, std::string_view reason) override;
   bool ShutdownReasonDestroy(WindowId window) override;
 
@@ -223,13 +224,11 @@ class FakeToolkit : public ui::Toolkit {
   // Chooses the item to click when a pop-up menu opens: returns a command id
   // or 0 for none. Unset: the menu closes with no choice.
   std::function<int(const std::vector<ui::ShownItem>&)> menu_choice;
-  // Answers message boxes (default IDOK = 1).
-  std::function<int(std::string_view text, std::string_view caption, unsigned flags)> box_answer;
 
   struct Box {
     std::string text;
     std::string caption;
-    unsigned flags = 0;
+    ui::MessageIcon icon = ui::MessageIcon::None;
   };
   std::vector<Box> boxes;
   struct Popped {
@@ -264,7 +263,7 @@ class FakeToolkit : public ui::Toolkit {
   // Runs fn behind the dispatch boundary (the standard error box on an escape).
   void Guard(const std::function<void()>& fn);
   std::map<int, std::uintptr_t> screen_cursors;
-  std::uint32_t app_ex_style = 0;
+  bool app_hidden_from_taskbar = false;
   bool show_main_form = true;
 
   // --- Toolkit ---------------------------------------------------------------
@@ -272,7 +271,7 @@ class FakeToolkit : public ui::Toolkit {
   void SetTitle(std::string_view title) override;
   std::string Title() const override { return title_; }
   void SetShowMainForm(bool show) override;
-  void AddAppWindowExStyle(std::uint32_t bits) override;
+  void HideAppFromTaskbar() override;
   std::unique_ptr<ui::Form> CreateForm(const ui::FormLayout& desc, ui::FormEvents& events) override;
   std::unique_ptr<ui::Timer> CreateTimer(ui::Form& owner, unsigned interval_ms, bool enabled,
                                          std::function<void()> on_tick) override;
@@ -281,7 +280,7 @@ class FakeToolkit : public ui::Toolkit {
   // WM_COMMAND of a menu item sent to the form: clicks the item of an attached
   // menu with that command id; false when none has it.
   bool Command(ui::Form& owner, int command);
-  int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override;
+  void MessageBox(std::string_view text, std::string_view caption, ui::MessageIcon icon) override;
   void SetScreenCursor(int id, std::uintptr_t cursor) override;
   void Run() override;
   void Terminate() override;

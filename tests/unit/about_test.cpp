@@ -135,7 +135,7 @@ TEST_F(AutostartTest, AFailureIsReportedOnlyForAWriteAndTheItemTellsTheTruth) {
     if (c.box) {
       EXPECT_EQ(s.ui.boxes[0].text, "Failed to set data for 'BVX'");
       EXPECT_EQ(s.ui.boxes[0].caption, "Ошибка pаботы с pеестpом");
-      EXPECT_EQ(s.ui.boxes[0].flags, kMbOk);
+      EXPECT_EQ(s.ui.boxes[0].icon, ui::MessageIcon::None);
     }
     EXPECT_EQ(f.mnuiStartup->ShownCaption(), c.caption);
   }
@@ -218,9 +218,9 @@ TEST_F(LinkTest, ClicksHandTheLinksToTheShell) {
   const auto opens = sys.log.With("ShellOpen");
   ASSERT_EQ(opens.size(), 2u);
   EXPECT_TRUE(opens[0].find(" mailto:") != std::string::npos);
-  EXPECT_TRUE(opens[0].ends_with("?subject=Brimvex%202.2 show 1"));
+  EXPECT_TRUE(opens[0].ends_with("?subject=Brimvex%202.2 normal"));
   EXPECT_TRUE(opens[1].find(" https://") != std::string::npos);
-  EXPECT_TRUE(opens[1].ends_with(" show 3"));
+  EXPECT_TRUE(opens[1].ends_with(" maximized"));
 }
 
 TEST_F(LinkTest, LinkCursorIsInstalledAsScreenCursor100) {

@@ -73,19 +73,20 @@ std::string LogPrefix(const std::string& op) { return op == "Mci" ? "Mci " : op 
 
 struct Box {
   std::string text, caption;
-  unsigned flags = 0;
+  ui::MessageIcon icon = ui::MessageIcon::None;
   friend bool operator==(const Box&, const Box&) = default;
 };
 
 std::ostream& operator<<(std::ostream& out, const Box& b) {
-  return out << "[" << b.caption << " / " << b.flags << "] " << b.text;
+  const char* icon = b.icon == ui::MessageIcon::Error ? "error" : "plain";
+  return out << "[" << b.caption << " / " << icon << "] " << b.text;
 }
 
-const Box kWriteBox{"Unable to write to " + kIni + ".", "Brimvex", kMbIconError};
-const Box kTrackingBox{"Unable to set tracking for mouse event.", "Brimvex", kMbIconError};
-const Box kCursorBox{"Unable to load cursor for link.", "Brimvex", kMbIconError};
-const Box kRangeBox{"Range check error.", "Brimvex", kMbIconError};
-const Box kRegistryBox{"Failed to set data for 'BVX'", std::string(kRegistryErrorCaption), kMbOk};
+const Box kWriteBox{"Unable to write to " + kIni + ".", "Brimvex", ui::MessageIcon::Error};
+const Box kTrackingBox{"Unable to set tracking for mouse event.", "Brimvex", ui::MessageIcon::Error};
+const Box kCursorBox{"Unable to load cursor for link.", "Brimvex", ui::MessageIcon::Error};
+const Box kRangeBox{"Range check error.", "Brimvex", ui::MessageIcon::Error};
+const Box kRegistryBox{"Failed to set data for 'BVX'", std::string(kRegistryErrorCaption), ui::MessageIcon::None};
 
 // What the options dialog held when OK was pressed.
 struct Saved {
@@ -128,7 +129,7 @@ struct Session {
 
   std::vector<Box> Boxes() const {
     std::vector<Box> out;
-    for (const auto& b : sys.ui.boxes) out.push_back({b.text, b.caption, b.flags});
+    for (const auto& b : sys.ui.boxes) out.push_back({b.text, b.caption, b.icon});
     return out;
   }
 
@@ -222,7 +223,7 @@ int HotKeyId(const std::string& line) { return std::stoi(line.substr(line.find("
 
 Box HotKeyBox(int id) {
   const char letter = id / 2 == 0 ? 'd' : 'e';  // the baseline's drives
-  return {HotKeyFailureText(id % 2 == 0, letter), std::string(kHotKeyErrorCaption), kMbIconError};
+  return {HotKeyFailureText(id % 2 == 0, letter), std::string(kHotKeyErrorCaption), ui::MessageIcon::Error};
 }
 
 // What the program shows when the n-th call (1-based) of op fails, by its
@@ -468,7 +469,7 @@ TEST(Faults, ASaveStoppedAtAnyKeyLeavesTheCompleteFileOfTheKeysBefore) {
       EXPECT_FALSE(
           SaveSettings(sys.os, sys.ui, kIni, values.position, values.wait, values.pairs, values.flags));
       ASSERT_EQ(sys.ui.boxes.size(), 1u);
-      EXPECT_EQ((Box{sys.ui.boxes[0].text, sys.ui.boxes[0].caption, sys.ui.boxes[0].flags}), kWriteBox);
+      EXPECT_EQ((Box{sys.ui.boxes[0].text, sys.ui.boxes[0].caption, sys.ui.boxes[0].icon}), kWriteBox);
       EXPECT_EQ(sys.log.Count("ReplaceFile"), fail_at);
 
       // The file is the one the keys before the failing one made, whole.

@@ -74,7 +74,8 @@ TEST(ShortCutConversion, ModifierBitsAndVirtualKey) {
       {0x8041, 1, 0x41}, {0x0070, 0, 0x70}, {0x1FFF, 0, 0x1FFF}, {0xFFFF, 7, 0x1FFF},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ShortCutModifiers(c.shortcut), c.mods) << std::hex << c.shortcut;
+    const ui::KeyCombination want{(c.mods & 4) != 0, (c.mods & 2) != 0, (c.mods & 1) != 0, c.vk};
+    EXPECT_EQ(ui::ShortcutCombination(c.shortcut), want) << std::hex << c.shortcut;
     EXPECT_EQ(ShortCutKey(c.shortcut), c.vk) << std::hex << c.shortcut;
   }
 }
@@ -109,14 +110,14 @@ TEST_F(HotKeysTest, StartRegistersDriveByDriveReleasingBothIdsFirst) {
   EXPECT_EQ(HotKeyCalls(), (std::vector<std::string>{
                                "UnregisterHotKey 0x100 id 0",
                                "UnregisterHotKey 0x100 id 1",
-                               "RegisterHotKey 0x100 id 0 mods 3 vk 0xdb",
-                               "RegisterHotKey 0x100 id 1 mods 3 vk 0xdd",
+                               "RegisterHotKey 0x100 id 0 shortcut 0xc0db",
+                               "RegisterHotKey 0x100 id 1 shortcut 0xc0dd",
                                "UnregisterHotKey 0x100 id 2",
                                "UnregisterHotKey 0x100 id 3",
                                "UnregisterHotKey 0x100 id 4",
                                "UnregisterHotKey 0x100 id 5",
-                               "RegisterHotKey 0x100 id 4 mods 7 vk 0x41",
-                               "RegisterHotKey 0x100 id 5 mods 4 vk 0x42",
+                               "RegisterHotKey 0x100 id 4 shortcut 0xe041",
+                               "RegisterHotKey 0x100 id 5 shortcut 0x2042",
                            }));
   // Registration comes after the load and before the tray icon.
   EXPECT_LT(sys.log.Find("ReadFile"), sys.log.Find("UnregisterHotKey"));
@@ -128,32 +129,32 @@ TEST_F(HotKeysTest, EachFailedCombinationIsReportedInDriveOrderWithItsLetter) {
   struct Case {
     const char* name;
     std::string file;
-    std::set<std::pair<unsigned, unsigned>> held;
+    std::set<std::uint16_t> held;  // shortcuts held by other programs
     std::vector<std::string> reports;
     std::set<int> registered;  // the ids that work afterwards
   };
   const Case cases[] = {
-      {"open of E: held elsewhere", "[BVX]\nDefault=2\n", {{3, 0xDB}},
+      {"open of E: held elsewhere", "[BVX]\nDefault=2\n", {0xC0DB},
        {kOpenFailed + "E:.\r\n" + kSecondLine}, {3}},
-      {"both of E: held elsewhere", "[BVX]\nDefault=2\n", {{3, 0xDB}, {3, 0xDD}},
+      {"both of E: held elsewhere", "[BVX]\nDefault=2\n", {0xC0DB, 0xC0DD},
        {kOpenFailed + "E:.\r\n" + kSecondLine, kCloseFailed + "E:.\r\n" + kSecondLine}, {}},
       {"E: repeats the combination of D:", "[ShortCuts]\nCloseShortCut2=49371\n", {},
        {kCloseFailed + "E:.\r\n" + kSecondLine}, {0, 1}},
       {"D: close, then E: open", "[ShortCuts]\nCloseShortCut1=16449\nOpenShortCut2=16450\n",
-       {{2, 0x41}, {2, 0x42}},
+       {0x4041, 0x4042},
        {kCloseFailed + "D:.\r\n" + kSecondLine, kOpenFailed + "E:.\r\n" + kSecondLine}, {0}},
   };
   for (const Case& c : cases) {
     FakeSystem s;
     s.os.cdroms = {'d', 'e'};
     s.os.files[kIni] = c.file;
-    s.os.held_hotkeys = c.held;
+    for (std::uint16_t held : c.held) s.os.held_hotkeys.insert(ui::ShortcutCombination(held));
     TAboutForm f(s.os, s.ui);
     ASSERT_EQ(s.ui.boxes.size(), c.reports.size()) << c.name;
     for (std::size_t i = 0; i < c.reports.size(); ++i) {
       EXPECT_EQ(s.ui.boxes[i].text, c.reports[i]) << c.name;
       EXPECT_EQ(s.ui.boxes[i].caption, "BVX") << c.name;
-      EXPECT_EQ(s.ui.boxes[i].flags, 0x10u) << c.name;
+      EXPECT_EQ(s.ui.boxes[i].icon, ui::MessageIcon::Error) << c.name;
     }
     // The other combinations were still registered.
     std::set<int> registered;
@@ -170,10 +171,9 @@ TEST_F(HotKeysTest, ACombinationMovedFromDrive2ToDrive1FailsForDrive1) {
   form->RegisterDriveHotKeys();
   ASSERT_EQ(sys.ui.boxes.size(), 1u);
   EXPECT_EQ(sys.ui.boxes[0].text, kOpenFailed + "D:.\r\n" + kSecondLine);
-  using Reg = std::pair<unsigned, unsigned>;
   EXPECT_EQ(sys.os.hotkeys.count(0), 0u);
-  EXPECT_EQ(sys.os.hotkeys[1], (Reg{3, 0xDD}));
-  EXPECT_EQ(sys.os.hotkeys[2], (Reg{2, 0x42}));
+  EXPECT_EQ(sys.os.hotkeys[1], ui::ShortcutCombination(0xC0DD));
+  EXPECT_EQ(sys.os.hotkeys[2], ui::ShortcutCombination(0x4042));
 }
 
 TEST_F(HotKeysTest, AClearedShortcutLosesItsHotkeyAtTheNextRegistration) {
@@ -187,7 +187,7 @@ TEST_F(HotKeysTest, AClearedShortcutLosesItsHotkeyAtTheNextRegistration) {
 
 TEST_F(HotKeysTest, ReleaseLooksOnlyAtTheCurrentShortcuts) {
   // Drive 1's open combination is held elsewhere: it failed, yet it is released.
-  sys.os.held_hotkeys = {{3, 0xDB}};
+  sys.os.held_hotkeys = {ui::ShortcutCombination(0xC0DB)};
   Start({'d', 'e'}, "[ShortCuts]\nCloseShortCut1=0\nCloseShortCut2=16450\n");
   ASSERT_EQ(sys.ui.boxes.size(), 1u);
   const std::size_t before = sys.log.lines.size();

@@ -104,7 +104,7 @@ TEST_F(MainFormTest, FormCreateRunsItsStepsInOrder) {
   const auto& log = sys.log;
   const std::size_t last_drive = log.Find("DriveType z:");
   const std::size_t timer = log.Find("CreateTimer");
-  const std::size_t style = log.Find("AddAppWindowExStyle 0x80");
+  const std::size_t style = log.Find("HideAppFromTaskbar");
   const std::size_t autostart = log.Find("QueryRunValue BVX");
   const std::size_t tray = log.Find("TrayAdd");
   ASSERT_NE(tray, std::string::npos);
@@ -115,7 +115,7 @@ TEST_F(MainFormTest, FormCreateRunsItsStepsInOrder) {
   EXPECT_EQ(log.lines.back().substr(0, 7), "TrayAdd");
   EXPECT_EQ(form->PopupTimer->Interval(), 500u);
   EXPECT_FALSE(form->PopupTimer->Enabled());
-  EXPECT_TRUE(sys.ui.app_ex_style & 0x80);
+  EXPECT_TRUE(sys.ui.app_hidden_from_taskbar);
   EXPECT_FALSE(Main().IsVisible());
 }
 
@@ -242,7 +242,7 @@ TEST_F(MainFormTest, WithNoDriveTheMenuShowsSixItemsAndDoubleClicksReportARangeE
   for (const auto& box : sys.ui.boxes) {
     EXPECT_EQ(box.text, "Range check error.");
     EXPECT_EQ(box.caption, "Brimvex");
-    EXPECT_EQ(box.flags, kMbIconError);
+    EXPECT_EQ(box.icon, ui::MessageIcon::Error);
   }
   EXPECT_EQ(sys.log.Count("Mci "), 0u);
   EXPECT_EQ(sys.log.Count("Broadcast"), 0u);

@@ -467,11 +467,10 @@ TEST_F(OptionsTest, OkOnTheSecondDriveTabWritesBothDrivesThenReloadsAndRegisters
   EXPECT_EQ(d2.OpenShortCut, 0x8043);
   EXPECT_EQ(d2.CloseShortCut, 0x0044);
   EXPECT_FALSE(d2.DoTrack);
-  using Reg = std::pair<unsigned, unsigned>;
-  EXPECT_EQ(sys.os.hotkeys[0], (Reg{2, 0x41}));
-  EXPECT_EQ(sys.os.hotkeys[1], (Reg{6, 0x42}));
-  EXPECT_EQ(sys.os.hotkeys[2], (Reg{1, 0x43}));
-  EXPECT_EQ(sys.os.hotkeys[3], (Reg{0, 0x44}));
+  EXPECT_EQ(sys.os.hotkeys[0], ui::ShortcutCombination(0x4041));
+  EXPECT_EQ(sys.os.hotkeys[1], ui::ShortcutCombination(0x6042));
+  EXPECT_EQ(sys.os.hotkeys[2], ui::ShortcutCombination(0x8043));
+  EXPECT_EQ(sys.os.hotkeys[3], ui::ShortcutCombination(0x0044));
 }
 
 TEST_F(OptionsTest, OkWritesThenClosesThenReloadsAndRegistersThenDestroys) {

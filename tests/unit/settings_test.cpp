@@ -371,7 +371,7 @@ TEST_F(SettingsTest, AnUnwritableOrReadOnlyFileIsReportedAndStaysAsItWas) {
     ASSERT_EQ(s.ui.boxes.size(), 1u);
     EXPECT_EQ(s.ui.boxes[0].text, "Unable to write to C:\\Program Files\\Brimvex\\BVX.ini.");
     EXPECT_EQ(s.ui.boxes[0].caption, "Brimvex");
-    EXPECT_EQ(s.ui.boxes[0].flags, 0x10u);
+    EXPECT_EQ(s.ui.boxes[0].icon, ui::MessageIcon::Error);
     EXPECT_EQ(s.os.files[kIni], file);
   }
 }

@@ -147,8 +147,11 @@ bool Win32Os::TrayDelete(WindowId window, std::uint32_t id) {
   return Shell_NotifyIconW(NIM_DELETE, &data) != FALSE;
 }
 
-bool Win32Os::RegisterHotKey(WindowId window, int id, unsigned modifiers, unsigned vk) {
-  return ::RegisterHotKey(ToHwnd(window), id, modifiers, vk) != FALSE;
+bool Win32Os::RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) {
+  const ui::KeyCombination combination = ui::ShortcutCombination(shortcut);
+  const UINT modifiers = (combination.shift ? MOD_SHIFT : 0u) |
+                         (combination.ctrl ? MOD_CONTROL : 0u) | (combination.alt ? MOD_ALT : 0u);
+  return ::RegisterHotKey(ToHwnd(window), id, modifiers, combination.key) != FALSE;
 }
 
 bool Win32Os::UnregisterHotKey(WindowId window, int id) {
@@ -359,9 +362,9 @@ RegResult Win32Os::WriteStartupApproved(std::string_view name, std::string_view 
                                  static_cast<DWORD>(data.size())));
 }
 
-void Win32Os::ShellOpen(WindowId owner, std::string_view target, int show_command) {
+void Win32Os::ShellOpen(WindowId owner, std::string_view target, ShowAs show) {
   ShellExecuteW(ToHwnd(owner), nullptr, Utf8ToWide(target).c_str(), nullptr, nullptr,
-                show_command);
+                show == ShowAs::Maximized ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
 }
 
 bool Win32Os::ShutdownReasonCreate(WindowId window, std::string_view reason) {

@@ -26,7 +26,7 @@ class Win32Os final : public Os {
   bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) override;
   bool TrayDelete(WindowId window, std::uint32_t id) override;
 
-  bool RegisterHotKey(WindowId window, int id, unsigned modifiers, unsigned vk) override;
+  bool RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) override;
   bool UnregisterHotKey(WindowId window, int id) override;
   std::string KeyName(unsigned vk) override;
 
@@ -50,7 +50,7 @@ class Win32Os final : public Os {
   RegResult ReadStartupApproved(std::string_view name, std::string* data) override;
   RegResult WriteStartupApproved(std::string_view name, std::string_view data) override;
 
-  void ShellOpen(WindowId owner, std::string_view target, int show_command) override;
+  void ShellOpen(WindowId owner, std::string_view target, ShowAs show) override;
 
   bool ShutdownReasonCreate(WindowId window, std::string_view reason) override;
   bool ShutdownReasonDestroy(WindowId window) override;

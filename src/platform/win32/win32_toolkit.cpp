@@ -84,10 +84,10 @@ void Win32Toolkit::SetTitle(std::string_view title) {
   if (app_window_) SetWindowTextW(app_window_.Get(), Utf8ToWide(title_).c_str());
 }
 
-void Win32Toolkit::AddAppWindowExStyle(std::uint32_t bits) {
+void Win32Toolkit::HideAppFromTaskbar() {
   if (!app_window_) return;
   const LONG style = GetWindowLongW(app_window_.Get(), GWL_EXSTYLE);
-  SetWindowLongW(app_window_.Get(), GWL_EXSTYLE, style | static_cast<LONG>(bits));
+  SetWindowLongW(app_window_.Get(), GWL_EXSTYLE, style | WS_EX_TOOLWINDOW);
 }
 
 std::unique_ptr<ui::Form> Win32Toolkit::CreateForm(const ui::FormLayout& desc,
@@ -196,16 +196,15 @@ void Win32Toolkit::Run() {
 
 void Win32Toolkit::Terminate() { PostQuitMessage(0); }
 
-int Win32Toolkit::MessageBox(std::string_view text, std::string_view caption, unsigned flags) {
+void Win32Toolkit::MessageBox(std::string_view text, std::string_view caption, ui::MessageIcon icon) {
   HWND active = GetActiveWindow();
   HWND owner = (active != nullptr && FormOf(active) != nullptr) ? active : app_window_.Get();
   // Modal to the whole application, like a modal form.
   const std::vector<HWND> disabled = DisableThreadWindows(nullptr);
-  const int answer = MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(),
-                                 flags);
+  MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(),
+              icon == ui::MessageIcon::Error ? MB_OK | MB_ICONERROR : MB_OK);
   EnableWindows(disabled);
   if (active != nullptr && IsWindow(active) && IsWindowVisible(active)) SetActiveWindow(active);
-  return answer;
 }
 
 // --- timers ------------------------------------------------------------------------------------

@@ -35,14 +35,14 @@ class Win32Toolkit final : public ui::Toolkit {
   void SetTitle(std::string_view title) override;
   std::string Title() const override { return title_; }
   void SetShowMainForm(bool show) override { show_main_form_ = show; }
-  void AddAppWindowExStyle(std::uint32_t bits) override;
+  void HideAppFromTaskbar() override;
   std::unique_ptr<ui::Form> CreateForm(const ui::FormLayout& desc, ui::FormEvents& events) override;
   std::unique_ptr<ui::Timer> CreateTimer(ui::Form& owner, unsigned interval_ms, bool enabled,
                                          std::function<void()> on_tick) override;
   void Popup(ui::PopupMenu& menu, ui::Form& owner, Point at) override;
   void AttachMenu(ui::PopupMenu& menu, ui::Form& owner) override;
   void PrepareMenu(ui::PopupMenu& menu) override;
-  int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override;
+  void MessageBox(std::string_view text, std::string_view caption, ui::MessageIcon icon) override;
   void SetScreenCursor(int id, std::uintptr_t cursor) override;
   void Run() override;
   void Terminate() override;
