@@ -17,7 +17,8 @@
 # results). Build folders: build/win32 (and build/win64 where needed), the
 # presets, and build/bench/* of its own. Before measuring it waits
 # (at most BVX_BENCH_QUIET_WAIT seconds, 180 by default) for the machine to
-# be quiet, and records the load it measured under.
+# be quiet, and records the load it measured under. BVX_BENCH_NOTE=text adds
+# a note on the conditions to the results (what else ran, for instance).
 set -euo pipefail
 
 REPO="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -107,4 +108,4 @@ python3 "$REPO/bench/report.py" --native "$BUILD/native.json" --wine "$BUILD/win
   --exe "$REPO/build/win32/BVX.exe" --baseline-exe "$BUILD/wine-i686/baseline_tray.exe" \
   --objdump i686-w64-mingw32-objdump --out "$REPO/bench/results.md" --commit "$COMMIT" \
   --wine-exe "build/$PRESET/BVX.exe${BVX_BENCH_BEFORE:+ (before: $BVX_BENCH_BEFORE)}" \
-  --quiet-check "$QUIET${BVX_BENCH_QUICK:+ QUICK RUN: fewer repetitions, 10 s idle window.}"
+  --quiet-check "$QUIET${BVX_BENCH_NOTE:+ $BVX_BENCH_NOTE}${BVX_BENCH_QUICK:+ QUICK RUN: fewer repetitions, 10 s idle window.}"
