@@ -66,6 +66,7 @@ std::vector<std::wstring> TabCaptions(HWND tabs) {
   return captions;
 }
 
+// The item texts of a combo box.
 std::vector<std::wstring> ComboItems(HWND combo) {
   std::vector<std::wstring> items;
   const auto count = static_cast<LRESULT>(SendQuiet(combo, CB_GETCOUNT, 0, 0));
@@ -123,7 +124,6 @@ int CmdControls(const Args& a) {
   }
   return 0;
 }
-
 
 // The tooltip windows of other processes, read through memory of their own
 // process: TTM_ENUMTOOLSW fills a TTTOOLINFOW whose text pointer must be an
