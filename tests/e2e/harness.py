@@ -23,7 +23,7 @@ Which Wine runs what (scripts/wine-env.sh decides the mode): the program under
 test is build/win32/BVX.exe wherever Wine runs 32-bit code (it then runs as a
 WoW64 process of a 64-bit prefix) and build/win64/BVX.exe elsewhere. Wine's
 own tools (wineboot, reg with /reg:64, winepath) run with the 64-bit loader
-on every host. The driver program (tests/e2e/driver/driver.cpp) runs in the
+on every host. The driver program (tests/e2e/driver/) runs in the
 same prefix and desktop and finds, pokes and reads windows; where it reads
 structures in another process's memory it must have that process's bitness.
 So the `tooltip` command, which reads the desktop explorer (64-bit on every
@@ -1085,7 +1085,7 @@ class BvxTestCase(unittest.TestCase):
 
     def controls(self, window_class: str) -> list[Control]:
         """The descendants of the top-level window of that class, with what
-        the driver reads of them (see driver.cpp, `controls`)."""
+        the driver reads of them (see driver_controls.cpp, `controls`)."""
         result = self.session.driver("controls", window_class, check=True)
         # The lines are split before the texts are unescaped.
         return parse_controls(result.stdout.splitlines())
