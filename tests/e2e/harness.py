@@ -5,20 +5,6 @@ and its wineserver, the folders behind the optical drives D: and F:. Each test
 gets a fresh folder with its own copy of BVX.exe (the settings file BVX.ini
 lives beside the exe) and its own log folder.
 
-Wine prefix. `wineboot -i` takes 12-16 s, so a template prefix is made once
-per build tree (guarded by a lock file, remembered by a stamp with the Wine
-version) and every session clones it: program files are hard-linked, every
-other file (registry hives, ini files) is copied, because wineserver rewrites
-the hives in place. The template declares d: and f: as CD-ROM drives
-(HKLM\\Software\\Wine\\Drives) and runs every program inside the Wine virtual
-desktop "bvx" (HKCU\\Software\\Wine\\Explorer\\Desktop): without a window
-manager hiding a window costs about 2 s, inside the virtual desktop it does
-not, windows get captions for the screenshots, and the tray is the desktop
-explorer's taskbar. Because the desktop comes from the registry and not from
-`explorer /desktop=... BVX.exe`, BVX.exe is still started directly, so its
-exit code is its own (measured: the exit code of "Выход" arrives as 0 within
-0.4 s).
-
 Which Wine runs what (scripts/wine-env.sh decides the mode): the program under
 test is build/win32/BVX.exe wherever Wine runs 32-bit code (it then runs as a
 WoW64 process of a 64-bit prefix) and build/win64/BVX.exe elsewhere. Wine's
@@ -31,9 +17,9 @@ host), runs the x86_64 driver.exe with the 64-bit loader, and every other
 command the driver of the program's arch with the program's loader
 (driver-i686.exe beside driver.exe, for the tab captions of a 32-bit
 BVX.exe).
-Output of Wine processes always goes to files, never to pipes: processes that
-Wine starts on the side (explorer, services) inherit the handles and would
-keep a pipe open for ever.
+
+The Wine side lives in harness_wine.py, the driver side in harness_driver.py;
+this module is the tests' face of both.
 
 Environment:
   BVX_EXE         the BVX.exe to test (default: build/win32/BVX.exe where Wine
@@ -48,7 +34,6 @@ Environment:
 
 from __future__ import annotations
 
-import fcntl
 import os
 import re
 import shutil
@@ -58,581 +43,44 @@ import sys
 import tempfile
 import time
 import unittest
-from dataclasses import dataclass
 from pathlib import Path
-from typing import Callable, Iterable, Optional, TypeVar
+from typing import Callable, Optional
 
-HERE = Path(__file__).resolve().parent
-REPO = Path(os.environ.get("BVX_SOURCE_DIR") or HERE.parent.parent).resolve()
+from harness_wine import (
+    HERE, REPO, CDROM_LETTERS, UNIT_MASK, START_TIMEOUT, STEP_TIMEOUT, TEMPLATE_RECIPE, SCREEN,
+    HarnessError, work_root, shots_dir, wine_env, bvx_exe, describe_exe, driver_exe,
+    program_driver_exe, wait_for, alive, stop_popen, unescape_wine, McICommand, parse_mci,
+    parse_popup_items, parse_ini, Xvfb, reg_add, ensure_template, clone_prefix)
+from harness_driver import (
+    WM_NULL, WM_CLOSE, WM_QUERYENDSESSION, WM_COMMAND, WM_SYSCOMMAND, SC_CLOSE, WM_HOTKEY,
+    WM_TRAYNOTIFY, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONDOWN, WM_RBUTTONUP,
+    WM_RBUTTONDBLCLK, DBT_DEVICEARRIVAL, DBT_DEVICEQUERYREMOVE, DBT_DEVICEREMOVECOMPLETE,
+    BROADCAST_QUERY_DENY, ERROR_HOTKEY_ALREADY_REGISTERED, CMD_EXIT, CMD_ABOUT, CMD_STARTUP,
+    CMD_OPTIONS, MAIN_CLASS, MENU_CLASS, EXPLORER_COMMANDS, unescape_driver, DriverResult,
+    Background, parse_device_change, Control, parse_controls, Bvx)
 
-# Message numbers and values the tests use.
-WM_NULL = 0x0000
-WM_CLOSE = 0x0010
-WM_QUERYENDSESSION = 0x0011
-WM_COMMAND = 0x0111
-WM_SYSCOMMAND = 0x0112
-SC_CLOSE = 0xF060
-WM_HOTKEY = 0x0312
-WM_TRAYNOTIFY = 0x0401
-WM_LBUTTONDOWN = 0x0201
-WM_LBUTTONUP = 0x0202
-WM_LBUTTONDBLCLK = 0x0203
-WM_RBUTTONDOWN = 0x0204
-WM_RBUTTONUP = 0x0205
-WM_RBUTTONDBLCLK = 0x0206
-DBT_DEVICEARRIVAL = 0x8000
-DBT_DEVICEQUERYREMOVE = 0x8001
-DBT_DEVICEREMOVECOMPLETE = 0x8004
-BROADCAST_QUERY_DENY = 0x424D5144
-ERROR_HOTKEY_ALREADY_REGISTERED = 1409
+# The public face of the harness: its own names and those of harness_wine and
+# harness_driver, which the tests and bench/wine_bench.py reach through it.
+__all__ = [
+    "KEEP_SESSIONS", "TRACE", "Session", "session", "setUpModule", "tearDownModule", "module_setup",
+    "DEFAULT_TIP", "BvxTestCase", "HERE", "REPO", "CDROM_LETTERS", "UNIT_MASK", "START_TIMEOUT",
+    "STEP_TIMEOUT", "TEMPLATE_RECIPE", "SCREEN", "HarnessError", "work_root", "shots_dir",
+    "wine_env", "bvx_exe", "describe_exe", "driver_exe", "program_driver_exe", "wait_for", "alive",
+    "stop_popen", "unescape_wine", "McICommand", "parse_mci", "parse_popup_items", "parse_ini",
+    "Xvfb", "reg_add", "ensure_template", "clone_prefix", "WM_NULL", "WM_CLOSE",
+    "WM_QUERYENDSESSION", "WM_COMMAND", "WM_SYSCOMMAND", "SC_CLOSE", "WM_HOTKEY", "WM_TRAYNOTIFY",
+    "WM_LBUTTONDOWN", "WM_LBUTTONUP", "WM_LBUTTONDBLCLK", "WM_RBUTTONDOWN", "WM_RBUTTONUP",
+    "WM_RBUTTONDBLCLK", "DBT_DEVICEARRIVAL", "DBT_DEVICEQUERYREMOVE", "DBT_DEVICEREMOVECOMPLETE",
+    "BROADCAST_QUERY_DENY", "ERROR_HOTKEY_ALREADY_REGISTERED", "CMD_EXIT", "CMD_ABOUT",
+    "CMD_STARTUP", "CMD_OPTIONS", "MAIN_CLASS", "MENU_CLASS", "EXPLORER_COMMANDS",
+    "unescape_driver", "DriverResult", "Background", "parse_device_change", "Control",
+    "parse_controls", "Bvx"]
 
-# Command ids of the static tray items (src/app/bvx_main.h).
-CMD_EXIT = 1
-CMD_ABOUT = 4
-CMD_STARTUP = 6
-CMD_OPTIONS = 7
-
-MAIN_CLASS = "TAboutForm"
-MENU_CLASS = "#32768"
-
-# Drive letters the sessions declare as CD-ROM drives, and their unit masks.
-CDROM_LETTERS = ("d", "f")
-UNIT_MASK = {letter: 1 << (ord(letter) - ord("a")) for letter in "abcdefghijklmnopqrstuvwxyz"}
-
-# Deadlines (seconds). Generous: a cold Wine start on a loaded 2-core machine
-# takes a few seconds; on success no test waits for them.
-START_TIMEOUT = 30.0
-STEP_TIMEOUT = 15.0
-
-TEMPLATE_RECIPE = "bvx-e2e-template 2"
 # Finished sessions of a module whose logs are kept.
 KEEP_SESSIONS = 3
 # BVX_E2E_TRACE=1: every driver call, its result and the time it was made.
 TRACE = bool(os.environ.get("BVX_E2E_TRACE"))
 _T0 = time.monotonic()
-SCREEN = (1280, 800)
-
-T = TypeVar("T")
-
-
-class HarnessError(RuntimeError):
-    """The test environment itself failed (not the program under test)."""
-
-
-# --- paths and Wine environment -------------------------------------------------
-
-
-def work_root() -> Path:
-    return Path(os.environ.get("BVX_E2E_WORK") or REPO / "build" / "e2e-work")
-
-
-def shots_dir() -> Path:
-    return Path(os.environ.get("BVX_E2E_SHOTS") or REPO / "build" / "e2e-shots")
-
-
-_wine_env_cache: Optional[dict] = None
-
-
-def wine_env() -> dict:
-    """BVX_WINE, BVX_WINESERVER, BVX_WINE_ARCH, ... from scripts/wine-env.sh."""
-    global _wine_env_cache
-    if _wine_env_cache is None:
-        script = REPO / "scripts" / "wine-env.sh"
-        out = subprocess.run(
-            ["bash", "-c", 'source "$1" && env -0', "bash", str(script)],
-            check=True, capture_output=True, timeout=60,
-        ).stdout
-        env = {}
-        for item in out.split(b"\0"):
-            if b"=" in item:
-                key, _, value = item.partition(b"=")
-                env[key.decode()] = value.decode(errors="replace")
-        _wine_env_cache = env
-    return dict(_wine_env_cache)
-
-
-def bvx_exe() -> Path:
-    if os.environ.get("BVX_EXE"):
-        return Path(os.environ["BVX_EXE"])
-    return REPO / "build" / wine_env()["BVX_EXE_PRESET"] / "BVX.exe"
-
-
-def describe_exe() -> str:
-    """The line that names the program under test, once per test run."""
-    env = wine_env()
-    why = ("Wine runs 32-bit code here" if env["BVX_WINE_MODE"] == "wine32"
-           else "Wine runs only x86_64 code here")
-    chosen = " (set by BVX_EXE)" if os.environ.get("BVX_EXE") else ""
-    return f"End-to-end tests drive {bvx_exe()}{chosen} ({env['BVX_WINE_MODE']}: {why})"
-
-
-def driver_exe() -> Path:
-    """The x86_64 driver."""
-    if os.environ.get("BVX_DRIVER"):
-        return Path(os.environ["BVX_DRIVER"])
-    return REPO / "build" / "native" / "tests" / "e2e" / "driver.exe"
-
-
-def program_driver_exe() -> Path:
-    """The driver built for the arch of the program under test."""
-    if wine_env()["BVX_WINE_ARCH"] == "x86_64":
-        return driver_exe()
-    return driver_exe().with_name(f"driver-{wine_env()['BVX_WINE_ARCH']}.exe")
-
-
-# Driver commands that read the desktop explorer's memory: they run in its
-# bitness, x86_64 on every host.
-EXPLORER_COMMANDS = {"tooltip"}
-
-
-# --- waiting ----------------------------------------------------------------------
-
-
-def wait_for(predicate: Callable[[], T], timeout: float, what: str,
-             interval: float = 0.05, describe: Optional[Callable[[], str]] = None) -> T:
-    """Polls predicate until it returns something true; returns that value.
-
-    Raises AssertionError naming `what` (and describe()'s account of the
-    state) once the deadline has passed.
-    """
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() >= deadline:
-            detail = ""
-            if describe is not None:
-                try:
-                    detail = "\n" + describe()
-                except Exception as error:  # the description must not hide the timeout
-                    detail = f"\n(no description: {error})"
-            raise AssertionError(f"timed out after {timeout:.0f} s waiting for {what}{detail}")
-        time.sleep(interval)
-
-
-def alive(pid: int) -> bool:
-    try:
-        os.kill(pid, 0)
-    except ProcessLookupError:
-        return False
-    except PermissionError:
-        return True
-    # A zombie is not alive.
-    try:
-        with open(f"/proc/{pid}/stat") as stat:
-            return stat.read().split(")")[-1].split()[0] != "Z"
-    except OSError:
-        return False
-
-
-def stop_popen(process: subprocess.Popen, grace: float = 3.0) -> None:
-    """Ends a process that this harness started, by its PID only."""
-    if process.poll() is not None:
-        return
-    try:
-        process.terminate()
-        process.wait(grace)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait(10)
-    except ProcessLookupError:
-        pass
-
-
-# --- Wine debug output --------------------------------------------------------------
-
-_WINE_ESCAPE = re.compile(r"\\([0-9a-fA-F]{4})|\\(.)")
-
-
-def unescape_wine(text: str) -> str:
-    """Decodes a debugstr_w() text: \\041e -> 'О', \\n, \\", \\\\."""
-    simple = {"n": "\n", "r": "\r", "t": "\t"}
-
-    def replace(match: re.Match) -> str:
-        if match.group(1):
-            return chr(int(match.group(1), 16))
-        return simple.get(match.group(2), match.group(2))
-
-    return _WINE_ESCAPE.sub(replace, text)
-
-
-_DRIVER_ESCAPE = re.compile(r"\\(.)")
-
-
-def unescape_driver(text: str) -> str:
-    simple = {"n": "\n", "r": "\r", "t": "\t"}
-    return _DRIVER_ESCAPE.sub(lambda m: simple.get(m.group(1), m.group(1)), text)
-
-
-_TIMESTAMP = re.compile(r"^(\d+)\.(\d{3}):")
-_MCI = re.compile(r'trace:mci:mciSendStringW \(L"((?:[^"\\]|\\.)*)"')
-_MENU_TRACK = re.compile(r"trace:menu:\w*TrackPopupMenu")
-_MENU_ITEM = re.compile(r'trace:menu:calc_menu_item_size .*item \{ ID=(0x[0-9a-fA-F]+)(.*)\}')
-_MENU_TEXT = re.compile(r'Text=L"((?:[^"\\]|\\.)*)"')
-
-
-@dataclass
-class McICommand:
-    text: str
-    tick_ms: Optional[int]  # WINEDEBUG=+timestamp: GetTickCount64 of the call
-
-
-def parse_mci(log_text: str) -> list[McICommand]:
-    """Every command string of mciSendStringW in a WINEDEBUG=+mci log.
-
-    Wine's own auto-open ("open cdaudio!d: wait") is logged the same way, right
-    after the command that needed it.
-    """
-    commands = []
-    for line in log_text.splitlines():
-        match = _MCI.search(line)
-        if not match:
-            continue
-        stamp = _TIMESTAMP.match(line)
-        tick = int(stamp.group(1)) * 1000 + int(stamp.group(2)) if stamp else None
-        commands.append(McICommand(unescape_wine(match.group(1)), tick))
-    return commands
-
-
-def parse_popup_items(log_text: str) -> list[list[str]]:
-    """The items of each pop-up menu that was tracked, from WINEDEBUG=+menu.
-
-    Wine measures every item of a pop-up right after TrackPopupMenu starts
-    (calc_menu_item_size); separators come out as "-".
-    """
-    menus: list[list[str]] = []
-    current: Optional[list[str]] = None
-    for line in log_text.splitlines():
-        if _MENU_TRACK.search(line):
-            current = []
-            menus.append(current)
-            continue
-        match = _MENU_ITEM.search(line)
-        if match and current is not None:
-            text = _MENU_TEXT.search(match.group(2))
-            current.append(unescape_wine(text.group(1)) if text else "-")
-    return menus
-
-
-def parse_ini(data: bytes) -> dict[str, dict[str, str]]:
-    """Sections and keys of an INI text (names folded to lower case, first
-    value wins, as the program reads them); lines outside a section and
-    lines without "=" are left out."""
-    sections: dict[str, dict[str, str]] = {}
-    current: Optional[dict[str, str]] = None
-    for raw in data.decode("latin-1").replace("\r\n", "\n").split("\n"):
-        line = raw.strip()
-        if line.startswith("[") and "]" in line:
-            current = sections.setdefault(line[1:line.index("]")].strip().lower(), {})
-        elif current is not None and "=" in line and not line.startswith(";"):
-            key, _, value = line.partition("=")
-            current.setdefault(key.strip().lower(), value.strip())
-    return sections
-
-
-# --- X display --------------------------------------------------------------------------
-
-
-class Xvfb:
-    """An Xvfb server on a display number of its own (70 upward)."""
-
-    def __init__(self, log_path: Path):
-        self.log_path = log_path
-        self.process: Optional[subprocess.Popen] = None
-        self.display = ""
-
-    def start(self) -> None:
-        for number in range(70, 200):
-            socket = Path(f"/tmp/.X11-unix/X{number}")
-            lock = Path(f"/tmp/.X{number}-lock")
-            if socket.exists() or lock.exists():
-                continue
-            with open(self.log_path, "ab") as log:
-                process = subprocess.Popen(
-                    ["Xvfb", f":{number}", "-screen", "0", f"{SCREEN[0]}x{SCREEN[1]}x24",
-                     "-nolisten", "tcp", "-noreset"],
-                    stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
-
-            def ready() -> bool:
-                if process.poll() is not None:
-                    return True
-                try:
-                    owner = int(lock.read_text().strip())
-                except (OSError, ValueError):
-                    return False
-                return owner == process.pid and socket.exists()
-
-            try:
-                wait_for(ready, 15, f"Xvfb on :{number}")
-            except AssertionError:
-                stop_popen(process)
-                continue
-            if process.poll() is not None:
-                continue  # lost the race for this number to someone else
-            self.process = process
-            self.display = f":{number}"
-            return
-        raise HarnessError("no free X display between :70 and :199")
-
-    def stop(self) -> None:
-        if self.process is not None:
-            stop_popen(self.process)
-            self.process = None
-
-
-# --- Wine prefix --------------------------------------------------------------------
-
-# Files that no program writes: hard-linked into each session's prefix.
-_SHARED_SUFFIXES = {
-    ".dll", ".exe", ".drv", ".sys", ".nls", ".ttf", ".ttc", ".fon", ".acm", ".cpl",
-    ".ocx", ".tlb", ".ax", ".ds", ".com", ".msstyles", ".mui", ".vxd", ".tsp", ".icm",
-    ".manifest", ".inf",
-}
-
-def reg_add(key: str, name: str, data: str) -> list[str]:
-    """A `reg add` through the 64-bit registry view: the keys Wine itself
-    reads (the mount manager's Drives among them) are the 64-bit ones, and a
-    32-bit reg.exe would otherwise write under Wow6432Node."""
-    return ["reg", "add", key, "/v", name, "/d", data, "/f", "/reg:64"]
-
-
-_TEMPLATE_REGISTRY = [
-    # The optical drives.
-    reg_add(r"HKLM\Software\Wine\Drives", "d:", "cdrom"),
-    reg_add(r"HKLM\Software\Wine\Drives", "f:", "cdrom"),
-    # Every program of the prefix runs in the virtual desktop "bvx".
-    reg_add(r"HKCU\Software\Wine\Explorer", "Desktop", "bvx"),
-    reg_add(r"HKCU\Software\Wine\Explorer\Desktops", "bvx", f"{SCREEN[0]}x{SCREEN[1]}"),
-]
-
-
-def _run_wine_tool(args: list[str], env: dict, log: Path, timeout: float) -> None:
-    with open(log, "ab") as out:
-        process = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=out)
-        try:
-            code = process.wait(timeout)
-        except subprocess.TimeoutExpired:
-            stop_popen(process)
-            raise HarnessError(f"{' '.join(args)} did not finish in {timeout:.0f} s (see {log})")
-    if code != 0:
-        raise HarnessError(f"{' '.join(args)} failed with {code} (see {log})")
-
-
-def ensure_template(display: str) -> Path:
-    """The template prefix, made once per build tree and Wine version."""
-    wine = wine_env()
-    root = work_root()
-    root.mkdir(parents=True, exist_ok=True)
-    template = root / "prefix-template"
-    version = subprocess.run([wine["BVX_WINE64"], "--version"], capture_output=True, text=True,
-                             env=wine, timeout=60).stdout.strip()
-    stamp_text = f"{TEMPLATE_RECIPE}\n{wine['BVX_WINE64']}\n{version}\n"
-    stamp = template / ".bvx-template"
-    with open(root / "prefix-template.lock", "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        if stamp.exists() and stamp.read_text() == stamp_text:
-            return template
-        building = root / "prefix-template.new"
-        shutil.rmtree(building, ignore_errors=True)
-        shutil.rmtree(template, ignore_errors=True)
-        log = root / "prefix-template.log"
-        log.write_text("")
-        env = dict(wine, WINEPREFIX=str(building), DISPLAY=display, WINEDEBUG="-all")
-        started = time.monotonic()
-        _run_wine_tool([wine["BVX_WINE64"], "wineboot", "-i"], env, log, 300)
-        for command in _TEMPLATE_REGISTRY:
-            _run_wine_tool([wine["BVX_WINE64"], *command], env, log, 120)
-        # Registry hives are written when the server ends.
-        _run_wine_tool([wine["BVX_WINESERVER"], "-w"], env, log, 120)
-        (building / ".bvx-template").write_text(stamp_text)
-        building.rename(template)
-        print(f"[harness] made the template Wine prefix in {time.monotonic() - started:.1f} s",
-              file=sys.stderr)
-        return template
-
-
-def clone_prefix(template: Path, target: Path) -> None:
-    """A prefix of the session's own: program files linked, the rest copied."""
-    for directory, subdirs, files in os.walk(template):
-        relative = Path(directory).relative_to(template)
-        out = target / relative
-        out.mkdir(parents=True, exist_ok=True)
-        for name in list(subdirs):
-            source = Path(directory) / name
-            if source.is_symlink():
-                os.symlink(os.readlink(source), out / name)
-                subdirs.remove(name)
-        for name in files:
-            source = Path(directory) / name
-            if source.is_symlink():
-                os.symlink(os.readlink(source), out / name)
-            elif source.suffix.lower() in _SHARED_SUFFIXES:
-                os.link(source, out / name)
-            else:
-                shutil.copy2(source, out / name)
-
-
-# --- driver ---------------------------------------------------------------------------
-
-
-@dataclass
-class DriverResult:
-    args: tuple
-    code: int
-    stdout: str
-    stderr: str
-
-    @property
-    def lines(self) -> list[str]:
-        return [unescape_driver(line) for line in self.stdout.splitlines()]
-
-    @property
-    def ok(self) -> bool:
-        return self.code == 0
-
-
-class Background:
-    """A driver subcommand that keeps running (listen, hold-hotkey)."""
-
-    def __init__(self, process: subprocess.Popen, out_path: Path, args: tuple):
-        self.process = process
-        self.out_path = out_path
-        self.args = args
-
-    def text(self) -> str:
-        try:
-            return self.out_path.read_text(encoding="utf-8", errors="replace")
-        except FileNotFoundError:
-            return ""
-
-    def lines(self) -> list[str]:
-        return self.text().splitlines()
-
-    def wait_ready(self, timeout: float = START_TIMEOUT) -> str:
-        def ready() -> Optional[str]:
-            for line in self.lines():
-                if line.startswith("ready"):
-                    return line
-            if self.process.poll() is not None:
-                raise AssertionError(
-                    f"driver {' '.join(self.args)} ended with {self.process.returncode}:\n"
-                    + self.text())
-            return None
-
-        return wait_for(ready, timeout, f"driver {' '.join(self.args)} to be ready")
-
-    def stop(self) -> None:
-        stop_popen(self.process)
-
-    def device_changes(self, event: Optional[int] = None) -> list[dict]:
-        """The WM_DEVICECHANGE lines of a `listen` driver, as dicts of ints
-        (event, size, type, reserved, unitmask, flags, tick) plus "answer"."""
-        return [change for change in map(parse_device_change, self.lines())
-                if change is not None and (event is None or change["event"] == event)]
-
-
-def parse_device_change(line: str) -> Optional[dict]:
-    if not line.startswith("devchange "):
-        return None
-    change: dict = {}
-    for item in line.split()[1:]:
-        key, _, value = item.partition("=")
-        change[key] = value if key in ("answer", "record") else int(value, 0)
-    return change
-
-
-@dataclass
-class Control:
-    """One descendant window as the driver's `controls` reads it."""
-    hwnd: str
-    parent: str
-    id: int
-    cls: str
-    visible: bool
-    enabled: bool
-    text: str
-    extra: dict  # rect (l, t, r, b), font, items (list), sel, hotkey, check
-
-    @property
-    def center(self) -> tuple[int, int]:
-        left, top, right, bottom = self.extra["rect"]
-        return (left + right) // 2, (top + bottom) // 2
-
-
-def parse_controls(lines: Iterable[str]) -> list[Control]:
-    controls = []
-    for line in lines:
-        parts = line.split("\t")
-        if len(parts) < 7:
-            continue
-        extra: dict = {}
-        for item in parts[7:]:
-            key, _, value = item.partition("=")
-            if key == "rect":
-                extra[key] = tuple(int(v) for v in value.split(","))
-            elif key == "items":
-                extra[key] = [unescape_driver(v) for v in value.split("|")] if value else []
-            elif key in ("sel", "check"):
-                extra[key] = int(value)
-            elif key in ("font", "hotkey"):
-                extra[key] = int(value, 16)
-            else:
-                extra[key] = value
-        controls.append(Control(parts[0], parts[1], int(parts[2]), parts[3], parts[4] == "1",
-                                parts[5] == "1", unescape_driver(parts[6]), extra))
-    return controls
-
-
-# --- the program under test -------------------------------------------------------------
-
-
-class Bvx:
-    """One started BVX.exe: its folder, its log, its process."""
-
-    def __init__(self, process: subprocess.Popen, folder: Path, log: Path, started: float):
-        self.process = process
-        self.folder = folder
-        self.log = log
-        self.started = started
-
-    @property
-    def exe(self) -> Path:
-        return self.folder / "BVX.exe"
-
-    @property
-    def ini(self) -> Path:
-        return self.folder / "BVX.ini"
-
-    def log_text(self) -> str:
-        try:
-            return self.log.read_text(encoding="utf-8", errors="replace")
-        except FileNotFoundError:
-            return ""
-
-    def mci(self) -> list[McICommand]:
-        return parse_mci(self.log_text())
-
-    def mci_lines(self) -> list[str]:
-        return [command.text for command in self.mci()]
-
-    def wait_mci(self, command: str, timeout: float = STEP_TIMEOUT, count: int = 1) -> McICommand:
-        """Waits until the MCI command string has been sent `count` times."""
-        def sent() -> Optional[McICommand]:
-            matches = [c for c in self.mci() if c.text == command]
-            return matches[count - 1] if len(matches) >= count else None
-
-        return wait_for(sent, timeout, f'MCI command "{command}"',
-                        describe=lambda: "MCI so far: " + repr(self.mci_lines()))
-
-    def running(self) -> bool:
-        return self.process.poll() is None
-
-    def wait_exit(self, timeout: float = STEP_TIMEOUT) -> int:
-        try:
-            return self.process.wait(timeout)
-        except subprocess.TimeoutExpired:
-            raise AssertionError(f"BVX.exe (pid {self.process.pid}) still runs after {timeout:.0f} s")
 
 
 # --- the session ---------------------------------------------------------------------------

@@ -16,6 +16,7 @@ from pathlib import Path
 from unittest import mock
 
 import harness
+import harness_wine
 
 REPO = Path(__file__).resolve().parent.parent.parent
 
@@ -121,8 +122,8 @@ class HarnessModeTest(unittest.TestCase):
         for mode, (exe, program_driver) in modes.items():
             with self.subTest(mode), mock.patch.dict(os.environ, {
                     "BVX_WINE_MODE": mode, "BVX_WINE_DIR": loaders, "BVX_SOURCE_DIR": str(REPO),
-                    "BVX_EXE": "", "BVX_DRIVER": ""}), mock.patch.object(harness, "_wine_env_cache"):
-                harness._wine_env_cache = None
+                    "BVX_EXE": "", "BVX_DRIVER": ""}), mock.patch.object(harness_wine, "_wine_env_cache"):
+                harness_wine._wine_env_cache = None
                 session = harness.Session("mode-test")
                 session.env = harness.wine_env()
                 self.assertEqual(session.exe, exe)
