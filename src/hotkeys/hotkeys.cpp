@@ -91,12 +91,10 @@ void TAboutForm::RegisterDriveHotKeys() {
     os.UnregisterHotKey(main, open_id);
     os.UnregisterHotKey(main, close_id);
     const TCDROM& d = drives.DriveTable[k];
-    if (d.OpenShortCut != 0 &&
-        !os.RegisterHotKey(main, open_id, d.OpenShortCut)) {
+    if (d.OpenShortCut != 0 && !os.RegisterHotKey(main, open_id, d.OpenShortCut)) {
       ErrorBox(toolkit, HotKeyFailureText(true, d.Letter), kHotKeyErrorCaption);
     }
-    if (d.CloseShortCut != 0 &&
-        !os.RegisterHotKey(main, close_id, d.CloseShortCut)) {
+    if (d.CloseShortCut != 0 && !os.RegisterHotKey(main, close_id, d.CloseShortCut)) {
       ErrorBox(toolkit, HotKeyFailureText(false, d.Letter), kHotKeyErrorCaption);
     }
   }

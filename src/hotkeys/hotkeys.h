@@ -1,7 +1,7 @@
 // Global hotkeys of the drives: the shortcut value, its text shown beside a
-// tray item, the failure report and
-// ErrorBox. The TAboutForm handlers (RegisterDriveHotKeys,
-// UnregisterDriveHotKeys, WMHotKey) are defined in hotkeys.cpp.
+// tray item, the failure report and ErrorBox. The TAboutForm handlers
+// (RegisterDriveHotKeys, UnregisterDriveHotKeys, WMHotKey) are defined in
+// hotkeys.cpp.
 //
 // Shortcut value: 16 bits, 0x2000 Shift, 0x4000 Ctrl, 0x8000 Alt, the
 // virtual-key code in the other 13 bits; 0 means no combination. Drive k's

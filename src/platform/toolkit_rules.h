@@ -74,7 +74,6 @@ struct KeyCombination {
   bool ctrl = false;
   bool alt = false;
   unsigned key = 0;  // the virtual-key code
-  bool operator==(const KeyCombination&) const = default;
   auto operator<=>(const KeyCombination&) const = default;
 };
 KeyCombination ShortcutCombination(std::uint16_t shortcut);
