@@ -106,8 +106,14 @@ for t in "${targets[@]}"; do
     n="$(grep -E '^stat::number_of_executed_units:' "$log" | awk '{s += $2} END {print s + 0}')"
     runs=$((runs + n))
   done
-  found="$(find "$artifacts" -type f | wc -l)"
+  # A slow-unit file only says that one input took over 10 s of wall time
+  # (a starved process writes them too); it is not a fault and stops nothing.
+  found="$(find "$artifacts" -type f ! -name 'slow-unit-*' | wc -l)"
+  slow="$(find "$artifacts" -type f -name 'slow-unit-*' | wc -l)"
   took="$((SECONDS - started)) s"
+  if [ "$slow" -gt 0 ]; then
+    echo "== $t: $slow input(s) took over 10 s of wall time once (in $artifacts); run each alone to see its time"
+  fi
   if [ "$rc" -ne 0 ] || [ "$found" -gt 0 ]; then
     status=1
     summary+=("$t: FAILED after $runs runs in $took; inputs in $artifacts")
