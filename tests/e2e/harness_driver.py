@@ -59,6 +59,14 @@ def unescape_driver(text: str) -> str:
 # --- driver ---------------------------------------------------------------------------
 
 
+def read_text_or_empty(path: Path) -> str:
+    """A file written by a process that may not have created it yet."""
+    try:
+        return path.read_text(encoding="utf-8", errors="replace")
+    except FileNotFoundError:
+        return ""
+
+
 @dataclass
 class DriverResult:
     args: tuple
@@ -84,10 +92,7 @@ class Background:
         self.args = args
 
     def text(self) -> str:
-        try:
-            return self.out_path.read_text(encoding="utf-8", errors="replace")
-        except FileNotFoundError:
-            return ""
+        return read_text_or_empty(self.out_path)
 
     def lines(self) -> list[str]:
         return self.text().splitlines()
@@ -188,10 +193,7 @@ class Bvx:
         return self.folder / "BVX.ini"
 
     def log_text(self) -> str:
-        try:
-            return self.log.read_text(encoding="utf-8", errors="replace")
-        except FileNotFoundError:
-            return ""
+        return read_text_or_empty(self.log)
 
     def mci(self) -> list[McICommand]:
         return parse_mci(self.log_text())
