@@ -168,23 +168,38 @@ def build_table(args: argparse.Namespace) -> tuple[list[list[str]], list[str], d
 
     # Start-up, memory.
     st = wine["startup_ms"]
-    ratio = st["bvx"]["median"] / st["baseline"]["median"]
-    goals["startup"] = ratio <= 1.25
-    rows.append(["Start-up to tray icon (process start → Shell_NotifyIconW NIM_ADD; Wine, x86_64)",
-                 spread(st["bvx"]), spread(st["baseline"]), f"{ratio:.2f}x", "≤ 1.25x baseline",
-                 yes(goals["startup"])])
     sc = wine["startup_cpu_ms"]
     rss = wine["rss_kb"]
     mb = lambda v: f"{v / 1024:.2f} MB"  # noqa: E731
     # The floor: the baseline plus the disc query that must run before the icon.
     floor = "probe_mci" if "probe_mci" in rss else "baseline"
-    cpu_ratio = sc["bvx"]["median"] / sc[floor]["median"]
+    paired = wine.get("startup_paired", {})
+
+    def ratio_text(key: str, figures: dict, reference: str) -> tuple[float, str]:
+        """The ratio judged (the median of the rounds' own ratios where the
+        run has them) and its text beside the ratio of the medians."""
+        of_medians = figures["bvx"]["median"] / figures[reference]["median"]
+        rounds = paired.get(reference, {}).get(key)
+        if rounds is None:
+            return of_medians, f"{of_medians:.2f}x"
+        return rounds["median"], (f"{rounds['median']:.2f}x [{rounds['min']:.2f}x–"
+                                  f"{rounds['max']:.2f}x] within the {rounds['n']} rounds; "
+                                  f"{of_medians:.2f}x of the medians")
+
+    ratio, text = ratio_text("startup", st, "baseline")
+    goals["startup"] = ratio <= 1.25
+    rows.append(["Start-up to tray icon (process start → Shell_NotifyIconW NIM_ADD; Wine, x86_64)",
+                 spread(st["bvx"]), spread(st["baseline"]), text, "≤ 1.25x baseline",
+                 yes(goals["startup"])])
+    cpu_ratio, text = ratio_text("cpu", sc, floor)
     goals["startup_cpu"] = cpu_ratio <= 1.10
-    rows.append(["CPU time used up to the tray icon (all threads of the process; hardly moved by "
-                 "the machine's other load)", spread(sc["bvx"]),
+    rows.append(["CPU time used up to the tray icon (all threads of the process; each round "
+                 "starts the baseline, BVX.exe and the floor probe one after the other, and the "
+                 "ratio judged is the median of the rounds' own ratios, since the machine's "
+                 "speed moves in bursts of seconds)", spread(sc["bvx"]),
                  f"floor probe (baseline + MCI disc query) {spread(sc[floor])}; baseline "
                  f"{ms(sc['baseline']['median'])}",
-                 f"{cpu_ratio:.2f}x; {sc['bvx']['median'] / sc['baseline']['median']:.2f}x baseline",
+                 f"{text}; {sc['bvx']['median'] / sc['baseline']['median']:.2f}x baseline",
                  "≤ 1.10x floor probe", yes(goals["startup_cpu"])])
     diff_mb = (rss["bvx"]["median"] - rss[floor]["median"]) / 1024
     goals["memory"] = diff_mb <= 0.5
@@ -372,7 +387,8 @@ def main() -> int:
         f"Load average (1, 5, 15 min) before the Wine runs: {', '.join(map(str, wine['loadavg_before']))}; "
         f"after: {', '.join(map(str, wine['loadavg_after']))}. {args.quiet_check}",
         host_mode(wine.get("wine_arch", ""), args.wine_exe),
-        f"Start-up and memory: {p['runs']} alternating runs of each program ({p['probe_runs']} of each probe), "
+        f"Start-up and memory: {p['runs']} rounds ({p['probe_runs']} with the probes), each the baseline, "
+        f"BVX.exe and the floor probe back to back, then the others; "
         f"a new process each, VmRSS {p['settle_s']} s after the icon; idle: both programs side by side for "
         f"{p['idle_s']:.0f} s; hotkeys: {p['hotkeys']} posts of each; first use: {p.get('first_use', 0)} "
         f"new processes of each build for the door command and the menu, as many for the options window "

@@ -327,18 +327,34 @@ class Bench:
         arrival: dict[str, list[float]] = {n: [] for n in names + probes}
         rss: dict[str, list[int]] = {n: [] for n in names + probes}
         cpu: dict[str, list[float]] = {n: [] for n in names + probes}
+        # The machine's speed drifts in bursts of a few seconds (a start-up
+        # then takes up to 1.4x the CPU time in every program alike), so
+        # BVX.exe starts between the baseline and the floor probe, and each
+        # ratio is also taken within the round.
+        paired: dict[str, list[dict]] = {"probe_mci": [], "baseline": []}
+        rest = [n for n in names if n not in ("bvx", "baseline")]
+        others = [n for n in probes if n != "probe_mci"]
         for round_ in range(self.args.runs):
-            # Each program takes each place in the round equally often.
-            order = names[round_ % len(names):] + names[:round_ % len(names)]
-            if round_ < self.args.probe_runs:
-                turn = round_ % len(probes)
-                order = order + probes[turn:] + probes[:turn]
+            with_probes = round_ < self.args.probe_runs
+            block = ["baseline", "bvx"] + (["probe_mci"] if with_probes and probes else [])
+            order = block if round_ % 2 == 0 else block[::-1]
+            # The others take each place after it equally often.
+            if rest:
+                turn = round_ % len(rest)
+                order = order + rest[turn:] + rest[:turn]
+            if with_probes and others:
+                turn = round_ % len(others)
+                order = order + others[turn:] + others[:turn]
             for name in order:
                 by_stamp, by_arrival, kb, used = self.one_start(name)
                 cpu[name].append(used)
                 startup[name].append(by_stamp)
                 arrival[name].append(by_arrival)
                 rss[name].append(kb)
+            for reference, ratios in paired.items():
+                if reference in order:
+                    ratios.append({"cpu": cpu["bvx"][-1] / cpu[reference][-1],
+                                   "startup": startup["bvx"][-1] / startup[reference][-1]})
             log(f"start-up round {round_ + 1}/{self.args.runs}: "
                 + ", ".join(f"{n} {startup[n][-1]:.0f} ms {rss[n][-1]} kB" for n in order))
         self.results["startup_ms"] = {n: summary(v) for n, v in startup.items()}
@@ -346,6 +362,10 @@ class Bench:
         self.results["rss_kb"] = {n: summary([float(x) for x in v]) for n, v in rss.items()}
         # CPU time spent up to the icon: what start-up costs, whatever else the machine runs.
         self.results["startup_cpu_ms"] = {n: summary(v) for n, v in cpu.items()}
+        # Per round: BVX.exe's figure over its neighbour's.
+        self.results["startup_paired"] = {
+            ref: {key: summary([r[key] for r in ratios]) for key in ("cpu", "startup")}
+            for ref, ratios in paired.items() if ratios}
 
     # -- idle, then hotkeys on the idle program --
 

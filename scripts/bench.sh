@@ -85,7 +85,7 @@ if [ -n "${BVX_BENCH_QUICK:-}" ]; then
   WINE_ARGS=(--runs 3 --probe-runs 1 --idle 10 --hotkeys 5 --cold-loads 3 --first-use 2)
 else
   NATIVE_ARGS=(--benchmark_min_time=0.5 --benchmark_repetitions=5 --benchmark_report_aggregates_only=true)
-  WINE_ARGS=(--runs 16 --probe-runs 16 --idle 60 --hotkeys 20 --cold-loads 10 --first-use 10)
+  WINE_ARGS=(--runs 24 --probe-runs 24 --idle 60 --hotkeys 20 --cold-loads 10 --first-use 10)
 fi
 if [ -n "${BVX_BENCH_BEFORE:-}" ]; then
   WINE_ARGS+=(--extra "before=$(realpath "$BVX_BENCH_BEFORE")")
