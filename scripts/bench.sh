@@ -2,7 +2,7 @@
 # Builds and runs every benchmark, prints the table and writes it to
 # bench/results.md. Not part of scripts/test.sh. See bench/README.md.
 #
-#   scripts/bench.sh            everything (about 6-8 minutes on 2 cores)
+#   scripts/bench.sh            everything (about 15 minutes on 2 cores)
 #   BVX_BENCH_QUICK=1 scripts/bench.sh
 #                               fewer runs and a 10 s idle window, to try
 #                               the machinery (the table then says so)
