@@ -45,6 +45,11 @@ MENU_CLASS = "#32768"
 # bitness, x86_64 on every host.
 EXPLORER_COMMANDS = {"tooltip"}
 
+# Driver commands that only read or wait, and change nothing: safe to run again.
+READ_ONLY_COMMANDS = {"find", "visible", "wait-window", "wait-visible", "wait-gone", "windows",
+                      "absent", "rect", "metrics", "drive-type", "text", "child-texts", "tooltip",
+                      "controls", "window-at", "styles"}
+
 
 # --- driver output ----------------------------------------------------------------
 
