@@ -264,15 +264,19 @@ class Session:
         ends non-zero with no output at all never ran its command: Wine did
         not bring the process up (seen once in a full run: exit 1, nothing
         printed). A command that only reads or waits is then run once more,
-        and both runs are reported; Wine's own error lines are kept for that.
+        and that is reported (work_root()/driver-reruns.txt, which
+        scripts/test.sh names); Wine's own error lines are kept for that.
         """
         args = tuple(str(a) for a in args)
         result = self._run_driver(args, timeout)
         if result.code != 0 and not result.stdout and "driver:" not in result.stderr \
                 and args and args[0] in READ_ONLY_COMMANDS:
-            print(f"[harness] driver {' '.join(args)} ended with {result.code} and never ran its "
-                  f"command ({result.stderr.strip()[-1000:]!r}); running it once more",
-                  file=sys.stderr)
+            note = (f"driver {' '.join(args)} ended with {result.code} and never ran its "
+                    f"command ({result.stderr.strip()[-1000:]!r}); running it once more")
+            print(f"[harness] {note}", file=sys.stderr)
+            # scripts/test.sh names the runs repeated in its summary.
+            with open(work_root() / "driver-reruns.txt", "a", encoding="utf-8") as reruns:
+                reruns.write(f"{self.name}: {note}\n")
             result = self._run_driver(args, timeout)
         if TRACE:
             print(f"[driver {time.monotonic() - _T0:7.2f}] {' '.join(args)} -> {result.code} "
