@@ -394,7 +394,9 @@ def main() -> int:
         f"new processes of each build for the door command and the menu, as many for the options window "
         f"(menu and options times by QueryPerformanceCounter inside poster.exe, which looks every "
         f"millisecond).",
-        "Posted-hotkey times compare the arrival of two pipes' lines here: usually within ±0.5 ms; each pipe has its own reader thread, and one that waits its turn can put a line up to 2 ms late (a door command read as -1.16 ms on 2026-12-08).",
+        "Posted-hotkey times compare the arrival of two pipes' lines here: usually within ±0.5 ms; "
+        "each pipe has its own reader thread, and one that waits its turn can put a line up to "
+        "2 ms late (a door command read as -1.16 ms on 2026-12-08).",
         "Native figures: median of the repetitions' real time, per operation, -O2, on the recording fake "
         "(its call log included).",
     ]

@@ -260,17 +260,15 @@ class Session:
     def driver(self, *args, timeout: float = 60, check: bool = True) -> DriverResult:
         """Runs the driver to its end; its output goes through files.
 
-        The driver reports every failure of its own on stderr. A run that
-        ends non-zero with no output at all never ran its command: Wine did
-        not bring the process up (seen once in a full run: exit 1, nothing
-        printed). A command that only reads or waits is then run once more,
-        and that is reported (work_root()/driver-reruns.txt, which
-        scripts/test.sh names); Wine's own error lines are kept for that.
+        A run that never ran its command (DriverResult.never_ran; seen once
+        in a full run: exit 1, nothing printed) is, for a command that only
+        reads or waits, run once more and reported (work_root()/
+        driver-reruns.txt, which scripts/test.sh names); Wine's own error
+        lines are kept for that.
         """
         args = tuple(str(a) for a in args)
         result = self._run_driver(args, timeout)
-        if result.code != 0 and not result.stdout and "driver:" not in result.stderr \
-                and args and args[0] in READ_ONLY_COMMANDS:
+        if result.never_ran and args and args[0] in READ_ONLY_COMMANDS:
             note = (f"driver {' '.join(args)} ended with {result.code} and never ran its "
                     f"command ({result.stderr.strip()[-1000:]!r}); running it once more")
             print(f"[harness] {note}", file=sys.stderr)

@@ -87,6 +87,13 @@ class DriverResult:
     def ok(self) -> bool:
         return self.code == 0
 
+    @property
+    def never_ran(self) -> bool:
+        """Ended non-zero without a word: the driver reports every failure of
+        its own ("driver: ..."), so its command never ran (Wine did not bring
+        the process up)."""
+        return self.code != 0 and not self.stdout and "driver:" not in self.stderr
+
 
 class Background:
     """A driver subcommand that keeps running (listen, hold-hotkey)."""
