@@ -96,8 +96,12 @@ def bvx_exe() -> Path:
 def describe_exe() -> str:
     """The line that names the program under test, once per test run."""
     env = wine_env()
-    why = ("Wine runs 32-bit code here" if env["BVX_WINE_MODE"] == "wine32"
-           else "Wine runs only x86_64 code here")
+    if env["BVX_WINE_MODE"] == "wine32":
+        why = "Wine runs 32-bit code here"
+    elif not (Path(env["BVX_WINE64"]).parent / "wine").exists():
+        why = "the 32-bit Wine, wine32:i386, is not installed here"
+    else:
+        why = "Wine runs only x86_64 code here"
     chosen = " (set by BVX_EXE)" if os.environ.get("BVX_EXE") else ""
     return f"End-to-end tests drive {bvx_exe()}{chosen} ({env['BVX_WINE_MODE']}: {why})"
 

@@ -1,8 +1,9 @@
 """The scripts' own decisions, checked without Wine: the mode that
 scripts/wine-env.sh takes (with stub loaders in place of Wine's), what the
 harness runs with which loader in each mode, the 64-bit registry view of
-every `reg add` the scripts and tests run, and scripts/run.sh's answer to
-bad options."""
+every `reg add` the scripts and tests run, scripts/run.sh's answer to
+bad options, and what scripts/install-deps.sh does when the package mirror
+fails it (stub apt-get)."""
 
 from __future__ import annotations
 
@@ -189,6 +190,105 @@ class RunOptionsTest(unittest.TestCase):
                 self.assertEqual(result.returncode, 2, result.stdout + result.stderr)
                 self.assertIn(message, result.stderr)
                 self.assertEqual(result.stdout, "", "nothing else ran")
+
+
+# Stand-ins for Debian's package tools: every call is logged; a package is
+# installed when named in STUB_INSTALLED; `apt-get update` fails as a mirror
+# caught mid-sync does when STUB_UPDATE_FAILS is set; `apt-get install` fails
+# when any of its packages is named in STUB_UNINSTALLABLE.
+APT_STUBS = {
+    "dpkg-query": """#!/bin/bash
+for p in $STUB_INSTALLED; do [ "$p" = "${@: -1}" ] && { echo -n "install ok installed"; exit 0; }; done
+exit 1
+""",
+    "dpkg": """#!/bin/bash
+echo "dpkg $*" >>"$STUB_LOG"
+[ "$1" = --print-foreign-architectures ] && echo i386
+exit 0
+""",
+    "apt-get": """#!/bin/bash
+echo "apt-get $*" >>"$STUB_LOG"
+if [ "$1" = update ] && [ -n "${STUB_UPDATE_FAILS:-}" ]; then
+  echo "E: Failed to fetch http://mirror/debian-security/binary-i386/Packages.xz  File has unexpected size (1 != 2). Mirror sync in progress?" >&2
+  echo "E: Some index files failed to download." >&2
+  exit 100
+fi
+for p in "$@"; do
+  for bad in ${STUB_UNINSTALLABLE:-}; do
+    [ "$p" = "$bad" ] && { echo "E: Unable to locate package $p" >&2; exit 100; }
+  done
+done
+exit 0
+""",
+    "sudo": '#!/bin/bash\nexec "$@"\n',
+    "sleep": "#!/bin/bash\nexit 0\n",
+}
+
+
+class InstallDepsTest(unittest.TestCase):
+    """A half-synced mirror must not stop the set-up: a failed update is a
+    warning, the 32-bit Wine is optional (the tests then take the x86_64
+    mode), and only the packages every host needs stop the script."""
+
+    ESSENTIAL = "cmake mingw-w64 wine wine64 xvfb"  # a few of them: the rest count as missing
+
+    def run_install(self, **stub: str) -> tuple[subprocess.CompletedProcess, list[str]]:
+        tmp = Path(tempfile.mkdtemp(prefix="bvx-install-deps-test."))
+        self.addCleanup(subprocess.run, ["rm", "-rf", str(tmp)])
+        for name, text in APT_STUBS.items():
+            (tmp / name).write_text(text)
+            (tmp / name).chmod(0o755)
+        env = dict(os.environ, PATH=f"{tmp}:{os.environ['PATH']}", STUB_LOG=str(tmp / "log"), **stub)
+        result = subprocess.run(["bash", str(REPO / "scripts" / "install-deps.sh")], env=env,
+                                capture_output=True, text=True, timeout=60)
+        log = tmp / "log"
+        return result, log.read_text().splitlines() if log.exists() else []
+
+    def test_what_a_failing_mirror_stops_and_what_it_does_not(self):
+        everything = "cmake ninja-build g++ clang libclang-rt-dev clang-tidy python3 libgtest-dev " \
+                     "libgmock-dev libbenchmark-dev mingw-w64 wine wine64 xvfb xdotool x11-utils " \
+                     "imagemagick fonts-liberation"
+        cases = {
+            # name: (stub settings, exit code, words in stderr, apt-get calls)
+            "update fails, wine32:i386 cannot be installed": (
+                dict(STUB_INSTALLED=self.ESSENTIAL, STUB_UPDATE_FAILS="1",
+                     STUB_UNINSTALLABLE="wine32:i386"),
+                0, ["warning: apt-get update failed twice",
+                    "http://mirror/debian-security/binary-i386/Packages.xz",
+                    "wine32:i386 could not be installed", "build/win64/BVX.exe"],
+                ["update", "update", "install-essential", "install wine32:i386"]),
+            "an essential package cannot be installed": (
+                dict(STUB_INSTALLED=self.ESSENTIAL, STUB_UNINSTALLABLE="xdotool"),
+                1, ["could not install the packages every build needs"],
+                ["update", "install-essential"]),
+            "everything is there": (
+                dict(STUB_INSTALLED=f"{everything} wine32:i386"), 0, [], []),
+        }
+        for name, (stub, code, words, calls) in cases.items():
+            with self.subTest(name):
+                result, log = self.run_install(**stub)
+                self.assertEqual(result.returncode, code, result.stdout + result.stderr)
+                for word in words:
+                    self.assertIn(word, result.stderr)
+                seen = []
+                for line in log:
+                    if not line.startswith("apt-get "):
+                        continue
+                    command, *args = line.split()[1:]
+                    packages = [a for a in args if not a.startswith("-")]
+                    if command == "update":
+                        seen.append("update")
+                    elif packages == ["wine32:i386"]:
+                        seen.append("install wine32:i386")
+                    else:
+                        # The rest goes in one call, the 32-bit Wine never with it.
+                        self.assertIn("xdotool", packages)
+                        self.assertNotIn("wine32:i386", packages)
+                        seen.append("install-essential")
+                self.assertEqual(seen, calls)
+                if code == 0 and "wine32:i386" in stub.get("STUB_UNINSTALLABLE", ""):
+                    self.assertEqual(len([l for l in result.stderr.splitlines() if "wine32" in l]), 1,
+                                     "one line tells why")
 
 
 if __name__ == "__main__":
