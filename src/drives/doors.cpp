@@ -121,7 +121,9 @@ void TAboutForm::DiscoverDrives() {
 void TAboutForm::OpenCD(ui::MenuItem& item) {
   const TCDROM& d = drives.DriveTable[item.Tag];  // a tag outside 1..26: range error
   const VolumeRecord record = MakeVolumeRecord(d.UnitMask);
-  if (os.BroadcastQueryRemove(record, kQueryRemoveWaitMs) == QueryRemoveAnswer::Denied) return;
+  // Only a refusal keeps the door shut; a broadcast that could not be sent
+  // asked nobody, and nobody said no.
+  if (os.BroadcastQueryRemove(record) == QueryRemoveAnswer::Denied) return;
   os.MciSendString(MciOpenCommand(d.DeviceName), 0, nullptr, window->Handle());
 }
 

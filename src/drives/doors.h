@@ -17,9 +17,6 @@ inline constexpr std::uint32_t kVolumeRecordType = 2;
 inline constexpr std::uint16_t kMediaFlag = 1;
 inline constexpr std::uint32_t kVolumeRecordSize = 18;
 inline constexpr std::size_t kMciReplySize = 300;
-// How long the query-remove broadcast waits for any one window before the
-// door opens anyway: a program that hangs must not hold this one up.
-inline constexpr unsigned kQueryRemoveWaitMs = 2000;
 
 // "Set cdaudio!e: door open wait" and friends.
 std::string MciOpenCommand(std::string_view device_name);

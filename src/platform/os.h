@@ -22,8 +22,9 @@ using WindowId = std::uintptr_t;
 // Whether the named mutex was new, or another process holds it already.
 enum class MutexResult : std::uint8_t { Created, AlreadyExists, Failed };
 enum class DriveKind : std::uint8_t { Other, CdRom };
-// What the programs asked by the query-remove broadcast answered together.
-enum class QueryRemoveAnswer : std::uint8_t { Granted, Denied };
+// What the query-remove broadcast came back with: no window refused, one
+// refused, or the broadcast could not be sent at all.
+enum class QueryRemoveAnswer : std::uint8_t { Granted, Denied, Failed };
 // How a window that the shell opens is shown.
 enum class ShowAs : std::uint8_t { Normal, Maximized };
 
@@ -58,11 +59,12 @@ class Os {
   // the reply text, if any, is written to *reply. Returns the MCI error code.
   virtual std::uint32_t MciSendString(std::string_view command, std::size_t reply_size,
                                       std::string* reply, WindowId callback) = 0;
-  // WM_DEVICECHANGE with DBT_DEVICEQUERYREMOVE and the record to every
-  // top-level window (HWND_BROADCAST), by SendMessageTimeoutW with
-  // SMTO_ABORTIFHUNG: a window that has stopped answering is passed over at
-  // once, and none is waited for longer than wait_ms. Returns the answer.
-  virtual QueryRemoveAnswer BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) = 0;
+  // WM_DEVICECHANGE with DBT_DEVICEQUERYREMOVE and the record, asked of the
+  // top-level windows of every other application one at a time
+  // (BroadcastSystemMessageW, BSF_QUERY): Denied when one of them answers
+  // BROADCAST_QUERY_DENY. A window that does not answer in the system's time
+  // is passed over, never taken for a refusal.
+  virtual QueryRemoveAnswer BroadcastQueryRemove(const VolumeRecord& record) = 0;
 
   // --- notification area -------------------------------------------------
   // Shell_NotifyIconW with the first-form record (64-character tip field).

@@ -38,6 +38,11 @@ bool IsTabStopKind(Kind kind) {
          kind == Kind::DropDownList || kind == Kind::TabControl;
 }
 
+bool IsMnemonicKey(std::optional<Kind> focused, bool alt, bool takes_chars) {
+  if (focused == Kind::HotKey) return false;
+  return alt || !takes_chars;
+}
+
 namespace {
 
 int TabKey(const ControlRow& row) { return row.TabOrder < 0 ? INT_MAX : row.TabOrder; }

@@ -2,12 +2,13 @@
 // the tests' fake both follow these and nothing else: what a click on an OK
 // or Cancel button does to a modal form, what closing a form does, which
 // font a control starts with, the spin edit's text as a number, its arrows
-// and the characters it takes, the keyboard's tab order, and the hotkey
-// edit's value in shortcut form.
+// and the characters it takes, the keyboard's tab order and mnemonics, and
+// the hotkey edit's value in shortcut form.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,15 @@ std::string_view InitialText(const ControlRow& row);
 
 // Whether the keyboard can move to a control of this kind (Tab, mnemonics).
 bool IsTabStopKind(Kind kind);
+
+// Whether a typed character is a mnemonic, acting on the control whose
+// caption underlines it. focused is the kind of the control that has the
+// focus (none: the form itself), alt whether Alt is held, takes_chars
+// whether that control asks for typed characters. With Alt a character is
+// a mnemonic, without it only where the focused control takes none; in a
+// hotkey edit never, as every key pressed there, Alt+K included, is the
+// combination it records.
+bool IsMnemonicKey(std::optional<Kind> focused, bool alt, bool takes_chars);
 
 // The rows of a layout in the keyboard's order: the children of the form by
 // their TabOrder column (rows without one last, in row order), each followed

@@ -464,9 +464,12 @@ class BvxTestCase(unittest.TestCase):
     def driver(self, *args, **kwargs) -> DriverResult:
         return self.session.driver(*args, **kwargs)
 
-    def listen(self, deny: bool = False, seconds: int = 300) -> Background:
-        background = self.session.spawn_driver("listen", seconds, *(["deny"] if deny else []),
-                                               name="listen")
+    def listen(self, deny: bool = False, seconds: int = 300,
+               answer: Optional[int] = None) -> Background:
+        """A window of the driver's own that logs the device changes it gets and
+        answers a query-remove with a refusal (deny), the answer given, or TRUE."""
+        said = ["deny"] if deny else [] if answer is None else [answer]
+        background = self.session.spawn_driver("listen", seconds, *said, name="listen")
         self.backgrounds.append(background)
         background.wait_ready()
         return background

@@ -311,6 +311,19 @@ class OptionsDialogTest(OptionsTestCase):
         self.driver("wait-gone", DIALOG, int(STEP_TIMEOUT * 1000))
         self.assertEqual(sorted(os.listdir(self.folder)), ["BVX.exe"], "nothing is written")
 
+        # Alt+K in a hotkey edit is the edit's combination, not the mnemonic
+        # of "O&K": the dialog stays, and the next Tab moves on from the edit.
+        dialog = self.open_dialog()
+        dialog.select_tab(1)
+        self.session.keys("Tab", "Tab", "Tab")  # from OK past Cancel and the tabs
+        wait_for(lambda: focused() == dialog.open_edit.hwnd, STEP_TIMEOUT, "the open edit focused")
+        self.session.keys("alt+k", "Tab")
+        wait_for(lambda: focused() == dialog.close_edit.hwnd, STEP_TIMEOUT, "Tab after Alt+K")
+        dialog.refresh()
+        self.assertEqual(dialog.open_edit.extra["hotkey"], word_of(ALT | ord("K")))
+        self.session.keys("Escape")
+        self.driver("wait-gone", DIALOG, int(STEP_TIMEOUT * 1000))
+
         # A label's mnemonic (Alt+П) focuses its control; Enter there is OK.
         dialog = self.open_dialog()
         self.post_hwnd(focused() or dialog.hwnd, (WM_SYSCHAR, ord("п"), 0x20000001))

@@ -66,16 +66,16 @@ std::uint32_t FakeOs::MciSendString(std::string_view command, std::size_t reply_
   return mci_door_answer;
 }
 
-QueryRemoveAnswer FakeOs::BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) {
+QueryRemoveAnswer FakeOs::BroadcastQueryRemove(const VolumeRecord& record) {
   std::string bytes;
   for (auto b : record) {
     char buf[4];
     std::snprintf(buf, sizeof buf, "%02x", b);
     bytes += buf;
   }
-  log_.Add("Broadcast QueryRemove " + bytes + " wait " + std::to_string(wait_ms));
+  log_.Add("Broadcast QueryRemove " + bytes);
   broadcasts.push_back(record);
-  if (Fails("Broadcast")) return QueryRemoveAnswer::Granted;
+  if (Fails("Broadcast")) return QueryRemoveAnswer::Failed;
   return broadcast_answer;
 }
 

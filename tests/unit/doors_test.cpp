@@ -80,7 +80,7 @@ TEST_F(DoorsTest, OpenBroadcastsQueryRemoveThenSendsTheOpenCommand) {
   Start({'d', 'e'});
   form->OpenCD(Item(2));
   ASSERT_EQ(sys.log.lines.size(), 2u);
-  EXPECT_EQ(sys.log.lines[0], "Broadcast QueryRemove 120000000200000000000000100000000100 wait 2000");
+  EXPECT_EQ(sys.log.lines[0], "Broadcast QueryRemove 120000000200000000000000100000000100");
   EXPECT_EQ(sys.log.lines[1], "Mci Set cdaudio!e: door open wait | reply 0 | cb 0x100");
 }
 
@@ -90,7 +90,8 @@ TEST_F(DoorsTest, OnlyADeniedQueryKeepsTheDoorShut) {
     QueryRemoveAnswer answer;
     bool opens;
   };
-  for (const Case c : {Case{QueryRemoveAnswer::Granted, true}, Case{QueryRemoveAnswer::Denied, false}}) {
+  for (const Case c : {Case{QueryRemoveAnswer::Granted, true}, Case{QueryRemoveAnswer::Denied, false},
+                       Case{QueryRemoveAnswer::Failed, true}}) {
     sys.log.Clear();
     sys.os.broadcast_answer = c.answer;
     form->OpenCD(Item(0));

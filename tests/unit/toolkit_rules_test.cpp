@@ -1,10 +1,11 @@
 // The toolkit's rules apart from the window system: spin edit text and
-// arrows, the characters a spin edit takes, the keyboard's tab walk, hotkey
-// words and shortcuts.
+// arrows, the characters a spin edit takes, the keyboard's tab walk and
+// mnemonics, hotkey words and shortcuts.
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/toolkit_rules.h"
@@ -129,6 +130,27 @@ TEST(IsExtendedKey, NavigationBlockKeysOnly) {
     EXPECT_TRUE(IsExtendedKey(vk)) << std::hex << vk;
   for (unsigned vk : {0x08u, 0x0Du, 0x20u, 0x30u, 0x41u, 0x60u, 0x67u, 0x6Au, 0x70u, 0xDBu})
     EXPECT_FALSE(IsExtendedKey(vk)) << std::hex << vk;
+}
+
+TEST(IsMnemonicKey, AltLettersAreMnemonicsExceptInAHotkeyEdit) {
+  struct Case {
+    std::optional<Kind> focused;
+    bool alt;
+    bool takes_chars;
+    bool mnemonic;
+  };
+  const Case cases[] = {
+      {std::nullopt, false, false, true},   // the form itself has the focus
+      {Kind::Button, false, false, true},   // a plain letter on a button
+      {Kind::Button, true, false, true},
+      {Kind::SpinEdit, false, true, false},  // typed into the field
+      {Kind::SpinEdit, true, true, true},
+      {Kind::HotKey, true, true, false},     // Alt+K is the combination
+      {Kind::HotKey, false, false, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(IsMnemonicKey(c.focused, c.alt, c.takes_chars), c.mnemonic)
+        << (c.focused ? static_cast<int>(*c.focused) : -1) << " alt " << c.alt;
 }
 
 }  // namespace

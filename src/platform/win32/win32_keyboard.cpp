@@ -2,8 +2,10 @@
 // layout's tab order (containers where they stand, their children right
 // after them), Enter clicks the focused push button or else the OK button,
 // Esc clicks the Cancel button, and a caption's "&" letter (with or without
-// Alt) acts on its control. Controls that cannot be seen are skipped: hidden
-// or disabled ones, and those a covering control hides entirely.
+// Alt) acts on its control, except while a hotkey edit has the focus.
+// Controls that cannot be seen are skipped: hidden or disabled ones, and
+// those a covering control hides entirely.
+#include <optional>
 #include <string>
 
 #include "platform/menu.h"
@@ -196,10 +198,19 @@ bool Win32Form::HandleKey(const MSG& msg) {
           return false;
       }
     case WM_SYSCHAR:
-      return Mnemonic(static_cast<wchar_t>(msg.wParam));
-    case WM_CHAR:
-      if (msg.wParam < L' ' || WantsKey(msg, DLGC_WANTCHARS)) return false;
-      return Mnemonic(static_cast<wchar_t>(msg.wParam));
+    case WM_CHAR: {
+      const bool alt = msg.message == WM_SYSCHAR;
+      const auto ch = static_cast<wchar_t>(msg.wParam);
+      if (!alt && ch < L' ') return false;
+      const Control* focused = Focused();
+      const std::optional<ui::Kind> kind =
+          focused != nullptr ? std::optional(focused->desc->ControlKind) : std::nullopt;
+      if (ui::IsMnemonicKey(kind, alt, !alt && WantsKey(msg, DLGC_WANTCHARS))) return Mnemonic(ch);
+      // A hotkey edit took Alt+key at its key-down. The character goes no
+      // further, or the default handling would beep or look for a menu;
+      // Alt+Space, which the edit does not take, still opens the window menu.
+      return alt && ch != L' ';
+    }
     default:
       return false;
   }

@@ -106,19 +106,31 @@ std::uint32_t Win32Os::MciSendString(std::string_view command, std::size_t reply
   return result;
 }
 
-QueryRemoveAnswer Win32Os::BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) {
+QueryRemoveAnswer Win32Os::BroadcastQueryRemove(const VolumeRecord& record) {
   // A copy aligned for the receivers, which read it as DEV_BROADCAST_VOLUME.
   alignas(DEV_BROADCAST_VOLUME) std::uint8_t data[sizeof(DEV_BROADCAST_VOLUME) + 8] = {};
   std::memcpy(data, record.data(), record.size());
-  // A hung window of any program would otherwise hold this thread for as
-  // long as it hangs. A refusal is taken whenever it is seen, also when
-  // some other window did not answer in time.
-  DWORD_PTR answer = 0;
-  SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE,
-                      reinterpret_cast<LPARAM>(data), SMTO_ABORTIFHUNG, wait_ms, &answer);
-  // Any other answer, no answer or a failed send lets the door open.
-  return answer == static_cast<DWORD_PTR>(BROADCAST_QUERY_DENY) ? QueryRemoveAnswer::Denied
-                                                                : QueryRemoveAnswer::Granted;
+  // One window at a time, so that a refusal comes back. A window that has
+  // stopped answering is made to time out (NOHANG), and the broadcast goes
+  // on past it (FORCEIFHUNG): a program that hangs holds this one up for the
+  // system's time-out per window at most, and is no refusal. The program
+  // does not ask its own windows, which never refuse.
+  const DWORD flags = BSF_QUERY | BSF_IGNORECURRENTTASK | BSF_NOHANG | BSF_FORCEIFHUNG;
+  DWORD recipients = BSM_APPLICATIONS;
+  SetLastError(ERROR_SUCCESS);
+  const long answer = BroadcastSystemMessageW(flags, &recipients, WM_DEVICECHANGE,
+                                              DBT_DEVICEQUERYREMOVE,
+                                              reinterpret_cast<LPARAM>(data));
+  if (answer > 0) return QueryRemoveAnswer::Granted;
+  // -1: nothing could be sent.
+  if (answer < 0) return QueryRemoveAnswer::Failed;
+  // 0 is a refusal. Wine also answers 0 when it turns the arguments down
+  // before sending anything (ERROR_INVALID_PARAMETER); taken for a refusal,
+  // that would keep every door shut for good. Other codes may be left over
+  // from a window passed over on the way (a time-out), so they stay a
+  // refusal.
+  return GetLastError() == ERROR_INVALID_PARAMETER ? QueryRemoveAnswer::Failed
+                                                   : QueryRemoveAnswer::Denied;
 }
 
 bool Win32Os::TrayAdd(WindowId window, std::uint32_t id, int icon_resource,

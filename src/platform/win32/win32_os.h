@@ -19,7 +19,7 @@ class Win32Os final : public Os {
   DriveKind DriveType(std::string_view root) override;
   std::uint32_t MciSendString(std::string_view command, std::size_t reply_size,
                               std::string* reply, WindowId callback) override;
-  QueryRemoveAnswer BroadcastQueryRemove(const VolumeRecord& record, unsigned wait_ms) override;
+  QueryRemoveAnswer BroadcastQueryRemove(const VolumeRecord& record) override;
 
   bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource,
                std::string_view tip) override;

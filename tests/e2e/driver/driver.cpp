@@ -34,13 +34,12 @@
 //             [device-type] [timeout-ms]  WM_DEVICECHANGE with a volume record
 //                                         built here; prints the result
 //   devchange-null <class> <event>        the same with lParam 0
-//   broadcast-query <unitmask>            DBT_DEVICEQUERYREMOVE to
-//                                         HWND_BROADCAST; prints the result
-//   listen <seconds> [deny]               a top-level window that logs every
+//   listen <seconds> [deny | <answer>]    a top-level window that logs every
 //                                         WM_DEVICECHANGE it gets, with the
 //                                         tick count of WINEDEBUG=+timestamp
-//                                         (NtGetTickCount, 32 bits);
-//                                         "deny" refuses query-remove requests
+//                                         (NtGetTickCount, 32 bits); it
+//                                         answers query-remove requests TRUE,
+//                                         <answer>, or with a refusal (deny)
 //   hold-hotkey <mods> <vk> <seconds>     RegisterHotKey in a window of its own
 //   hang <seconds>                        a top-level window of its own whose
 //                                         thread then answers no message for
@@ -223,7 +222,6 @@ constexpr Command kCommands[] = {
     {L"send", &CmdSend},
     {L"devchange", &CmdDevChange},
     {L"devchange-null", &CmdDevChangeNull},
-    {L"broadcast-query", &CmdBroadcastQuery},
     {L"listen", &CmdListen},
     {L"hold-hotkey", &CmdHoldHotkey},
     {L"hang", &CmdHang},

@@ -107,7 +107,6 @@ int CmdClick(const Args& a);
 int CmdSend(const Args& a);
 int CmdDevChange(const Args& a);
 int CmdDevChangeNull(const Args& a);
-int CmdBroadcastQuery(const Args& a);
 int CmdListen(const Args& a);
 int CmdHoldHotkey(const Args& a);
 int CmdHang(const Args& a);

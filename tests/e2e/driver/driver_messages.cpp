@@ -147,18 +147,6 @@ void Put32(std::vector<std::uint8_t>& buffer, std::size_t offset, std::uint32_t 
     if (offset + i < limit) buffer[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-// DEV_BROADCAST_VOLUME as it lies in memory: 18 bytes, no padding.
-#pragma pack(push, 1)
-struct PackedVolume {
-  std::uint32_t size;
-  std::uint32_t devicetype;
-  std::uint32_t reserved;
-  std::uint32_t unitmask;
-  std::uint16_t flags;
-};
-#pragma pack(pop)
-static_assert(sizeof(PackedVolume) == 18);
-
 }  // namespace
 
 int CmdDevChange(const Args& a) {
@@ -202,17 +190,6 @@ int CmdDevChangeNull(const Args& a) {
   return SendAndPrint(hwnd, WM_DEVICECHANGE, static_cast<WPARAM>(event), 0, 30000);
 }
 
-int CmdBroadcastQuery(const Args& a) {
-  long long mask = 0;
-  if (!a.Number(1, &mask)) return Fail("usage: broadcast-query <unitmask>", 64);
-  alignas(8) PackedVolume record{18, DBT_DEVTYP_VOLUME, 0, static_cast<std::uint32_t>(mask),
-                                 DBTF_MEDIA};
-  const LRESULT result = SendMessageW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE,
-                                      reinterpret_cast<LPARAM>(&record));
-  Line(std::to_string(static_cast<long long>(result)));
-  return 0;
-}
-
 // --- subcommands: windows of the driver's own --------------------------------
 
 namespace {
@@ -234,8 +211,9 @@ void PumpUntil(ULONGLONG deadline) {
   }
 }
 
-// `listen deny`: the listener refuses query-remove requests.
-bool g_deny = false;
+// What the listener answers a query-remove request: TRUE, or as `listen`
+// was told (`deny` is BROADCAST_QUERY_DENY).
+LRESULT g_query_answer = TRUE;
 
 // One line for a WM_DEVICECHANGE: the event and the fields of its record.
 
@@ -268,10 +246,11 @@ std::string DescribeDevChange(WPARAM event, LPARAM lparam) {
 // hotkeys.
 LRESULT CALLBACK ListenProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_DEVICECHANGE) {
-    const bool deny = g_deny && wp == DBT_DEVICEQUERYREMOVE;
-    Line(DescribeDevChange(wp, lp) + (deny ? " answer=deny" : " answer=true") +
-         " tick=" + std::to_string(TraceTicks()));
-    return deny ? BROADCAST_QUERY_DENY : TRUE;
+    const LRESULT answer = wp == DBT_DEVICEQUERYREMOVE ? g_query_answer : TRUE;
+    const std::string said =
+        answer == BROADCAST_QUERY_DENY ? "deny" : std::to_string(static_cast<long long>(answer));
+    Line(DescribeDevChange(wp, lp) + " answer=" + said + " tick=" + std::to_string(TraceTicks()));
+    return answer;
   }
   if (msg == WM_HOTKEY) {
     Line("hotkey id=" + std::to_string(wp));
@@ -297,11 +276,14 @@ HWND MakeOwnWindow(const wchar_t* class_name, const wchar_t* title) {
 
 int CmdListen(const Args& a) {
   long long seconds = 0;
-  if (!a.Number(1, &seconds)) return Fail("usage: listen <seconds> [deny]", 64);
-  g_deny = a.At(2) && std::wcscmp(a.At(2), L"deny") == 0;
+  long long answer = TRUE;
+  const bool deny = a.At(2) && std::wcscmp(a.At(2), L"deny") == 0;
+  if (!a.Number(1, &seconds) || (a.At(2) && !deny && !a.Number(2, &answer)))
+    return Fail("usage: listen <seconds> [deny | <answer>]", 64);
+  g_query_answer = deny ? BROADCAST_QUERY_DENY : static_cast<LRESULT>(answer);
   HWND hwnd = MakeOwnWindow(L"BvxE2EListener", L"bvx e2e listener");
   if (!hwnd) return Fail("CreateWindow failed, error " + std::to_string(GetLastError()));
-  Line("ready " + HwndText(hwnd) + (g_deny ? " deny" : ""));
+  Line("ready " + HwndText(hwnd) + (deny ? " deny" : ""));
   PumpUntil(Now() + static_cast<ULONGLONG>(seconds) * 1000);
   DestroyWindow(hwnd);
   Line("done");
