@@ -191,6 +191,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint64_t state = in.ConsumeIntegral<std::uint64_t>();
   const unsigned keep_share = in.ConsumeIntegralInRange(0u, 4u);  // of 4: values kept as loaded
   const std::size_t fail_pick = in.ConsumeIntegral<std::uint16_t>();
+  // Its top bit makes the file one of two names (a hard link): every write
+  // then goes into the file itself instead of replacing it.
+  const bool linked = (fail_pick & 0x8000) != 0;
+  const std::string write_op = linked ? "RewriteFile" : "ReplaceFile";
   const std::string text = in.ConsumeRemainingBytesAsString();
   const std::optional<std::string> file = file_exists ? std::optional<std::string>(text) : std::nullopt;
   // The text the model reads; no file for UTF-16 that cannot be decoded.
@@ -240,18 +244,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<Write> order = SaveOrder(position, wait, pairs, flags);
 
   p.sys.ui.boxes.clear();
+  if (linked) p.sys.os.links[kIni] = {2, false};
   if (!model_text) {
-    const std::size_t replaces = p.sys.log.Count("ReplaceFile");
+    const std::size_t replaces = p.sys.log.Count(write_op);
     FUZZ_CHECK(!SaveSettings(p.sys.os, p.sys.ui, kIni, position, wait, pairs, flags),
                "a save on UTF-16 that cannot be decoded reported success");
-    FUZZ_CHECK(p.sys.log.Count("ReplaceFile") == replaces && p.sys.os.files.at(kIni) == *file,
+    FUZZ_CHECK(p.sys.log.Count(write_op) == replaces && p.sys.os.files.at(kIni) == *file,
                "a save wrote over UTF-16 that cannot be decoded");
     FUZZ_CHECK(p.sys.ui.boxes.size() == 1 && p.sys.ui.boxes[0].text == "Unable to write to " + kIni + ".",
                "the refused save's report");
     return 0;
   }
   std::vector<std::optional<std::string>> states;  // the file before each replace
-  p.sys.os.FailWhen("ReplaceFile", [&](int) {
+  p.sys.os.FailWhen(write_op, [&](int) {
     const auto it = p.sys.os.files.find(kIni);
     states.push_back(it == p.sys.os.files.end() ? std::nullopt : std::optional<std::string>(it->second));
     return false;
@@ -320,7 +325,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     p.sys.ui.boxes.clear();
     std::size_t replaces = 0;
-    p.sys.os.FailWhen("ReplaceFile", [&](int) { return ++replaces == fail_at; });
+    p.sys.os.FailWhen(write_op, [&](int) { return ++replaces == fail_at; });
     FUZZ_CHECK(!SaveSettings(p.sys.os, p.sys.ui, kIni, position, wait, pairs, flags),
                "a failing save reported success");
     FUZZ_CHECK(replaces == fail_at, "the save went on after a failed key");
@@ -332,7 +337,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         it == p.sys.os.files.end() ? std::nullopt : std::optional<std::string>(it->second);
     FUZZ_CHECK(left == states[fail_at - 1], "a save that failed at key " + std::to_string(fail_at) +
                                                 " left another file than the one of the keys before");
-    p.sys.os.FailNever("ReplaceFile");
+    p.sys.os.FailNever(write_op);
   }
+  FUZZ_CHECK(p.sys.os.links.count(kIni) == (linked ? 1u : 0u), "the save broke the file's other name");
   return 0;
 }

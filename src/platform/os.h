@@ -36,6 +36,14 @@ struct Point {
   int y = 0;
 };
 
+// What a file's name leads to: how many names the file has (its hard links;
+// 0 when there is no such file or it cannot be asked) and whether the name
+// itself is a symbolic link or another reparse point.
+struct FileLinks {
+  std::uint32_t names = 0;
+  bool reparse_point = false;
+};
+
 // The outcome of a registry operation.
 enum class RegResult : std::uint8_t {
   Ok,
@@ -111,6 +119,19 @@ class Os {
   // it (attributes, permissions, alternate streams) where the system can.
   // False when any step fails; the old file is then left as it was.
   virtual bool ReplaceFile(const std::string& path, std::string_view contents) = 0;
+  // The number of names of the file (GetFileInformationByHandle's
+  // nNumberOfLinks, of the target when the name is a symbolic link) and
+  // whether the name is a reparse point (FILE_ATTRIBUTE_REPARSE_POINT).
+  virtual FileLinks QueryFileLinks(const std::string& path) = 0;
+  // Writes contents into the file itself, so that every name of it sees them
+  // (its other hard links, a symbolic link that leads to it): first the
+  // complete text into the new file copy beside it (never over an existing
+  // file), flushed; then the file, made when missing, written from its
+  // start, cut to that length and flushed; then copy deleted. False when a
+  // step fails: copy is deleted when the file is still as it was, and kept
+  // when the file may hold part of the new text (copy holds all of it).
+  virtual bool RewriteFile(const std::string& path, const std::string& copy,
+                           std::string_view contents) = 0;
   // The names (without the folder) of the files in the folder of pattern
   // whose names match its last part, with the wildcards "*" and "?", without
   // regard to case (FindFirstFileW). Empty when there are none or the folder

@@ -102,15 +102,15 @@ int SpinEditValue(std::string_view text) {
     ++i;
   }
   if (i == text.size()) return 0;
+  // More digits than the field holds stop the value at the end of the int
+  // range on their side; they still have to be digits all the way.
+  constexpr long long kBeyond = static_cast<long long>(INT_MAX) + 1;
   long long value = 0;
   for (; i < text.size(); ++i) {
     if (text[i] < '0' || text[i] > '9') return 0;
-    value = value * 10 + (text[i] - '0');
-    if (value > static_cast<long long>(INT_MAX) + 1) return 0;
+    value = std::min(value * 10 + (text[i] - '0'), kBeyond);
   }
-  if (negative) value = -value;
-  if (value < INT_MIN || value > INT_MAX) return 0;
-  return static_cast<int>(value);
+  return static_cast<int>(negative ? -value : std::min<long long>(value, INT_MAX));
 }
 
 std::string SpinEditStep(std::string_view text, int delta) {

@@ -58,8 +58,9 @@ bool IsMnemonicKey(std::optional<Kind> focused, bool alt, bool takes_chars);
 std::vector<std::size_t> TabWalk(const FormLayout& layout);
 
 // The number a spin edit's text stands for: optional leading blanks, an
-// optional sign and decimal digits, nothing after them, within the int
-// range. Any other text (empty included) reads as 0.
+// optional sign and decimal digits, nothing after them. A number beyond the
+// int range reads as the end of the range on its side (INT_MAX or INT_MIN).
+// Any other text (empty included) reads as 0.
 int SpinEditValue(std::string_view text);
 
 // The text after pressing an arrow: the value of text plus delta (+1 or -1),

@@ -51,7 +51,7 @@ enum class Kind : std::uint8_t {
   GroupBox,
   CheckBox,
   HotKey,        // value: shortcut (0x2000 Shift, 0x4000 Ctrl, 0x8000 Alt, key in 0x1FFF)
-  SpinEdit,      // value: integer; text that is no integer reads 0; no bounds
+  SpinEdit,      // value: integer (SpinEditValue); text that is no integer reads 0; no bounds
   DropDownList,  // value: selected index or -1; items added with AddItem
   TabControl,    // value: selected tab; tabs added with AddItem
   Image,         // Text names the bitmap resource; sizes itself to the picture

@@ -14,7 +14,9 @@
 // missing.
 #include "settings/settings.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "app/bvx_main.h"
 #include "hotkeys/hotkeys.h"
@@ -59,18 +61,55 @@ std::uint16_t ReadShortCut(const ini::IniDocument& ini, std::string_view section
   return static_cast<std::uint16_t>(*value);
 }
 
-// What a save killed between writing its temporary file and the replace
-// left beside the settings file: "<file name>.tmp-<process id>" and nothing
-// else, never the settings file itself. A failure changes nothing.
-void RemoveLeftoverTempFiles(Os& os, const std::string& path) {
+// Whether name is stem (compared without regard to case) followed by one or
+// more decimal digits and nothing else.
+bool IsNumbered(std::string_view name, std::string_view stem) {
+  return name.size() > stem.size() && ini::EqualNoCase(name.substr(0, stem.size()), stem) &&
+         name.find_first_not_of("0123456789", stem.size()) == std::string_view::npos;
+}
+
+// Whether a save writes into the settings file itself instead of replacing
+// it with a new file: when the file has other names too (hard links, as a
+// package manager's "persist" folder makes them) or its name is a symbolic
+// link or another reparse point. A new file would take the name alone, and
+// the other names would keep the old text.
+bool SavesInPlace(const FileLinks& links) { return links.names > 1 || links.reparse_point; }
+
+// What earlier saves left beside the settings file, never the settings file
+// itself, and the name of this save's copy for a write in place.
+//
+// "<file name>.tmp-<digits>": a replace killed before it was done; the
+// settings file is whole, so these go. "<file name>.new-<digits>": the
+// complete text of a write in place; one that holds what the settings file
+// holds now has done its work and goes. Any other may be the only complete
+// copy of a write in place that stopped half-way (the settings file may be
+// torn), or a copy cut short while the file stayed whole: which, no program
+// can tell, so it stays for the user, and the save takes the first free
+// number for its own. A failure to list or delete changes nothing.
+std::string TidyLeftovers(Os& os, const std::string& path, const std::optional<std::string>& now) {
   const std::size_t slash = path.find_last_of("\\/:");
   const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  const std::string stem = path.substr(folder.size()) + ".tmp-";
-  for (const std::string& name : os.FindFiles(path + ".tmp-*")) {
-    const std::string_view n(name);
-    const bool leftover = n.size() > stem.size() && ini::EqualNoCase(n.substr(0, stem.size()), stem) &&
-                          n.find_first_not_of("0123456789", stem.size()) == std::string_view::npos;
-    if (leftover) os.DeleteFile(folder + name);
+  const std::string name = path.substr(folder.size());
+  for (const std::string& leftover : os.FindFiles(path + ".tmp-*"))
+    if (IsNumbered(leftover, name + ".tmp-")) os.DeleteFile(folder + leftover);
+  std::vector<std::string> kept;
+  for (const std::string& copy : os.FindFiles(path + ".new-*")) {
+    if (!IsNumbered(copy, name + ".new-")) continue;
+    bool done = false;
+    try {
+      const std::optional<std::string> text = os.ReadFile(folder + copy);
+      if (!text) continue;  // gone meanwhile
+      done = now && *text == *now;
+    } catch (const Error&) {
+      done = false;  // cannot be read: it stays
+    }
+    if (!done || !os.DeleteFile(folder + copy)) kept.push_back(copy);
+  }
+  for (int n = 1;; ++n) {
+    const std::string copy = name + ".new-" + std::to_string(n);
+    const bool taken = std::any_of(kept.begin(), kept.end(),
+                                   [&](const std::string& k) { return ini::EqualNoCase(k, copy); });
+    if (!taken) return folder + copy;
   }
 }
 
@@ -113,17 +152,21 @@ void ReadSettings(const ini::IniDocument& ini, Drives& drives) {
 bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int default_position,
                   int wait_seconds, std::span<const ShortcutPair> shortcuts,
                   std::span<const std::uint8_t> track_flags) {
-  // The file is read once; after every successful replace it equals the
+  // The file is read once; after every successful write it equals the
   // document, so each key is a read-modify-write of the whole file. The
-  // replace is atomic: the file is always the complete old or new one.
+  // replace is atomic: the file is always the complete old or new one. A
+  // file with several names, or under a symbolic link, is written into
+  // itself instead, so that every name sees the new text; a complete copy
+  // of it lies beside the file while that runs.
   // A file that exists but cannot be read, or is marked read-only, is never
   // written over: the save stops before its first key, as if that key could
   // not be written. So is UTF-16 that cannot be decoded exactly. A file is
   // written back in its own encoding.
+  std::optional<std::string> old;
   std::optional<ini::FileText> file;
   try {
-    std::optional<std::string> old = os.ReadFile(path);
-    if (!old || !os.IsReadOnly(path)) file = old ? ini::DecodeFileText(std::move(*old)) : ini::FileText{};
+    old = os.ReadFile(path);
+    if (!old || !os.IsReadOnly(path)) file = old ? ini::DecodeFileText(*old) : ini::FileText{};
   } catch (const Error&) {
     file.reset();
   }
@@ -132,13 +175,14 @@ bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int def
     return false;
   };
   if (!file) return failed();
-  RemoveLeftoverTempFiles(os, path);
+  const std::string copy = TidyLeftovers(os, path, old);
+  const bool in_place = SavesInPlace(os.QueryFileLinks(path));
   ini::IniDocument ini = SettingsDocument(std::move(file->text));
   const ini::FileEncoding encoding = file->encoding;
   const auto write = [&](std::string_view section, std::string_view key, std::string_view value) {
     ini.WriteString(section, key, value);
     const std::optional<std::string> bytes = ini::EncodeFileText(ini.Text(), encoding);
-    if (bytes && os.ReplaceFile(path, *bytes)) return true;
+    if (bytes && (in_place ? os.RewriteFile(path, copy, *bytes) : os.ReplaceFile(path, *bytes))) return true;
     return failed();
   };
   const auto integer = [](std::int64_t v) { return std::to_string(v); };

@@ -21,6 +21,7 @@ CAPTION = "Параметры Brimvex"
 WM_USER = 0x400
 HKM_SETHOTKEY = WM_USER + 1
 TCM_SETCURFOCUS = 0x1330
+EM_SETSEL, WM_CHAR = 0xB1, 0x102
 CB_SETCURSEL = 0x14E
 BM_CLICK = 0xF5
 WM_SYSCHAR = 0x106
@@ -228,14 +229,24 @@ class OptionsDialogTest(OptionsTestCase):
         self.assertEqual(self.exit_program(program), 0)
 
     def test_edits_on_the_general_page_and_both_drive_tabs_are_all_written(self):
-        # Unrelated content of the file stays as it is.
-        self.write_ini("[Elsewhere]\r\nKey=value with spaces  \r\n")
+        # Unrelated content of the file stays as it is. The file has a second
+        # name elsewhere (a hard link, as a package manager's "persist"
+        # folder makes one; Wine shows a Linux hard link as a second name).
+        ini = self.write_ini("[Elsewhere]\r\nKey=value with spaces  \r\n")
+        persist = self.folder / "persist"
+        persist.mkdir()
+        os.link(ini, persist / "BVX.ini")
         program = self.start()
         dialog = self.open_dialog()
 
-        # General page: F: becomes the default drive, 7 seconds.
+        # General page: F: becomes the default drive; a wait typed longer
+        # than the field holds is its largest value.
         self.send_hwnd(dialog.drive_list.hwnd, CB_SETCURSEL, 1, 0)
-        self.driver("set-text", dialog.wait_edit.hwnd, "7")
+        self.send_hwnd(dialog.wait_edit.hwnd, EM_SETSEL, 0, -1)
+        self.post_hwnd(dialog.wait_edit.hwnd, *((WM_CHAR, ord(digit), 1) for digit in "99999999999"))
+        wait_for(lambda: [c.text for c in self.controls(DIALOG)
+                          if c.hwnd == dialog.wait_edit.hwnd] == ["99999999999"],
+                 STEP_TIMEOUT, "the typed wait")
 
         # D:: the dialog shows the default drive's fallback combinations;
         # open becomes Shift+F10, close none, and D: is no longer watched.
@@ -266,10 +277,9 @@ class OptionsDialogTest(OptionsTestCase):
         dialog.press(dialog.ok)
 
         pairs = [(shortcut_of(shift_f10), 0), (shortcut_of(ctrl_shift_f11), shortcut_of(alt_f12))]
-        self.wait_settings(settings_after_save(2, 7, pairs, [0, 1]),
+        self.wait_settings(settings_after_save(2, 2147483647, pairs, [0, 1]),
                            {"elsewhere": {"key": "value with spaces"}})
-        self.assertIn(b"[Elsewhere]\r\nKey=value with spaces  \r\n",
-                      (self.folder / "BVX.ini").read_bytes())
+        self.assertIn(b"[Elsewhere]\r\nKey=value with spaces  \r\n", ini.read_bytes())
 
         # Read back: F: is the default drive, the new combinations are held,
         # the old default ones are free again.
@@ -278,6 +288,12 @@ class OptionsDialogTest(OptionsTestCase):
                      STEP_TIMEOUT, f"{value:#x} to be held by the program")
         for value in (DEFAULT_OPEN, DEFAULT_CLOSE):
             self.assertIsNone(self.try_hotkey(*hotkey_args(value)), f"{value:#x} must be free")
+        # The save is over: both names are still one file, with the new text,
+        # and no copy is left beside it.
+        self.assertEqual((ini.stat().st_ino, ini.stat().st_nlink),
+                         ((persist / "BVX.ini").stat().st_ino, 2), "the hard link was broken")
+        self.assertEqual((persist / "BVX.ini").read_bytes(), ini.read_bytes())
+        self.assertEqual(sorted(os.listdir(self.folder)), ["BVX.exe", "BVX.ini", "persist"])
         self.post(self.tray(WM_LBUTTONDBLCLK))
         program.wait_mci("Set cdaudio!f: door open wait")
         self.assertEqual(self.exit_program(program), 0)

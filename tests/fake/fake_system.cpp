@@ -161,7 +161,28 @@ bool FakeOs::ReplaceFile(const std::string& path, std::string_view contents) {
   log_.Add("ReplaceFile " + path);
   if (Fails("ReplaceFile") || unwritable.count(path)) return false;
   files[path] = std::string(contents);
+  links.erase(path);
   ++replace_count;
+  return true;
+}
+
+FileLinks FakeOs::QueryFileLinks(const std::string& path) {
+  log_.Add("QueryFileLinks " + path);
+  const auto it = links.find(path);
+  if (it != links.end()) return it->second;
+  return {files.count(path) != 0 ? 1u : 0u, false};
+}
+
+bool FakeOs::RewriteFile(const std::string& path, const std::string& copy, std::string_view contents) {
+  log_.Add("RewriteFile " + path + " via " + copy);
+  if (files.count(copy) != 0) return false;
+  if (Fails("RewriteFile") || unwritable.count(path)) return false;
+  if (torn.count(path)) {
+    files[copy] = std::string(contents);
+    files[path] = std::string(contents.substr(0, contents.size() / 2));
+    return false;
+  }
+  files[path] = std::string(contents);
   return true;
 }
 

@@ -51,9 +51,9 @@ class FakeOs : public Os {
   // predicate gets the 1-based number of that operation's call.
   // Names: CreateNamedMutex, DriveType, Mci, Broadcast, TrayAdd, TrayModifyTip,
   // TrayDelete, RegisterHotKey, UnregisterHotKey, TrackMouse, LoadCursorResource,
-  // ReadFile, ReplaceFile, FindFiles, DeleteFile, QueryRunValue, SetRunValue,
-  // DeleteRunValue, ReadStartupApproved, WriteStartupApproved, ShutdownReasonCreate,
-  // ShutdownReasonDestroy.
+  // ReadFile, ReplaceFile, RewriteFile, FindFiles, DeleteFile, QueryRunValue,
+  // SetRunValue, DeleteRunValue, ReadStartupApproved, WriteStartupApproved,
+  // ShutdownReasonCreate, ShutdownReasonDestroy.
   void FailWhen(std::string op, std::function<bool(int call)> when) { fail_[std::move(op)] = std::move(when); }
   void FailAlways(std::string op) { FailWhen(std::move(op), [](int) { return true; }); }
   void FailNever(std::string op) { fail_.erase(op); }
@@ -78,8 +78,16 @@ class FakeOs : public Os {
   std::map<std::string, std::string> files;
   // Files marked read-only.
   std::set<std::string> read_only;
-  // Files whose replace fails (a read-only folder, a full disk).
+  // Files whose replace or rewrite fails (a read-only folder, a full disk)
+  // with the file left as it was.
   std::set<std::string> unwritable;
+  // Files whose rewrite in place stops half-way: the file is left with the
+  // first half of the new text, the copy is kept.
+  std::set<std::string> torn;
+  // Names that are one of several names of a file, or symbolic links; a
+  // name not here is the only name of its file. A replace makes the name a
+  // new file of its own.
+  std::map<std::string, FileLinks> links;
   int replace_count = 0;
 
   bool run_key_exists = true;
@@ -113,6 +121,8 @@ class FakeOs : public Os {
   std::optional<std::string> ReadFile(const std::string& path) override;
   bool IsReadOnly(const std::string& path) override;
   bool ReplaceFile(const std::string& path, std::string_view contents) override;
+  FileLinks QueryFileLinks(const std::string& path) override;
+  bool RewriteFile(const std::string& path, const std::string& copy, std::string_view contents) override;
   std::vector<std::string> FindFiles(const std::string& pattern) override;
   bool DeleteFile(const std::string& path) override;
   RegResult QueryRunValue(std::string_view name) override;

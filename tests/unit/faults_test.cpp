@@ -55,7 +55,9 @@ const std::string kSettings =
     "[Track]\r\n"
     "DoTrack2=1\r\n";
 
-// Every operation of the fake that can be made to fail.
+// Every operation of the fake that can be made to fail and that the session
+// calls. RewriteFile, the save into a file with several names, fails at each
+// of its keys further down.
 const char* const kOperations[] = {
     "CreateNamedMutex",                                         // the single-instance guard
     "DriveType",        "Mci",           "Broadcast",           // drives and doors
@@ -457,53 +459,61 @@ TEST(Faults, ASaveStoppedAtAnyKeyLeavesTheCompleteFileOfTheKeysBefore) {
       {"BVX", "CloseShortCut", "49373"},
       {"Track", "DoTrack2", "1"},
   };
-  for (const Start& start : starts) {
-    const SaveResult full = SaveOnto(start.file, values);
-    ASSERT_EQ(full.before_replace.size(), order.size()) << start.name;
-    for (std::size_t fail_at = 1; fail_at <= order.size(); ++fail_at) {
-      SCOPED_TRACE(std::string(start.name) + ", failing at key " + std::to_string(fail_at));
-      FakeSystem sys;
-      sys.ui.SetTitle("Brimvex");
-      if (start.file) sys.os.files[kIni] = *start.file;
-      sys.os.FailWhen("ReplaceFile", [fail_at](int n) { return static_cast<std::size_t>(n) == fail_at; });
-      EXPECT_FALSE(
-          SaveSettings(sys.os, sys.ui, kIni, values.position, values.wait, values.pairs, values.flags));
-      ASSERT_EQ(sys.ui.boxes.size(), 1u);
-      EXPECT_EQ((Box{sys.ui.boxes[0].text, sys.ui.boxes[0].caption, sys.ui.boxes[0].icon}), kWriteBox);
-      EXPECT_EQ(sys.log.Count("ReplaceFile"), fail_at);
+  // A file with one name is replaced at each key; one with two names (a hard
+  // link) is written into itself, and a failure there leaves it as it was.
+  for (const bool linked : {false, true}) {
+    for (const Start& start : starts) {
+      if (linked && !start.file) continue;
+      const std::string op = linked ? "RewriteFile" : "ReplaceFile";
+      const SaveResult full = SaveOnto(start.file, values);
+      ASSERT_EQ(full.before_replace.size(), order.size()) << start.name;
+      for (std::size_t fail_at = 1; fail_at <= order.size(); ++fail_at) {
+        SCOPED_TRACE(std::string(start.name) + ", " + op + " failing at key " + std::to_string(fail_at));
+        FakeSystem sys;
+        sys.ui.SetTitle("Brimvex");
+        if (start.file) sys.os.files[kIni] = *start.file;
+        if (linked) sys.os.links[kIni] = {2, false};
+        sys.os.FailWhen(op, [fail_at](int n) { return static_cast<std::size_t>(n) == fail_at; });
+        EXPECT_FALSE(
+            SaveSettings(sys.os, sys.ui, kIni, values.position, values.wait, values.pairs, values.flags));
+        ASSERT_EQ(sys.ui.boxes.size(), 1u);
+        EXPECT_EQ((Box{sys.ui.boxes[0].text, sys.ui.boxes[0].caption, sys.ui.boxes[0].icon}), kWriteBox);
+        EXPECT_EQ(sys.log.Count(op), fail_at);
 
-      // The file is the one the keys before the failing one made, whole.
-      const auto it = sys.os.files.find(kIni);
-      const std::optional<std::string> left =
-          it == sys.os.files.end() ? std::nullopt : std::optional<std::string>(it->second);
-      EXPECT_EQ(left, full.before_replace[fail_at - 1]);
-      if (!left) {
-        EXPECT_EQ(fail_at, 1u);
-        EXPECT_FALSE(start.file.has_value());
-        continue;
-      }
-      // Every key written before the failure is there; every other key reads
-      // as in the file the save started from.
-      const ini::IniDocument now(*left);
-      const ini::IniDocument before(start.file.value_or(std::string()));
-      for (std::size_t k = 0; k < order.size(); ++k) {
-        const Key& key = order[k];
-        if (k + 1 < fail_at) {
-          EXPECT_EQ(now.ReadString(key.section, key.key), std::optional<std::string_view>(key.value))
-              << key.key;
-        } else {
-          EXPECT_EQ(now.ReadString(key.section, key.key), before.ReadString(key.section, key.key)) << key.key;
+        // The file is the one the keys before the failing one made, whole.
+        const auto it = sys.os.files.find(kIni);
+        const std::optional<std::string> left =
+            it == sys.os.files.end() ? std::nullopt : std::optional<std::string>(it->second);
+        EXPECT_EQ(left, full.before_replace[fail_at - 1]);
+        if (!left) {
+          EXPECT_EQ(fail_at, 1u);
+          EXPECT_FALSE(start.file.has_value());
+          continue;
         }
+        // Every key written before the failure is there; every other key reads
+        // as in the file the save started from.
+        const ini::IniDocument now(*left);
+        const ini::IniDocument before(start.file.value_or(std::string()));
+        for (std::size_t k = 0; k < order.size(); ++k) {
+          const Key& key = order[k];
+          if (k + 1 < fail_at) {
+            EXPECT_EQ(now.ReadString(key.section, key.key), std::optional<std::string_view>(key.value))
+                << key.key;
+          } else {
+            EXPECT_EQ(now.ReadString(key.section, key.key), before.ReadString(key.section, key.key)) << key.key;
+          }
+        }
+        if (start.file == kSettings) {
+          EXPECT_EQ(now.ReadString("Window", "Left"), std::optional<std::string_view>("10"));
+          EXPECT_EQ(now.ReadString("ShortCuts", "OpenShortCut3"), std::optional<std::string_view>("1"));
+        }
+        // A later save that succeeds completes it, in the same way.
+        sys.os.FailNever(op);
+        EXPECT_TRUE(
+            SaveSettings(sys.os, sys.ui, kIni, values.position, values.wait, values.pairs, values.flags));
+        EXPECT_EQ(sys.os.files.at(kIni), full.file);
+        EXPECT_EQ(sys.os.links.count(kIni), linked ? 1u : 0u);
       }
-      if (start.file == kSettings) {
-        EXPECT_EQ(now.ReadString("Window", "Left"), std::optional<std::string_view>("10"));
-        EXPECT_EQ(now.ReadString("ShortCuts", "OpenShortCut3"), std::optional<std::string_view>("1"));
-      }
-      // A later save that succeeds completes it.
-      sys.os.FailNever("ReplaceFile");
-      EXPECT_TRUE(
-          SaveSettings(sys.os, sys.ui, kIni, values.position, values.wait, values.pairs, values.flags));
-      EXPECT_EQ(sys.os.files.at(kIni), full.file);
     }
   }
 }

@@ -519,6 +519,8 @@ TEST_F(OptionsTest, WaitSecondsAreSavedAsTyped) {
   const Case cases[] = {
       {"", "0", 0}, {"abc", "0", 0}, {"12x", "0", 0}, {"42", "42", 42}, {"+7", "7", 7}, {"-5", "-5", 0},
       {" 5", "5", 5}, {"  42", "42", 42}, {"+-5", "0", 0},
+      // more than the field holds: its largest or smallest value
+      {"99999999999", "2147483647", 2147483647}, {"-99999999999", "-2147483648", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("typed '" + c.typed + "'");

@@ -424,31 +424,124 @@ TEST_F(SettingsTest, AWriteThatFailsMidwayKeepsTheKeysWrittenBefore) {
   EXPECT_EQ(sys.os.files[kIni], "[BVX]\r\nDefault=1\r\nWaitFor=10\r\n");
 }
 
-TEST_F(SettingsTest, ASaveRemovesOnlyTheLeftoversOfKilledSaves) {
+TEST_F(SettingsTest, ASaveRemovesOnlyTheLeftoversOfKilledSavesAndCopiesThatDidTheirWork) {
   const std::string folder = "C:\\Program Files\\Brimvex\\";
-  const std::pair<std::string, bool> files[] = {  // name, removed
-      {"BVX.ini.tmp-1234", true},
-      {"BVX.ini.tmp-4294967295", true},
-      {"bvx.INI.TMP-77", true},
-      {"BVX.ini.tmp-", false},
-      {"BVX.ini.tmp-12a", false},
-      {"BVX.ini.tmp-12.bak", false},
-      {"Other.ini.tmp-12", false},
-      {"BVX.ini.tmp12", false},
+  const std::string now = "[BVX]\r\nDefault=1\r\n";
+  const std::string cut = "[BVX]\r\nDefault=";
+  struct Leftover {
+    std::string name, text;
+    bool removed;
   };
-  sys.os.files[kIni] = "[BVX]\r\nDefault=1\r\n";
-  for (const auto& [name, removed] : files) sys.os.files[folder + name] = "[BVX]\r\nDefault=";
+  const Leftover files[] = {
+      // a replace killed before it was done: the settings file is whole
+      {"BVX.ini.tmp-1234", cut, true},
+      {"BVX.ini.tmp-4294967295", cut, true},
+      {"bvx.INI.TMP-77", cut, true},
+      {"BVX.ini.tmp-", cut, false},
+      {"BVX.ini.tmp-12a", cut, false},
+      {"BVX.ini.tmp-12.bak", cut, false},
+      {"Other.ini.tmp-12", cut, false},
+      {"BVX.ini.tmp12", cut, false},
+      // the copy of a write in place: gone once the file holds its text,
+      // else it may be the only complete one
+      {"BVX.ini.new-1", now, true},
+      {"bvx.INI.NEW-7", now, true},
+      {"BVX.ini.new-2", cut, false},
+      {"BVX.ini.new-", now, false},
+      {"BVX.ini.new-3.txt", now, false},
+  };
+  sys.os.files[kIni] = now;
+  for (const Leftover& f : files) sys.os.files[folder + f.name] = f.text;
   // A leftover that cannot be deleted (still open elsewhere) stops nothing.
   sys.os.FailWhen("DeleteFile", [](int n) { return n == 1; });
   Start({'d'});
   ASSERT_TRUE(Save(1, 10, {{1, 2}}, {1}));
   EXPECT_TRUE(sys.ui.boxes.empty());
-  EXPECT_EQ(sys.log.Count("DeleteFile"), 3u);
-  for (const auto& [name, removed] : files) {
-    const bool failed_delete = sys.log.With("DeleteFile").front() == "DeleteFile " + folder + name;
-    EXPECT_EQ(sys.os.files.count(folder + name), removed && !failed_delete ? 0u : 1u) << name;
+  EXPECT_EQ(sys.log.Count("DeleteFile"), 5u);
+  for (const Leftover& f : files) {
+    const bool failed_delete = sys.log.With("DeleteFile").front() == "DeleteFile " + folder + f.name;
+    EXPECT_EQ(sys.os.files.count(folder + f.name), f.removed && !failed_delete ? 0u : 1u) << f.name;
+    if (!f.removed) {
+      EXPECT_EQ(sys.os.files[folder + f.name], f.text) << f.name;
+    }
   }
   EXPECT_EQ(ini::IniDocument(sys.os.files.at(kIni)).ReadInteger("ShortCuts", "CloseShortCut1", 0), 2);
+}
+
+TEST_F(SettingsTest, AFileWithSeveralNamesOrUnderALinkIsWrittenIntoItself) {
+  const std::string folder = "C:\\Program Files\\Brimvex\\";
+  struct Case {
+    const char* name;
+    std::optional<std::string> file;
+    std::optional<FileLinks> links;  // none: the file's only name
+    bool in_place;
+  };
+  const std::string text = "; mine\r\n[BVX]\r\nDefault=2\r\n";
+  const Case cases[] = {
+      {"the only name", text, std::nullopt, false},
+      {"no file yet", std::nullopt, std::nullopt, false},
+      {"one of two names (a hard link)", text, FileLinks{2, false}, true},
+      {"one of five names", text, FileLinks{5, false}, true},
+      {"a symbolic link", text, FileLinks{1, true}, true},
+      {"a symbolic link to one of two names", text, FileLinks{2, true}, true},
+      {"a symbolic link to no file yet", std::nullopt, FileLinks{0, true}, true},
+  };
+  const std::vector<ShortcutPair> pairs{{1, 2}, {3, 4}};
+  const std::vector<std::uint8_t> flags{1, 0};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSystem plain;  // the text the save gives, written by replaces
+    if (c.file) plain.os.files[kIni] = *c.file;
+    ASSERT_TRUE(SaveSettings(plain.os, plain.ui, kIni, 1, 30, pairs, flags));
+
+    FakeSystem s;
+    if (c.file) s.os.files[kIni] = *c.file;
+    if (c.links) s.os.links[kIni] = *c.links;
+    ASSERT_TRUE(SaveSettings(s.os, s.ui, kIni, 1, 30, pairs, flags));
+    EXPECT_TRUE(s.ui.boxes.empty());
+    EXPECT_EQ(s.os.files.at(kIni), plain.os.files.at(kIni));
+    const std::size_t writes = plain.log.Count("ReplaceFile");
+    EXPECT_EQ(s.log.Count("ReplaceFile"), c.in_place ? 0u : writes);
+    EXPECT_EQ(s.log.Count("RewriteFile " + kIni + " via " + folder + "BVX.ini.new-1"), c.in_place ? writes : 0u);
+    // The name still leads where it led, and no copy is left beside it.
+    EXPECT_EQ(s.os.links.count(kIni), c.links ? 1u : 0u);
+    EXPECT_EQ(s.os.files.size(), 1u);
+  }
+}
+
+TEST_F(SettingsTest, AWriteIntoTheFileThatStopsHalfWayLeavesItsCompleteCopyForGood) {
+  const std::string folder = "C:\\Program Files\\Brimvex\\";
+  const std::string file = "[BVX]\r\nDefault=2\r\n\r\n[Other]\r\nKeep=this text, all of it\r\n";
+  sys.os.files[kIni] = file;
+  sys.os.links[kIni] = {2, false};
+  Start({'d'});
+  sys.os.torn.insert(kIni);
+  EXPECT_FALSE(Save(1, 10, {{1, 2}}, {1}));
+  ASSERT_EQ(sys.ui.boxes.size(), 1u);
+  EXPECT_EQ(sys.ui.boxes[0].text, "Unable to write to " + kIni + ".");
+  EXPECT_EQ(sys.log.Count("RewriteFile"), 1u);  // the save stopped at its first key
+  const std::string first_key = "[BVX]\r\nDefault=1\r\n\r\n[Other]\r\nKeep=this text, all of it\r\n";
+  const std::string copy = folder + "BVX.ini.new-1";
+  EXPECT_EQ(sys.os.files.at(copy), first_key);
+  EXPECT_NE(sys.os.files.at(kIni), first_key);  // torn
+
+  // Later saves never delete or write over that copy; each takes a copy
+  // name of its own and writes the file whole again.
+  sys.os.torn.clear();
+  for (int save = 1; save <= 2; ++save) {
+    SCOPED_TRACE(save);
+    sys.log.Clear();
+    ASSERT_TRUE(Save(1, 10, {{1, 2}}, {1}));
+    EXPECT_EQ(sys.os.files.at(copy), first_key);
+    EXPECT_EQ(sys.log.Count("RewriteFile " + kIni + " via " + folder + "BVX.ini.new-2"),
+              sys.log.Count("RewriteFile"));
+    EXPECT_EQ(sys.os.files.count(folder + "BVX.ini.new-2"), 0u);
+    EXPECT_EQ(ini::IniDocument(sys.os.files.at(kIni)).ReadInteger("Track", "DoTrack1", 0), 1);
+  }
+  // A copy that the file's text has caught up with goes.
+  sys.os.files[kIni] = first_key;
+  ASSERT_TRUE(Save(1, 10, {{1, 2}}, {1}));
+  EXPECT_EQ(sys.os.files.count(copy), 0u);
 }
 
 // Its speed is measured by the LoadSettings benchmarks in bench/.

@@ -14,7 +14,7 @@
 namespace bvx::ui {
 namespace {
 
-TEST(SpinEditValue, ReadsSignedDecimalAndAnythingElseAsZero) {
+TEST(SpinEditValue, ReadsSignedDecimalHeldToTheIntRangeAndAnythingElseAsZero) {
   struct Case {
     std::string text;
     int value;
@@ -39,10 +39,13 @@ TEST(SpinEditValue, ReadsSignedDecimalAndAnythingElseAsZero) {
       {"+-1", 0},
       {"1.5", 0},
       {"$10", 0},
-      // beyond the int range
-      {"2147483648", 0},
-      {"-2147483649", 0},
-      {"99999999999999999999", 0},
+      // beyond the int range: its end on that side
+      {"2147483648", INT_MAX},
+      {"-2147483649", INT_MIN},
+      {"99999999999", INT_MAX},
+      {"+0099999999999999999999", INT_MAX},
+      {"-99999999999999999999", INT_MIN},
+      {"99999999999x", 0},
       // digits of other scripts are no decimal digits here
       {"\xd9\xa3", 0},
   };
@@ -65,6 +68,7 @@ TEST(SpinEditStep, AddsOrSubtractsOneWithinTheIntRange) {
       {"2147483647", 1, "2147483647"},
       {"-2147483648", -1, "-2147483648"},
       {"2147483647", -1, "2147483646"},
+      {"99999999999", -1, "2147483646"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(SpinEditStep(c.text, c.delta), c.after) << '"' << c.text << "\" " << c.delta;

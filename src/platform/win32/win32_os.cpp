@@ -261,6 +261,22 @@ bool Win32Os::IsReadOnly(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
+namespace {
+
+// All of contents written at the file's position; false when a write fails.
+bool WriteAll(HANDLE file, std::string_view contents) {
+  std::size_t done = 0;
+  while (done < contents.size()) {
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(contents.size() - done, 1u << 20));
+    DWORD wrote = 0;
+    if (!::WriteFile(file, contents.data() + done, want, &wrote, nullptr) || wrote != want) return false;
+    done += wrote;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
   const std::wstring target = Utf8ToWide(path);
   const DWORD attributes = GetFileAttributesW(target.c_str());
@@ -283,15 +299,7 @@ bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
   OwnedFile file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
-  bool ok = true;
-  std::size_t done = 0;
-  while (ok && done < contents.size()) {
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(contents.size() - done, 1u << 20));
-    DWORD wrote = 0;
-    ok = ::WriteFile(file.Get(), contents.data() + done, want, &wrote, nullptr) && wrote == want;
-    done += wrote;
-  }
-  ok = ok && FlushFileBuffers(file.Get());
+  bool ok = WriteAll(file.Get(), contents) && FlushFileBuffers(file.Get());
   ok = (CloseHandle(file.Release()) != FALSE) && ok;  // a failed close is a failed write
   // ReplaceFileW keeps the rest of the old file's identity: its security
   // descriptor, alternate streams, creation time. Where it is refused (some
@@ -308,6 +316,59 @@ bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
               MoveFileExW(temp.c_str(), target.c_str(),
                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
   if (!ok) DeleteFileW(temp.c_str());
+  return ok;
+}
+
+FileLinks Win32Os::QueryFileLinks(const std::string& path) {
+  const std::wstring name = Utf8ToWide(path);
+  FileLinks links;
+  // The attributes of the name itself: a symbolic link is not followed here.
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return links;
+  links.reparse_point = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  const OwnedFile file(CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (file && GetFileInformationByHandle(file.Get(), &info)) links.names = info.nNumberOfLinks;
+  return links;
+}
+
+bool Win32Os::RewriteFile(const std::string& path, const std::string& copy, std::string_view contents) {
+  const std::wstring target = Utf8ToWide(path);
+  const std::wstring spare = Utf8ToWide(copy);
+  // The complete new text first, in a file that no earlier save left there.
+  OwnedFile file(CreateFileW(spare.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  bool ok = WriteAll(file.Get(), contents) && FlushFileBuffers(file.Get());
+  ok = (CloseHandle(file.Release()) != FALSE) && ok;
+  // Then the file itself, through its name: it keeps its identity, its other
+  // names, its attributes and its security. A file that grows gets its new
+  // length first, so that a full disk fails before its text changes; until
+  // then a failure leaves the old text, and the copy goes.
+  if (ok) {
+    file.Reset(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+  LARGE_INTEGER size{};
+  LARGE_INTEGER length{};
+  length.QuadPart = static_cast<LONGLONG>(contents.size());
+  ok = ok && file && GetFileSizeEx(file.Get(), &size) != FALSE;
+  if (ok && length.QuadPart > size.QuadPart)
+    ok = SetFilePointerEx(file.Get(), length, nullptr, FILE_BEGIN) && SetEndOfFile(file.Get());
+  if (!ok) {
+    file.Reset();
+    DeleteFileW(spare.c_str());
+    return false;
+  }
+  const LARGE_INTEGER start{};
+  ok = SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN) && WriteAll(file.Get(), contents) &&
+       SetEndOfFile(file.Get()) && FlushFileBuffers(file.Get());
+  ok = (CloseHandle(file.Release()) != FALSE) && ok;
+  // After a failure from here on the file may hold part of the new text;
+  // the copy, which holds all of it, stays.
+  if (ok) DeleteFileW(spare.c_str());
   return ok;
 }
 

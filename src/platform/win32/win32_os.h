@@ -41,6 +41,8 @@ class Win32Os final : public Os {
   std::optional<std::string> ReadFile(const std::string& path) override;
   bool IsReadOnly(const std::string& path) override;
   bool ReplaceFile(const std::string& path, std::string_view contents) override;
+  FileLinks QueryFileLinks(const std::string& path) override;
+  bool RewriteFile(const std::string& path, const std::string& copy, std::string_view contents) override;
   std::vector<std::string> FindFiles(const std::string& pattern) override;
   bool DeleteFile(const std::string& path) override;
 
