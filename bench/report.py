@@ -148,11 +148,11 @@ def build_table(args: argparse.Namespace) -> tuple[list[list[str]], list[str], d
     # Size, imports, resources.
     size = exe.stat().st_size
     base_size = base_exe.stat().st_size
-    goals["size"] = size <= 241_000
+    goals["size"] = size <= 262_144
     rows.append([f"BVX.exe size ({pe_machine(exe)}, stripped, static run time)",
                  f"{kb(size)} ({size:,} B)",
                  f"baseline_tray.exe {kb(base_size)} (same compiler and flags)",
-                 f"{size / base_size:.1f}x", "≤ 241,000 B", yes(goals["size"])])
+                 f"{size / base_size:.1f}x", "≤ 262,144 B (256 KB)", yes(goals["size"])])
     dlls = imported_dlls(args.objdump, exe)
     base_dlls = imported_dlls(args.objdump, base_exe)
     goals["imports"] = all(d.lower() in SYSTEM_DLLS for d in dlls)
@@ -188,7 +188,9 @@ def build_table(args: argparse.Namespace) -> tuple[list[list[str]], list[str], d
 
     ratio, text = ratio_text("startup", st, "baseline")
     goals["startup"] = ratio <= 1.25
-    rows.append(["Start-up to tray icon (process start → Shell_NotifyIconW NIM_ADD; Wine, x86_64)",
+    # The build Wine ran, as its own header says (older runs: the host's mode).
+    arch = wine.get("bvx_arch") or wine.get("wine_arch") or "?"
+    rows.append([f"Start-up to tray icon (process start → Shell_NotifyIconW NIM_ADD; Wine, {arch})",
                  spread(st["bvx"]), spread(st["baseline"]), text, "≤ 1.25x baseline",
                  yes(goals["startup"])])
     cpu_ratio, text = ratio_text("cpu", sc, floor)

@@ -287,6 +287,7 @@ class Bench:
         self.results["wine_arch"] = wine.get("BVX_WINE_ARCH", "")
         self.results["wine_mode"] = wine.get("BVX_WINE_MODE", "")
         self.results["bvx_exe"] = str(self.args.bvx)
+        self.results["bvx_arch"] = pe_arch(Path(self.args.bvx))
         self.results["cpu"] = cpu_model()
         self.results["kernel"] = platform.release()
 
@@ -549,6 +550,14 @@ class Bench:
                                   "settle_s": self.args.settle, "idle_s": self.args.idle,
                                   "hotkeys": self.args.hotkeys, "cold_loads": self.args.cold_loads}
         Path(self.args.out).write_text(json.dumps(self.results, indent=1))
+
+
+def pe_arch(exe: Path) -> str:
+    """The architecture a Windows program is built for, from its PE header."""
+    data = exe.read_bytes()
+    pe = int.from_bytes(data[0x3C:0x40], "little")
+    machine = int.from_bytes(data[pe + 4:pe + 6], "little")
+    return {0x14C: "i686", 0x8664: "x86_64"}.get(machine, hex(machine))
 
 
 def cpu_model() -> str:

@@ -13,6 +13,7 @@ namespace bvx {
 
 TAboutForm::TAboutForm(Os& os_, ui::Toolkit& toolkit_) : os(os_), toolkit(toolkit_) {
   window = toolkit.CreateForm(kAboutFormLayout, *this);
+  TrayIcon = std::make_unique<TTrayIcon>(os, toolkit, *window);
   CreateLinkLabels();
   BuildTrayMenu();
   // Menu commands reach the window even before the menu was first shown.
@@ -32,7 +33,7 @@ TAboutForm::~TAboutForm() {
     ui::ShowStandardError(toolkit, e.what());
   }
   PopupTimer.reset();
-  TrayRetryTimer.reset();
+  TrayIcon.reset();
   LinkLabel1.reset();
   LinkLabel2.reset();
   window.reset();
@@ -84,7 +85,7 @@ void TAboutForm::FormCreate() {
 void TAboutForm::FormDestroy() {
   if (destroyed_) return;
   destroyed_ = true;
-  os.TrayDelete(window->Handle(), kTrayIconId);
+  TrayIcon->Delete();
   UnregisterDriveHotKeys();
   for (int k = 1; k <= drives.DriveCount; ++k) {
     TrayPopup.Remove(drives.DriveItems[k].OpenItem);
@@ -189,9 +190,12 @@ std::optional<bool> TAboutForm::OnQueryEndSession(const ui::SessionEndQuery& que
 }
 
 void TAboutForm::OnTaskbarCreated() {
-  // Explorer came (back): the notification area is new and empty.
-  AddTrayIcon();
+  // Explorer came (back): the notification area is new and empty, or the
+  // display scale changed.
+  TrayIcon->AddAgain();
 }
+
+void TAboutForm::OnDisplayScaleChanged() { TrayIcon->ScaleChanged(); }
 
 int BVX(Os& os, ui::Toolkit& toolkit) {
   try {

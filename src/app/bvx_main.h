@@ -5,6 +5,7 @@
 // end-of-session query. The handlers of each subsystem are defined in that
 // subsystem's folder:
 //   app/bvx_main.cpp        start-up, shut-down, tray callback, pop-up, menu
+//   app/tray_icon.cpp       TTrayIcon, the notification-area icon itself
 //   drives/doors.cpp        DiscoverDrives, OpenCD, CloseCD, QueryMediaPresent,
 //                           WMDeviceChange, tray tooltip
 //   hotkeys/hotkeys.cpp     RegisterDriveHotKeys, UnregisterDriveHotKeys, WMHotKey
@@ -22,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/tray_icon.h"
 #include "drives/drive_table.h"
 #include "platform/menu.h"
 #include "platform/os.h"
@@ -32,12 +34,6 @@ namespace bvx {
 
 class TfrmOptions;
 class TLinkLabel;
-
-inline constexpr std::uint32_t kTrayIconId = 1;
-inline constexpr int kTrayIconResource = 1;
-// A refused tray icon is tried again every 5 s for about a minute.
-inline constexpr unsigned kTrayRetryMs = 5000;
-inline constexpr int kTrayRetries = 12;
 
 // Command ids of the static tray items: they are created first, in the
 // form's declaration order, so a test driver can send WM_COMMAND with them.
@@ -67,12 +63,8 @@ class TAboutForm : public ui::FormEvents {
   void CloseCD(ui::MenuItem& item);
   bool QueryMediaPresent(std::uint8_t k);
   std::intptr_t WMDeviceChange(const ui::DeviceNotice& notice);
-  // Adds the tray icon with the current tooltip (start-up and TaskbarCreated).
-  // When the notification area refuses it (at logon it may not take icons
-  // yet), TrayRetryTimer tries again every kTrayRetryMs, kTrayRetries times
-  // at most, and is gone once the icon is there or the tries are spent.
+  // Adds the tray icon with the current tooltip (TrayIcon retries a refused add).
   void AddTrayIcon();
-  void RetryTrayIcon();
 
   // --- tray callback and menu -------------------------------------------
   void WMTrayNotify(ui::TrayMouse action);
@@ -120,6 +112,7 @@ class TAboutForm : public ui::FormEvents {
   std::optional<std::intptr_t> OnDeviceChange(const ui::DeviceNotice& notice) override;
   std::optional<bool> OnQueryEndSession(const ui::SessionEndQuery& query) override;
   void OnTaskbarCreated() override;
+  void OnDisplayScaleChanged() override;
 
   // --- state -------------------------------------------------------------------
   Os& os;
@@ -139,10 +132,11 @@ class TAboutForm : public ui::FormEvents {
   ui::Action acAddToStartup;
   ui::Action acDeletFromStartup;
 
+  // The notification-area icon, made with the window.
+  std::unique_ptr<TTrayIcon> TrayIcon;
+
   std::unique_ptr<ui::Timer> PopupTimer;
   bool SuppressPopup = false;
-  std::unique_ptr<ui::Timer> TrayRetryTimer;  // only while a failed add is retried
-  int TrayRetriesLeft = 0;
 
   // Set while the end-of-session guard runs. A second query can arrive
   // through a notice's message loop (the user cancelled the first and asked

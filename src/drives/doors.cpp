@@ -140,30 +140,13 @@ bool TAboutForm::QueryMediaPresent(std::uint8_t k) {
 
 std::intptr_t TAboutForm::WMDeviceChange(const ui::DeviceNotice& notice) {
   if (ApplyDeviceChange(drives.DriveTable, drives.DriveCount, notice)) {
-    os.TrayModifyTip(window->Handle(), kTrayIconId,
-                     TrayTipField(BuildTrayTip(drives.DriveTable, drives.DriveCount)));
+    TrayIcon->SetTip(TrayTipField(BuildTrayTip(drives.DriveTable, drives.DriveCount)));
   }
   return -1;
 }
 
 void TAboutForm::AddTrayIcon() {
-  if (os.TrayAdd(window->Handle(), kTrayIconId, kTrayIconResource,
-                 TrayTipField(BuildTrayTip(drives.DriveTable, drives.DriveCount)))) {
-    TrayRetryTimer.reset();
-    return;
-  }
-  // Without an icon nothing reaches the program, and if Explorer does not
-  // start again no "TaskbarCreated" will come: try again a few times.
-  if (TrayRetryTimer) return;
-  TrayRetriesLeft = kTrayRetries;
-  TrayRetryTimer = toolkit.CreateTimer(*window, kTrayRetryMs, true, [this] { RetryTrayIcon(); });
-}
-
-void TAboutForm::RetryTrayIcon() {
-  const bool last = --TrayRetriesLeft <= 0;
-  AddTrayIcon();  // frees the timer once the icon is there
-  // Freed inside its own tick: both toolkits run a copy of the handler.
-  if (last) TrayRetryTimer.reset();
+  TrayIcon->Add(TrayTipField(BuildTrayTip(drives.DriveTable, drives.DriveCount)));
 }
 
 }  // namespace bvx

@@ -75,12 +75,20 @@ class Os {
   virtual QueryRemoveAnswer BroadcastQueryRemove(const VolumeRecord& record) = 0;
 
   // --- notification area -------------------------------------------------
+  // The size in pixels of the small icons the notification area shows now:
+  // it follows the display scale (16 at 100 %, 24 at 150 %).
+  virtual int TrayIconSize(WindowId window) = 0;
   // Shell_NotifyIconW with the first-form record (64-character tip field).
-  // tip is already cut to at most 63 characters. Results: true on success.
+  // The icon shows the picture of that size from the icon resource (the
+  // frame of that size, else the one the system finds nearest). tip is
+  // already cut to at most 63 characters. Results: true on success.
   // The icon's mouse actions reach the window's FormEvents::OnTrayMouse.
-  virtual bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource,
+  virtual bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource, int size,
                        std::string_view tip) = 0;
   virtual bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) = 0;
+  // The icon's picture, again from the resource, at another size; false
+  // when the notification area has no such icon.
+  virtual bool TraySetIcon(WindowId window, std::uint32_t id, int icon_resource, int size) = 0;
   virtual bool TrayDelete(WindowId window, std::uint32_t id) = 0;
 
   // --- hotkeys ------------------------------------------------------------

@@ -171,8 +171,12 @@ class FormEvents {
   virtual std::optional<bool> OnQueryEndSession(const SessionEndQuery& /*query*/) {
     return std::nullopt;
   }
-  // Explorer re-created the notification area ("TaskbarCreated").
+  // Explorer re-created the notification area ("TaskbarCreated"). It also
+  // says so when the display scale changes, with the icons still in place.
   virtual void OnTaskbarCreated() {}
+  // The display scale may have changed: the form's window moved to a
+  // screen of another scale, or the scale or the screens changed.
+  virtual void OnDisplayScaleChanged() {}
 };
 
 class Form {

@@ -4,8 +4,13 @@
 Python 3 standard library only; the files are written byte by byte:
 
   mainicon.ico   MAINICON: a disc with an eject sign, 16/32/48 px, 32-bit colour
-  tray.ico       tray icon (id 1): an optical disc, 16 x 16, 16 colours
+                 (PNG from 32 px up)
+  tray.ico       tray icon (id 1): an optical disc, 16 x 16 in 16 colours, and
+                 20, 24, 32, 40, 48 px in 32-bit colour (PNG from 32 px up)
   imglmain.bmp   IMGLMAIN: menu images 0 information, 1 open door, 2 tools
+  imglmain20.bmp IMGLMAIN20, IMGLMAIN24, IMGLMAIN32: the same at 20, 24 and
+  imglmain24.bmp 32 px, with a palette of the colours they use
+  imglmain32.bmp
   btnok.bmp      BTNOK / BTNCANCEL: glyphs of the OK and Cancel buttons
   btncancel.bmp
   pointcurs.cur  POINTCURS: hand with the index finger up, hot spot 6,0
@@ -25,6 +30,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 KEY = (255, 0, 255)  # transparent colour of the image strips
@@ -59,6 +65,17 @@ class Canvas:
                     continue
                 mix = lambda src, dst: (src * a + dst * da * (1 - a)) / out_a
                 self.px[y][x] = (mix(r, dr), mix(g, dg), mix(b, db), out_a)
+
+    def clear(self, inside):
+        """Makes what lies inside transparent, edges in proportion."""
+        n, s = self.samples, self.size
+        for y in range(s):
+            for x in range(s):
+                hits = sum(inside((x + (sx + 0.5) / n) / s, (y + (sy + 0.5) / n) / s)
+                           for sy in range(n) for sx in range(n))
+                if hits:
+                    pr, pg, pb, pa = self.px[y][x]
+                    self.px[y][x] = (pr, pg, pb, pa * (1 - hits / (n * n)))
 
     def rgba(self):
         return [[tuple(int(round(v * 255)) for v in p) for p in row] for row in self.px]
@@ -120,15 +137,7 @@ def draw_disc(c, cx=0.5, cy=0.5, r=0.47):
     c.fill(circle(cx - r * 0.3, cy - r * 0.35, r * 0.22), (255, 255, 255), 0.6)
     c.fill(ring(cx, cy, r * 0.36, r * 0.22), (160, 164, 172))
     # the hole stays transparent
-    hole = circle(cx, cy, r * 0.16)
-    for y in range(c.size):
-        for x in range(c.size):
-            n = c.samples
-            hits = sum(hole((x + (sx + 0.5) / n) / c.size, (y + (sy + 0.5) / n) / c.size)
-                       for sy in range(n) for sx in range(n))
-            if hits:
-                pr, pg, pb, pa = c.px[y][x]
-                c.px[y][x] = (pr, pg, pb, pa * (1 - hits / (n * n)))
+    c.clear(circle(cx, cy, r * 0.16))
 
 
 def main_icon(size):
@@ -142,9 +151,9 @@ def main_icon(size):
     return c.rgba()
 
 
-def tray_icon():
-    """The disc again, in colours that the 16-colour palette holds exactly."""
-    c = Canvas(16)
+def tray_disc(size):
+    """The tray icon's disc, in colours that the 16-colour palette holds exactly."""
+    c = Canvas(size)
     c.fill(circle(0.5, 0.5, 0.49), (128, 128, 128))
     c.fill(circle(0.5, 0.5, 0.43), (192, 192, 192))
     for angle, color in ((-0.9, (0, 255, 255)), (2.25, (255, 255, 0))):
@@ -154,18 +163,37 @@ def tray_icon():
         c.fill(minus(polygon(pts), circle(0.5, 0.5, 0.2)), color)
     c.fill(circle(0.30, 0.30, 0.08), (255, 255, 255))
     c.fill(circle(0.5, 0.5, 0.2), (128, 128, 128))
-    c.fill(circle(0.5, 0.5, 0.12), (0, 0, 0), 0.0)
-    pixels = c.rgba()
-    # the hole
+    return c
+
+
+# The tray icon's sizes besides 16 px, and the menu images' (the small-icon
+# size at 120, 144, 192, 240 and 288 DPI; the menus' at 120, 144 and 192).
+TRAY_SIZES = (20, 24, 32, 40, 48)
+MENU_SIZES = (20, 24, 32)
+
+# The hole's radius in pixels of the 16 px picture.
+TRAY_HOLE_PX = 2.2
+
+
+def tray_icon():
+    """The 16 px picture, for 16 colours: the hole cut out pixel by pixel."""
+    pixels = tray_disc(16).rgba()
     for y in range(16):
         for x in range(16):
-            if (x + 0.5 - 8) ** 2 + (y + 0.5 - 8) ** 2 <= 2.2 ** 2:
+            if (x + 0.5 - 8) ** 2 + (y + 0.5 - 8) ** 2 <= TRAY_HOLE_PX ** 2:
                 pixels[y][x] = (0, 0, 0, 0)
     return pixels
 
 
-def info_image():
-    c = Canvas(16)
+def tray_icon_large(size):
+    """The same disc at another size, in 32-bit colour with smooth edges."""
+    c = tray_disc(size)
+    c.clear(circle(0.5, 0.5, TRAY_HOLE_PX / 16))
+    return c.rgba()
+
+
+def info_image(size=16):
+    c = Canvas(size)
     c.fill(circle(0.5, 0.5, 0.48), (0, 40, 140))
     c.fill(circle(0.5, 0.5, 0.42), (30, 90, 220))
     c.fill(circle(0.5, 0.26, 0.09), (255, 230, 0))
@@ -175,8 +203,8 @@ def info_image():
     return c.rgba()
 
 
-def door_image():
-    c = Canvas(16)
+def door_image(size=16):
+    c = Canvas(size)
     c.fill(rect(0.18, 0.04, 0.86, 0.98), (90, 55, 25))          # frame
     c.fill(rect(0.26, 0.10, 0.80, 0.98), (20, 20, 30))          # dark opening
     c.fill(rect(0.26, 0.80, 0.80, 0.98), (250, 220, 120), 0.6)  # light on the floor
@@ -187,8 +215,8 @@ def door_image():
     return c.rgba()
 
 
-def tools_image():
-    c = Canvas(16)
+def tools_image(size=16):
+    c = Canvas(size)
     steel = (110, 115, 125)
     # wrench: a handle with an open jaw at the upper right
     jaw = polygon([(0.70, -0.05), (1.05, -0.05), (1.05, 0.22), (0.86, 0.30)])
@@ -315,6 +343,60 @@ def icon_image_4(rgba):
     return info_header(size, size * 2, 4, 16) + palette + rows + mask_rows(rgba, clear)
 
 
+def png_image(rgba):
+    """A PNG file of the picture (8-bit RGBA), as icons hold their larger frames.
+
+    Each row gets the filter that leaves the smallest sum of magnitudes, the
+    usual rule of thumb for the best compression."""
+    size = len(rgba)
+    width = len(rgba[0])
+    rows = [bytes(v for p in row for v in p) for row in rgba]
+    bpp = 4
+
+    def filtered(kind, row, above):
+        out = bytearray(len(row))
+        for i, v in enumerate(row):
+            left = row[i - bpp] if i >= bpp else 0
+            up = above[i]
+            corner = above[i - bpp] if i >= bpp else 0
+            if kind == 0:
+                pred = 0
+            elif kind == 1:
+                pred = left
+            elif kind == 2:
+                pred = up
+            elif kind == 3:
+                pred = (left + up) // 2
+            else:
+                p = left + up - corner
+                pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
+                pred = left if pa <= pb and pa <= pc else up if pb <= pc else corner
+            out[i] = (v - pred) & 0xFF
+        return bytes(out)
+
+    raw = b""
+    above = bytes(width * bpp)
+    for row in rows:
+        choices = [(kind, filtered(kind, row, above)) for kind in range(5)]
+        kind, data = min(choices, key=lambda c: sum(min(b, 256 - b) for b in c[1]))
+        raw += bytes((kind,)) + data
+        above = row
+
+    def chunk(tag, data):
+        return (struct.pack(">I", len(data)) + tag + data +
+                struct.pack(">I", zlib.crc32(tag + data) & 0xFFFFFFFF))
+
+    header = struct.pack(">IIBBBBB", width, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def icon_frame(rgba):
+    """A 32-bit icon frame: a plain bitmap below 32 px, PNG from 32 px up
+    (where it is much the smaller; Windows from Vista on reads both)."""
+    return png_image(rgba) if len(rgba) >= 32 else icon_image_32(rgba)
+
+
 def write_icon_file(path, images, kind=1, hotspot=None):
     """images: list of (size, colour count, planes/x, bits/y, data)."""
     header = struct.pack("<HHH", 0, kind, len(images))
@@ -354,13 +436,25 @@ def flatten(rgba, background):
     return out
 
 
-def write_strip(path, pictures):
-    """16 x 16 pictures side by side, 24-bit, clear parts in the key colour."""
+def write_strip(path, pictures, size=16, palette=False):
+    """size x size pictures side by side, clear parts in the key colour:
+    24-bit, or with a palette of the colours used (palette=True; the
+    pictures are drawn in far fewer than 256, and the file is then about a
+    third of the size). Black comes first in a palette, used or not: the
+    image list that takes the strip (ImageList_AddMasked) blanks its clear
+    parts in place with a raster operation on the palette indices, pixel
+    AND NOT mask, the mask's other pixels becoming black's index; with
+    black at index 0 that leaves them as they are."""
     flat = [flatten(p, KEY) for p in pictures]
-    rows = []
-    for y in reversed(range(16)):
-        rows.append(b"".join(bytes((b, g, r)) for pic in flat for (r, g, b) in pic[y]))
-    write_bmp(path, 16 * len(pictures), 16, 24, [], rows)
+    rows = [[c for pic in flat for c in pic[y]] for y in reversed(range(size))]
+    width = size * len(pictures)
+    colors = sorted(set(c for row in rows for c in row) | {(0, 0, 0)})
+    if palette and len(colors) <= 256:
+        index = {c: i for i, c in enumerate(colors)}
+        write_bmp(path, width, size, 8, colors, [bytes(index[c] for c in row) for row in rows])
+    else:
+        write_bmp(path, width, size, 24, [],
+                  [b"".join(bytes((b, g, r)) for (r, g, b) in row) for row in rows])
 
 
 def write_cursor(path, grid):
@@ -414,11 +508,21 @@ def main():
     out = sys.argv[1] if len(sys.argv) > 1 else HERE
     os.makedirs(out, exist_ok=True)
 
+    # Frames from 32 px up are PNG, a third of the plain bitmap's size.
     write_icon_file(os.path.join(out, "mainicon.ico"),
-                    [(s, 0, 1, 32, icon_image_32(main_icon(s))) for s in (16, 32, 48)])
-    write_icon_file(os.path.join(out, "tray.ico"), [(16, 16, 1, 4, icon_image_4(tray_icon()))])
+                    [(s, 0, 1, 32, icon_frame(main_icon(s))) for s in (16, 32, 48)])
+    # The tray icon: the 16-colour 16 px picture, then the same disc for the
+    # notification area at other display scales (125 % .. 300 %); PNG from
+    # 32 px up, where it is smaller than the plain bitmap.
+    tray = [(16, 16, 1, 4, icon_image_4(tray_icon()))]
+    tray += [(s, 0, 1, 32, icon_frame(tray_icon_large(s))) for s in TRAY_SIZES]
+    write_icon_file(os.path.join(out, "tray.ico"), tray)
     write_strip(os.path.join(out, "imglmain.bmp"),
                 [info_image(), door_image(), tools_image()])
+    # The same menu images for menus at other display scales.
+    for size in MENU_SIZES:
+        write_strip(os.path.join(out, "imglmain%d.bmp" % size),
+                    [info_image(size), door_image(size), tools_image(size)], size, palette=True)
     write_strip(os.path.join(out, "btnok.bmp"), [ok_glyph()])
     write_strip(os.path.join(out, "btncancel.bmp"), [cancel_glyph()])
     write_cursor(os.path.join(out, "pointcurs.cur"), hand_cursor())

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Checks the shipped executable: a 32-bit (PE32, i386) Windows program whose
-# import table names only DLLs that every Windows has.
+# import table names only DLLs that every Windows has, of at most 256 KB.
 #
 #   tests/e2e/check_exe.sh [path/to/BVX.exe]     (default: build/win32/BVX.exe)
 set -euo pipefail
 
 exe="${1:-$(dirname "$0")/../../build/win32/BVX.exe}"
 allowed=(kernel32.dll user32.dll gdi32.dll shell32.dll advapi32.dll comctl32.dll msvcrt.dll)
+# The size budget in bytes (256 KB), the tray icon's and menu images'
+# pictures for every display scale included.
+max_size=262144
 
 if [ ! -f "$exe" ]; then
   echo "check_exe: $exe not found (cmake --preset win32 && cmake --build --preset win32)" >&2
@@ -58,5 +61,11 @@ for dll in "${imports[@]}"; do
   fi
 done
 
+size="$(stat -c %s "$exe")"
+if [ "$size" -gt "$max_size" ]; then
+  echo "check_exe: $exe has $size bytes, more than the $max_size allowed" >&2
+  failed=1
+fi
+
 if [ $failed -ne 0 ]; then exit 1; fi
-echo "check_exe: $exe is PE32 i386 and imports only: ${imports[*]}"
+echo "check_exe: $exe is PE32 i386, $size bytes (at most $max_size), and imports only: ${imports[*]}"

@@ -18,8 +18,9 @@ command the driver of the program's arch with the program's loader
 (driver-i686.exe beside driver.exe, for the tab captions of a 32-bit
 BVX.exe).
 
-The Wine side lives in harness_wine.py, the driver side in harness_driver.py;
-this module is the tests' face of both.
+The Wine side lives in harness_wine.py, the driver side in harness_driver.py,
+the program's pictures and screenshots in harness_pictures.py; this module is
+the tests' face of them all.
 
 Environment:
   BVX_EXE         the BVX.exe to test (default: build/win32/BVX.exe where Wine
@@ -58,9 +59,11 @@ from harness_driver import (
     BROADCAST_QUERY_DENY, ERROR_HOTKEY_ALREADY_REGISTERED, CMD_EXIT, CMD_ABOUT, CMD_STARTUP,
     CMD_OPTIONS, MAIN_CLASS, MENU_CLASS, EXPLORER_COMMANDS, READ_ONLY_COMMANDS, unescape_driver,
     DriverResult, Background, parse_device_change, Control, parse_controls, Bvx)
+from harness_pictures import RESOURCES, Picture, icon_frame, strip_pictures, Screen
 
-# The public face of the harness: its own names and those of harness_wine and
-# harness_driver, which the tests and bench/wine_bench.py reach through it.
+# The public face of the harness: its own names and those of harness_wine,
+# harness_driver and harness_pictures, which the tests and bench/wine_bench.py
+# reach through it.
 __all__ = [
     "KEEP_SESSIONS", "TRACE", "Session", "session", "setUpModule", "tearDownModule", "module_setup",
     "DEFAULT_TIP", "BvxTestCase", "HERE", "REPO", "CDROM_LETTERS", "UNIT_MASK", "START_TIMEOUT",
@@ -74,7 +77,8 @@ __all__ = [
     "BROADCAST_QUERY_DENY", "ERROR_HOTKEY_ALREADY_REGISTERED", "CMD_EXIT", "CMD_ABOUT",
     "CMD_STARTUP", "CMD_OPTIONS", "MAIN_CLASS", "MENU_CLASS", "EXPLORER_COMMANDS",
     "READ_ONLY_COMMANDS", "unescape_driver", "DriverResult", "Background", "parse_device_change",
-    "Control", "parse_controls", "Bvx"]
+    "Control", "parse_controls", "Bvx", "RESOURCES", "Picture", "icon_frame", "strip_pictures",
+    "Screen"]
 
 # Finished sessions of a module whose logs are kept.
 KEEP_SESSIONS = 3
@@ -480,6 +484,19 @@ class BvxTestCase(unittest.TestCase):
         self.backgrounds.append(background)
         background.wait_ready()
         return background
+
+    def set_display_scale(self, log_pixels: int) -> None:
+        """The prefix's display scale (96 = 100 %, 144 = 150 %), which its
+        programs read when they start: new_wine_session() then restarts
+        the desktop with it. The scale goes back to 100 % after the test."""
+        if not getattr(self, "_scale_reset", False):
+            self._scale_reset = True
+            self.addCleanup(self.set_display_scale, 96)
+        env = self.session.env
+        subprocess.run([env["BVX_WINE64"], "reg", "add", r"HKCU\Control Panel\Desktop", "/v",
+                        "LogPixels", "/t", "REG_DWORD", "/d", str(log_pixels), "/f", "/reg:64"],
+                       env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=True, timeout=60)
 
     def new_wine_session(self) -> None:
         """Ends every Wine process of the session and starts a new desktop,

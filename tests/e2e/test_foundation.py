@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """Start-up, single instance, the About window, the tray menu and "Выход",
-on the real BVX.exe under Wine, with D: and F: declared as CD-ROM drives."""
+the tray icon and the menu images at two display scales, on the real BVX.exe
+under Wine, with D: and F: declared as CD-ROM drives."""
 
 import re
 import time
 import unittest
 
 import harness
-from harness import (CMD_ABOUT, DEFAULT_TIP, MAIN_CLASS, MENU_CLASS, SC_CLOSE,
+from harness import (CMD_ABOUT, DEFAULT_TIP, MAIN_CLASS, MENU_CLASS, RESOURCES, SC_CLOSE,
                      STEP_TIMEOUT, WM_CLOSE, WM_COMMAND, WM_RBUTTONDOWN, WM_SYSCOMMAND,
-                     BvxTestCase, parse_popup_items, wait_for)
+                     BvxTestCase, Screen, icon_frame, parse_popup_items, strip_pictures, wait_for)
 
 setUpModule = harness.module_setup("foundation")
 tearDownModule = harness.tearDownModule
@@ -20,6 +21,16 @@ DISC_QUERIES = ["info cdaudio!d: identity wait", "info cdaudio!f: identity wait"
 # manifest asks, comes from the side-by-side folder.
 COMCTL_LOADED = re.compile(r"trace:loaddll:\w+ Loaded L\"[^\"]*common-controls[^\"]*\\\\comctl32\.dll\"",
                            re.IGNORECASE)
+
+# The prefix's display scale (LogPixels), and what the notification area and
+# the tray menu then show: the tray icon's frame of that size, the menu
+# images' strip. At 150 % Wine's notification area draws small icons at
+# 24 px (and a 16 px icon scaled up to that); at 100 % the pictures are the
+# 16 px ones, pixel for pixel, as they were before the other sizes came.
+DISPLAY_SCALES = [
+    (144, 24, "imglmain24.bmp", 24),
+    (96, 16, "imglmain.bmp", 16),
+]
 
 # What a tray menu must offer with D: and F:, in this order (separators aside).
 TRAY_ITEMS = ["Открыть D:", "Закрыть D:", "Открыть F:", "Закрыть F:",
@@ -162,6 +173,27 @@ class TrayMenuTest(BvxTestCase):
         # "Выход" is the last item: Up from the top wraps to it.
         self.session.keys("Up", "Return")
         self.assertEqual(program.wait_exit(), 0)
+
+    def test_the_tray_icon_and_the_menu_images_fit_the_display_scale(self):
+        for log_pixels, icon_size, strip, strip_size in DISPLAY_SCALES:
+            with self.subTest(log_pixels=log_pixels):
+                self.set_display_scale(log_pixels)
+                self.new_wine_session()
+                program = self.start()
+                icon = icon_frame(RESOURCES / "tray.ico", icon_size)
+                shot = self.session.screenshot(f"tray-icon-{log_pixels}")
+                self.assertEqual(len(Screen(shot).find(icon)), 1,
+                                 f"the {icon_size} px tray icon, pixel for pixel, in {shot}")
+
+                self.driver("post-and-wait", MAIN_CLASS, "0x401", 1, hex(WM_RBUTTONDOWN),
+                            MENU_CLASS, int(STEP_TIMEOUT * 1000))
+                shot = self.session.screenshot(f"tray-menu-{log_pixels}")
+                screen = Screen(shot)
+                for index, picture in enumerate(strip_pictures(RESOURCES / strip, strip_size)):
+                    self.assertEqual(len(screen.find(picture)), 1,
+                                     f"menu image {index} at {strip_size} px in {shot}")
+                self.session.keys("Up", "Return")  # "Выход"
+                self.assertEqual(program.wait_exit(), 0)
 
     @staticmethod
     def image_items(log_text):

@@ -79,10 +79,17 @@ QueryRemoveAnswer FakeOs::BroadcastQueryRemove(const VolumeRecord& record) {
   return broadcast_answer;
 }
 
-bool FakeOs::TrayAdd(WindowId window, std::uint32_t id, int icon_resource, std::string_view tip) {
+int FakeOs::TrayIconSize(WindowId) { return tray_icon_size; }
+
+// The size of the picture is kept, not logged: the log reads as the calls
+// the program makes whatever the display scale.
+bool FakeOs::TrayAdd(WindowId window, std::uint32_t id, int icon_resource, int size,
+                     std::string_view tip) {
   log_.Add("TrayAdd " + Hex(window) + " id " + std::to_string(id) + " icon " + std::to_string(icon_resource) + " tip " + std::string(tip));
-  if (Fails("TrayAdd")) return false;
+  // Like the notification area, no second icon of the same window and id.
+  if (Fails("TrayAdd") || tray_tip) return false;
   tray_tip = std::string(tip);
+  tray_picture_size = size;
   return true;
 }
 
@@ -93,10 +100,18 @@ bool FakeOs::TrayModifyTip(WindowId window, std::uint32_t id, std::string_view t
   return true;
 }
 
+bool FakeOs::TraySetIcon(WindowId window, std::uint32_t id, int icon_resource, int size) {
+  log_.Add("TraySetIcon " + Hex(window) + " id " + std::to_string(id) + " icon " + std::to_string(icon_resource) + " size " + std::to_string(size));
+  if (Fails("TraySetIcon") || !tray_tip) return false;
+  tray_picture_size = size;
+  return true;
+}
+
 bool FakeOs::TrayDelete(WindowId window, std::uint32_t id) {
   log_.Add("TrayDelete " + Hex(window) + " id " + std::to_string(id));
   if (Fails("TrayDelete") || !tray_tip) return false;
   tray_tip.reset();
+  tray_picture_size = 0;
   return true;
 }
 
@@ -641,6 +656,10 @@ void FakeToolkit::RunUntil(const std::function<bool()>& done) {
 
 void FakeToolkit::TrayMouse(FakeForm& form, ui::TrayMouse action) {
   Guard([&] { form.Events().OnTrayMouse(action); });
+}
+
+void FakeToolkit::DisplayScaleChanged(FakeForm& form) {
+  Guard([&] { form.Events().OnDisplayScaleChanged(); });
 }
 
 void FakeToolkit::HotKey(FakeForm& form, int id) {

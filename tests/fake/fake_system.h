@@ -50,10 +50,10 @@ class FakeOs : public Os {
   // Makes the named operation fail while the predicate says so; the
   // predicate gets the 1-based number of that operation's call.
   // Names: CreateNamedMutex, DriveType, Mci, Broadcast, TrayAdd, TrayModifyTip,
-  // TrayDelete, RegisterHotKey, UnregisterHotKey, TrackMouse, LoadCursorResource,
-  // ReadFile, ReplaceFile, RewriteFile, FindFiles, DeleteFile, QueryRunValue,
-  // SetRunValue, DeleteRunValue, ReadStartupApproved, WriteStartupApproved,
-  // ShutdownReasonCreate, ShutdownReasonDestroy.
+  // TraySetIcon, TrayDelete, RegisterHotKey, UnregisterHotKey, TrackMouse, LoadCursorResource,
+  // ReadFile, ReplaceFile, RewriteFile, FindFiles, DeleteFile, QueryRunValue, SetRunValue,
+  // DeleteRunValue, ReadStartupApproved, WriteStartupApproved, ShutdownReasonCreate,
+  // ShutdownReasonDestroy.
   void FailWhen(std::string op, std::function<bool(int call)> when) { fail_[std::move(op)] = std::move(when); }
   void FailAlways(std::string op) { FailWhen(std::move(op), [](int) { return true; }); }
   void FailNever(std::string op) { fail_.erase(op); }
@@ -99,6 +99,10 @@ class FakeOs : public Os {
   std::optional<std::string> shutdown_reason;
 
   std::optional<std::string> tray_tip;  // the icon's tip while it exists
+  // The notification area's small-icon size (follows the display scale),
+  // and the size of the picture the icon shows while it exists.
+  int tray_icon_size = 16;
+  int tray_picture_size = 0;
 
   // --- Os ------------------------------------------------------------------
   MutexResult CreateNamedMutex(std::string_view name) override;
@@ -106,8 +110,11 @@ class FakeOs : public Os {
   std::uint32_t MciSendString(std::string_view command, std::size_t reply_size, std::string* reply,
                               WindowId callback) override;
   QueryRemoveAnswer BroadcastQueryRemove(const VolumeRecord& record) override;
-  bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource, std::string_view tip) override;
+  int TrayIconSize(WindowId window) override;
+  bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource, int size,
+               std::string_view tip) override;
   bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) override;
+  bool TraySetIcon(WindowId window, std::uint32_t id, int icon_resource, int size) override;
   bool TrayDelete(WindowId window, std::uint32_t id) override;
   bool RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) override;
   bool UnregisterHotKey(WindowId window, int id) override;
@@ -258,6 +265,7 @@ class FakeToolkit : public ui::Toolkit {
   void RunPending() { Advance(0); }
   // What the system reports to a form, now and behind the dispatch boundary.
   void TrayMouse(FakeForm& form, ui::TrayMouse action);
+  void DisplayScaleChanged(FakeForm& form);
   void HotKey(FakeForm& form, int id);
   // The form's answer; nothing when it leaves it to the default.
   std::optional<std::intptr_t> DeviceChange(FakeForm& form, ui::DeviceEvent event,

@@ -1,6 +1,7 @@
 // Faults on the fake platform. One whole session of the program (start,
-// tray clicks, hotkeys, device notices, the autostart toggle both ways, the
-// options dialog with OK, the link label, the end of the session) runs again
+// tray clicks, hotkeys, device notices, a change of the display scale, the
+// autostart toggle both ways, the options dialog with OK, the link label,
+// the end of the session) runs again
 // and again with one system operation failing: each of its calls alone, and
 // every call at once. The program must show exactly what its rules give for
 // that failure, go on running (a later tray double-click still reaches MCI,
@@ -61,7 +62,7 @@ const std::string kSettings =
 const char* const kOperations[] = {
     "CreateNamedMutex",                                         // the single-instance guard
     "DriveType",        "Mci",           "Broadcast",           // drives and doors
-    "TrayAdd",          "TrayModifyTip", "TrayDelete",          // the tray icon
+    "TrayAdd",          "TrayModifyTip", "TraySetIcon", "TrayDelete",  // the tray icon
     "RegisterHotKey",   "UnregisterHotKey",                     // hotkeys
     "TrackMouse",       "LoadCursorResource",                   // the link label
     "ReadFile",         "ReplaceFile",   "FindFiles",           // the settings file
@@ -165,6 +166,10 @@ struct Session {
     ui.At(40, [hotkey] { hotkey(3); });
     ui.At(50, [volume] { volume(ui::DeviceEvent::RemoveComplete, 'e'); });
     ui.At(60, [volume] { volume(ui::DeviceEvent::Arrival, 'e'); });
+    ui.At(70, [this, &ui] {  // the display scale goes to 150 %
+      sys.os.tray_icon_size = 24;
+      if (FakeForm* f = ui.MainForm()) ui.DisplayScaleChanged(*f);
+    });
     // Three right clicks: add to autostart, remove again, the options.
     ui.At(1000, [tray] { tray(ui::TrayMouse::RightDown); });
     ui.At(2000, [tray] { tray(ui::TrayMouse::RightDown); });

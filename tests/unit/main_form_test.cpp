@@ -314,6 +314,52 @@ TEST_F(MainFormTest, ARefusedTrayIconIsTriedAgainForAboutAMinute) {
   }
 }
 
+TEST_F(MainFormTest, TheIconsPictureFollowsTheDisplayScale) {
+  enum class Change { ScaleEvent, TaskbarCreated };
+  struct Case {
+    const char* what;
+    int at_start;        // the notification area's small-icon size at start
+    int later;           // ... after the change, at 1 s
+    Change change;
+    int refused_adds;    // NIM_ADD calls refused first (the tray not ready)
+    int picture;         // the size shown at the end
+    std::size_t set_icon;  // pictures handed over to the shown icon
+  };
+  const Case cases[] = {
+      {"150 % from the start", 24, 24, Change::ScaleEvent, 0, 24, 0},
+      {"100 % to 150 %", 16, 24, Change::ScaleEvent, 0, 24, 1},
+      {"150 % to 100 %", 24, 16, Change::ScaleEvent, 0, 16, 1},
+      {"no change of size", 16, 16, Change::ScaleEvent, 0, 16, 0},
+      {"TaskbarCreated, the icon kept", 16, 24, Change::TaskbarCreated, 0, 24, 1},
+      {"while a refused add waits", 16, 24, Change::ScaleEvent, 1, 24, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeSystem s;
+    s.os.cdroms = {'d'};
+    s.os.tray_icon_size = c.at_start;
+    int refusals = c.refused_adds;
+    s.os.FailWhen("TrayAdd", [&refusals](int) { return refusals-- > 0; });
+    TAboutForm f(s.os, s.ui);
+    s.ui.At(1000, [&] {
+      s.os.tray_icon_size = c.later;
+      if (c.change == Change::ScaleEvent) {
+        s.ui.DisplayScaleChanged(*s.ui.MainForm());
+      } else {
+        f.OnTaskbarCreated();
+      }
+    });
+    s.ui.Advance(60 * 1000);
+    EXPECT_EQ(s.os.tray_picture_size, c.picture);
+    EXPECT_EQ(s.log.Count("TraySetIcon"), c.set_icon);
+    if (c.set_icon != 0) {
+      EXPECT_EQ(s.log.With("TraySetIcon")[0], "TraySetIcon 0x100 id 1 icon 1 size " + std::to_string(c.later));
+    }
+    EXPECT_EQ(s.os.tray_tip, "D: диск не вставлен");
+    EXPECT_EQ(s.ui.RunningTimers(), 0u);
+  }
+}
+
 TEST(Entry, SecondCopyEndsAtOnceShowingNothing) {
   FakeSystem sys;
   sys.os.mutex_result = MutexResult::AlreadyExists;

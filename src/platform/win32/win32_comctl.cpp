@@ -18,7 +18,8 @@ CommonControls Load() {
   CommonControls cc;
   decltype(&::InitCommonControlsEx) init = nullptr;
   const bool complete = Resolve(module, "InitCommonControlsEx", init) &&
-                        Resolve(module, "ImageList_LoadImageW", cc.ImageListLoadImage) &&
+                        Resolve(module, "ImageList_Create", cc.ImageListCreate) &&
+                        Resolve(module, "ImageList_AddMasked", cc.ImageListAddMasked) &&
                         Resolve(module, "ImageList_Destroy", cc.ImageListDestroy) &&
                         Resolve(module, "ImageList_Draw", cc.ImageListDraw) &&
                         Resolve(module, "ImageList_GetIconSize", cc.ImageListGetIconSize) &&

@@ -13,7 +13,8 @@
 namespace bvx::win32 {
 
 struct CommonControls {
-  decltype(&::ImageList_LoadImageW) ImageListLoadImage = nullptr;
+  decltype(&::ImageList_Create) ImageListCreate = nullptr;
+  decltype(&::ImageList_AddMasked) ImageListAddMasked = nullptr;
   decltype(&::ImageList_Destroy) ImageListDestroy = nullptr;
   decltype(&::ImageList_Draw) ImageListDraw = nullptr;
   decltype(&::ImageList_GetIconSize) ImageListGetIconSize = nullptr;

@@ -8,6 +8,7 @@
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_comctl.h"
 #include "platform/win32/win32_controls.h"
+#include "platform/win32/win32_dpi.h"
 #include "platform/win32/win32_toolkit.h"
 
 namespace bvx::win32 {
@@ -15,18 +16,6 @@ namespace bvx::win32 {
 namespace {
 
 constexpr int kFirstControlId = 1000;
-
-UINT WindowDpi(HWND hwnd) {
-  using Fn = UINT(WINAPI*)(HWND);
-  static const Fn get_dpi = ProcAddress<Fn>(L"user32.dll", "GetDpiForWindow");
-  if (get_dpi != nullptr) {
-    const UINT dpi = get_dpi(hwnd);
-    if (dpi != 0) return dpi;
-  }
-  WindowDc screen(nullptr);
-  const int dpi = GetDeviceCaps(screen.Get(), LOGPIXELSY);
-  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
-}
 
 Error NoSuch(std::string_view control, const char* what) {
   return Error("Component '" + std::string(control) + "' has no " + what);

@@ -61,6 +61,12 @@ struct Menu {
   static Handle Null() { return nullptr; }
   static void Free(Handle h) { DestroyMenu(h); }
 };
+// An icon of the program's own making (LoadImageW without LR_SHARED).
+struct Icon {
+  using Handle = HICON;
+  static Handle Null() { return nullptr; }
+  static void Free(Handle h) { DestroyIcon(h); }
+};
 struct Key {
   using Handle = HKEY;
   static Handle Null() { return nullptr; }
@@ -91,6 +97,7 @@ using OwnedFont = Owned<traits::Gdi<HFONT>>;
 using OwnedBrush = Owned<traits::Gdi<HBRUSH>>;
 using OwnedBitmap = Owned<traits::Gdi<HBITMAP>>;
 using OwnedMenu = Owned<traits::Menu>;
+using OwnedIcon = Owned<traits::Icon>;
 using OwnedKey = Owned<traits::Key>;
 using OwnedLibrary = Owned<traits::Library>;
 using OwnedImageList = Owned<traits::ImageList>;

@@ -9,6 +9,7 @@
 #include "platform/errors.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_comctl.h"
+#include "platform/win32/win32_dpi.h"
 #include "platform/win32/win32_toolkit.h"
 
 namespace bvx::win32 {
@@ -17,22 +18,51 @@ namespace {
 
 constexpr COLORREF kImageKeyColor = RGB(255, 0, 255);  // transparent in image strips
 
+// The size of a menu's images at a DPI: of the strips a menu has (16, 20,
+// 24 and 32 px: the bitmap resource of the 16 px strip, and the same name
+// with the size after it, "IMGLMAIN24"), the largest that is no larger
+// than 16 px at that scale.
+int MenuImageSize(UINT dpi) {
+  const int wanted = MulDiv(kMenuImageSize, static_cast<int>(dpi), 96);
+  int size = kMenuImageSize;
+  for (const int strip : {20, 24, 32})
+    if (strip <= wanted) size = strip;
+  return size;
+}
+
 }  // namespace
 
-HIMAGELIST LoadStrip(HINSTANCE instance, const wchar_t* name) {
+HIMAGELIST LoadStrip(HINSTANCE instance, const wchar_t* name, int size) {
   const CommonControls* cc = LoadCommonControls();
   if (cc == nullptr) return nullptr;
-  return cc->ImageListLoadImage(instance, name, kMenuImageSize, 0, kImageKeyColor, IMAGE_BITMAP,
-                                LR_CREATEDIBSECTION);
+  OwnedBitmap strip(static_cast<HBITMAP>(
+      LoadImageW(instance, name, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+  BITMAP bitmap{};
+  if (!strip || GetObjectW(strip.Get(), sizeof bitmap, &bitmap) == 0) return nullptr;
+  // A list of 24-bit pictures whatever the strip's depth: one of the
+  // strip's own depth (ImageList_LoadImageW makes that) would map a
+  // palette's colours to a standard one.
+  HIMAGELIST list = cc->ImageListCreate(size, bitmap.bmHeight, ILC_COLOR24 | ILC_MASK,
+                                        bitmap.bmWidth / size, 0);
+  if (list == nullptr) return nullptr;
+  cc->ImageListAddMasked(list, strip.Get(), kImageKeyColor);
+  return list;
 }
 
 // --- menus -----------------------------------------------------------------------------------
 
 HIMAGELIST Win32Toolkit::MenuImages(const std::string& resource) {
-  const auto found = menu_images_.find(resource);
+  // The strip for the DPI of the notification area, by which the menu opens.
+  const int size = MenuImageSize(NotificationAreaDpi(AppWindow()));
+  std::string name = resource;
+  if (size != kMenuImageSize) {
+    name += static_cast<char>('0' + size / 10);
+    name += static_cast<char>('0' + size % 10);
+  }
+  const auto found = menu_images_.find(name);
   if (found != menu_images_.end()) return found->second.Get();
-  OwnedImageList list(LoadStrip(instance_, Utf8ToWide(resource).c_str()));
-  return menu_images_.emplace(resource, std::move(list)).first->second.Get();
+  OwnedImageList list(LoadStrip(instance_, Utf8ToWide(name).c_str(), size));
+  return menu_images_.emplace(name, std::move(list)).first->second.Get();
 }
 
 void Win32Toolkit::AttachMenu(ui::PopupMenu& menu, ui::Form& owner) {

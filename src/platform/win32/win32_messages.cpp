@@ -136,6 +136,7 @@ LRESULT Win32Form::Proc(UINT msg, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_DPICHANGED:
       ChangeDpi(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
+      toolkit_.Guard([&] { events_.OnDisplayScaleChanged(); });
       return 0;
     default:
       return DefWindowProcW(hwnd_, msg, wparam, lparam);
@@ -187,9 +188,16 @@ ui::DeviceNotice DeviceNoticeOf(WPARAM event, LPARAM lparam) {
 }  // namespace
 
 // The messages that are events of the program's own: the tray icon's mouse,
-// hotkeys, device changes and the end of the session.
+// hotkeys, device changes, the end of the session, and a change of the
+// screens (WM_DISPLAYCHANGE: their resolution, or which one is the primary
+// screen with the taskbar, and with it maybe the display scale of the
+// notification area; a change of the scale alone comes to the window as
+// WM_DPICHANGED, and as "TaskbarCreated").
 std::optional<LRESULT> Win32Form::OnSystemMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
   switch (msg) {
+    case WM_DISPLAYCHANGE:
+      toolkit_.Guard([&] { events_.OnDisplayScaleChanged(); });
+      return std::nullopt;
     case kTrayCallbackMessage:
       toolkit_.Guard([&] { events_.OnTrayMouse(TrayMouseOf(lparam)); });
       return 0;

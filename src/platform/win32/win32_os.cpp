@@ -8,6 +8,7 @@
 #include "platform/errors.h"
 #include "platform/toolkit_rules.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/win32_dpi.h"
 
 namespace bvx::win32 {
 
@@ -133,18 +134,33 @@ QueryRemoveAnswer Win32Os::BroadcastQueryRemove(const VolumeRecord& record) {
                                                    : QueryRemoveAnswer::Denied;
 }
 
-bool Win32Os::TrayAdd(WindowId window, std::uint32_t id, int icon_resource,
+int Win32Os::TrayIconSize(WindowId window) {
+  return SmallIconSize(NotificationAreaDpi(ToHwnd(window)));
+}
+
+OwnedIcon Win32Os::TrayPicture(int icon_resource, int size) const {
+  // Not shared (LR_SHARED): a shared icon stays the size it was first
+  // loaded at, whatever size is asked for later.
+  OwnedIcon icon(static_cast<HICON>(
+      LoadImageW(instance_, MAKEINTRESOURCEW(icon_resource), IMAGE_ICON, size, size, 0)));
+  if (!icon) {
+    icon.Reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(icon_resource),
+                                             IMAGE_ICON, 0, 0, LR_DEFAULTSIZE)));
+  }
+  return icon;
+}
+
+bool Win32Os::TrayAdd(WindowId window, std::uint32_t id, int icon_resource, int size,
                       std::string_view tip) {
   NOTIFYICONDATAW data = IconRecord(window, id);
   data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   data.uCallbackMessage = kTrayCallbackMessage;
-  // The small-icon size, so that the 16 x 16 picture is used as drawn.
-  data.hIcon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(icon_resource), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON),
-                                             GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-  if (data.hIcon == nullptr) data.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(icon_resource));
+  OwnedIcon picture = TrayPicture(icon_resource, size);
+  data.hIcon = picture.Get();
   CopyTip(data, tip);
-  return Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+  if (Shell_NotifyIconW(NIM_ADD, &data) == FALSE) return false;
+  tray_picture_ = std::move(picture);
+  return true;
 }
 
 bool Win32Os::TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) {
@@ -154,9 +170,21 @@ bool Win32Os::TrayModifyTip(WindowId window, std::uint32_t id, std::string_view 
   return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
 }
 
+bool Win32Os::TraySetIcon(WindowId window, std::uint32_t id, int icon_resource, int size) {
+  NOTIFYICONDATAW data = IconRecord(window, id);
+  data.uFlags = NIF_ICON;
+  OwnedIcon picture = TrayPicture(icon_resource, size);
+  data.hIcon = picture.Get();
+  if (Shell_NotifyIconW(NIM_MODIFY, &data) == FALSE) return false;
+  tray_picture_ = std::move(picture);
+  return true;
+}
+
 bool Win32Os::TrayDelete(WindowId window, std::uint32_t id) {
   NOTIFYICONDATAW data = IconRecord(window, id);
-  return Shell_NotifyIconW(NIM_DELETE, &data) != FALSE;
+  const bool deleted = Shell_NotifyIconW(NIM_DELETE, &data) != FALSE;
+  tray_picture_.Reset();
+  return deleted;
 }
 
 bool Win32Os::RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) {

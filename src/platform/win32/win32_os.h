@@ -21,9 +21,11 @@ class Win32Os final : public Os {
                               std::string* reply, WindowId callback) override;
   QueryRemoveAnswer BroadcastQueryRemove(const VolumeRecord& record) override;
 
-  bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource,
+  int TrayIconSize(WindowId window) override;
+  bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource, int size,
                std::string_view tip) override;
   bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) override;
+  bool TraySetIcon(WindowId window, std::uint32_t id, int icon_resource, int size) override;
   bool TrayDelete(WindowId window, std::uint32_t id) override;
 
   bool RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) override;
@@ -62,7 +64,12 @@ class Win32Os final : public Os {
   // winmm.dll from the system directory, loaded on first use.
   MciSendStringWFn Mci();
 
+  // The tray icon's picture at a size; null when the resource is missing.
+  OwnedIcon TrayPicture(int icon_resource, int size) const;
+
   HINSTANCE instance_;
+  // The picture the tray icon shows: kept until the shell has the next one.
+  OwnedIcon tray_picture_;
   OwnedLibrary winmm_;
   MciSendStringWFn mci_send_string_ = nullptr;
   bool winmm_tried_ = false;
