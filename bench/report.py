@@ -345,9 +345,11 @@ def build_table(args: argparse.Namespace) -> tuple[list[list[str]], list[str], d
     return rows, native.errors, goals
 
 
-def host_mode(arch: str, measured: str) -> str:
+def host_mode(arch: str, measured: str, wine32_installed: bool = True) -> str:
     if arch == "x86_64":
-        return (f"Host mode: wine64 (x86_64-only host: Wine runs no 32-bit code here). The Wine figures "
+        why = ("x86_64-only host: Wine runs no 32-bit code here" if wine32_installed
+               else "the 32-bit Wine, wine32:i386, is not installed here")
+        return (f"Host mode: wine64 ({why}). The Wine figures "
                 f"are of {measured}, the x86_64 build of the same sources, against baseline_tray.exe "
                 f"and the probes built for x86_64 with the same flags; size and imports are of the "
                 f"shipped i686 build/win32/BVX.exe.")
@@ -388,7 +390,7 @@ def main() -> int:
         f"{wine.get('cpu', '?')} (2 cores), kernel {wine.get('kernel', '?')}, {wine.get('wine', '?')}.",
         f"Load average (1, 5, 15 min) before the Wine runs: {', '.join(map(str, wine['loadavg_before']))}; "
         f"after: {', '.join(map(str, wine['loadavg_after']))}. {args.quiet_check}",
-        host_mode(wine.get("wine_arch", ""), args.wine_exe),
+        host_mode(wine.get("wine_arch", ""), args.wine_exe, wine.get("wine32_installed", True)),
         f"Start-up and memory: {p['runs']} rounds ({p['probe_runs']} with the probes), each the baseline, "
         f"BVX.exe and the floor probe back to back, then the others; "
         f"a new process each, VmRSS {p['settle_s']} s after the icon; idle: both programs side by side for "

@@ -286,6 +286,9 @@ class Bench:
                                               capture_output=True, text=True).stdout.strip()
         self.results["wine_arch"] = wine.get("BVX_WINE_ARCH", "")
         self.results["wine_mode"] = wine.get("BVX_WINE_MODE", "")
+        # Whether the 32-bit Wine is there at all: without it a host whose
+        # CPU runs 32-bit code measures in the x86_64 mode too.
+        self.results["wine32_installed"] = (Path(wine["BVX_WINE64"]).parent / "wine").exists()
         self.results["bvx_exe"] = str(self.args.bvx)
         self.results["bvx_arch"] = pe_arch(Path(self.args.bvx))
         self.results["cpu"] = cpu_model()
