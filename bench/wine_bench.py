@@ -51,6 +51,7 @@ from typing import Optional
 HERE = Path(__file__).resolve().parent
 REPO = HERE.parent
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
+from report import pe_machine  # noqa: E402  (bench/, this script's folder)
 import harness  # noqa: E402  (the end-to-end harness: Xvfb, prefix, driver)
 
 WM_HOTKEY = 0x0312
@@ -290,7 +291,7 @@ class Bench:
         # CPU runs 32-bit code measures in the x86_64 mode too.
         self.results["wine32_installed"] = (Path(wine["BVX_WINE64"]).parent / "wine").exists()
         self.results["bvx_exe"] = str(self.args.bvx)
-        self.results["bvx_arch"] = pe_arch(Path(self.args.bvx))
+        self.results["bvx_arch"] = pe_machine(Path(self.args.bvx))
         self.results["cpu"] = cpu_model()
         self.results["kernel"] = platform.release()
 
@@ -553,14 +554,6 @@ class Bench:
                                   "settle_s": self.args.settle, "idle_s": self.args.idle,
                                   "hotkeys": self.args.hotkeys, "cold_loads": self.args.cold_loads}
         Path(self.args.out).write_text(json.dumps(self.results, indent=1))
-
-
-def pe_arch(exe: Path) -> str:
-    """The architecture a Windows program is built for, from its PE header."""
-    data = exe.read_bytes()
-    pe = int.from_bytes(data[0x3C:0x40], "little")
-    machine = int.from_bytes(data[pe + 4:pe + 6], "little")
-    return {0x14C: "i686", 0x8664: "x86_64"}.get(machine, hex(machine))
 
 
 def cpu_model() -> str:

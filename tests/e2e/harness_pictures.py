@@ -11,10 +11,12 @@ from another size does not match.
 
 from __future__ import annotations
 
+import os
 import struct
 import subprocess
 from dataclasses import dataclass
 from pathlib import Path
+from typing import Optional
 
 from harness_wine import REPO
 
@@ -97,17 +99,38 @@ def strip_pictures(path: Path, size: int) -> list[Picture]:
 
 
 class Screen:
-    """The pixels of a screenshot (PNG), 8-bit RGB."""
+    """The pixels of a screen, 8-bit RGB: of a screenshot (PNG) or of an X
+    display now (ImageMagick's import)."""
 
     def __init__(self, png: Path):
-        out = subprocess.run(["convert", str(png), "-depth", "8", "rgb:-"], capture_output=True,
-                             check=True, timeout=60).stdout
-        size = subprocess.run(["identify", "-format", "%w %h", str(png)], capture_output=True,
-                              text=True, check=True, timeout=60).stdout.split()
-        self.width, self.height = int(size[0]), int(size[1])
-        self.data = out
-        if len(out) != 3 * self.width * self.height:
-            raise ValueError(f"{png}: {len(out)} bytes of pixels for {self.width} x {self.height}")
+        self._read(["convert", str(png), "-depth", "8", "ppm:-"], None)
+
+    @classmethod
+    def of_display(cls, display: str) -> "Screen":
+        screen = cls.__new__(cls)
+        screen._read(["import", "-window", "root", "-depth", "8", "ppm:-"],
+                     dict(os.environ, DISPLAY=display))
+        return screen
+
+    def _read(self, command: list[str], env: Optional[dict]) -> None:
+        data = subprocess.run(command, env=env, capture_output=True, check=True, timeout=60).stdout
+        magic, size, maxval, self.data = data.split(b"\n", 3)
+        if magic != b"P6" or maxval != b"255":
+            raise ValueError(f"unexpected picture header {magic!r} {maxval!r}")
+        self.width, self.height = map(int, size.split())
+        if len(self.data) != 3 * self.width * self.height:
+            raise ValueError(f"{len(self.data)} bytes of pixels for {self.width} x {self.height}")
+
+    def dark_per_row(self, rect: tuple[int, int, int, int], limit: int = 180) -> list[int]:
+        """For each row of the rectangle, how many of its pixels are dark
+        (grey text on a light window background)."""
+        left, top, right, bottom = rect
+        rows = []
+        for y in range(top, bottom):
+            start = 3 * (y * self.width + left)
+            line = self.data[start:start + 3 * (right - left)]
+            rows.append(sum(1 for x in range(0, len(line), 3) if line[x] < limit))
+        return rows
 
     def find(self, picture: Picture) -> list[tuple[int, int]]:
         """Every place (left, top) where all the picture's opaque pixels

@@ -179,30 +179,6 @@ class AutostartTest(AutostartTestCase):
 # --- the About window --------------------------------------------------------------------
 
 
-class Screen:
-    """The Xvfb screen as RGB bytes (ImageMagick's import, 8 bits a channel)."""
-
-    def __init__(self, session: harness.Session):
-        data = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"],
-                              env=dict(os.environ, DISPLAY=session.xvfb.display),
-                              capture_output=True, check=True, timeout=60).stdout
-        magic, size, maxval, self.pixels = data.split(b"\n", 3)
-        if magic != b"P6" or maxval != b"255":
-            raise harness.HarnessError(f"unexpected picture header {magic!r} {maxval!r}")
-        self.width, self.height = map(int, size.split())
-
-    def dark_per_row(self, rect: tuple[int, int, int, int], limit: int = 180) -> list[int]:
-        """For each row of the rectangle, how many of its pixels are dark
-        (the links' grey text on the light window background)."""
-        left, top, right, bottom = rect
-        rows = []
-        for y in range(top, bottom):
-            start = 3 * (y * self.width + left)
-            line = self.pixels[start:start + 3 * (right - left)]
-            rows.append(sum(1 for x in range(0, len(line), 3) if line[x] < limit))
-        return rows
-
-
 class AboutTest(AutostartTestCase):
     """The links switch to their underlined hover font while the pointer
     rests on them.
@@ -216,7 +192,7 @@ class AboutTest(AutostartTestCase):
     """
 
     def underlined(self, link: harness.Control) -> bool:
-        rows = Screen(self.session).dark_per_row(link.extra["rect"])
+        rows = harness.Screen.of_display(self.session.xvfb.display).dark_per_row(link.extra["rect"])
         width = link.extra["rect"][2] - link.extra["rect"][0]
         return max(rows) >= 0.9 * width
 

@@ -54,11 +54,7 @@ HIMAGELIST LoadStrip(HINSTANCE instance, const wchar_t* name, int size) {
 HIMAGELIST Win32Toolkit::MenuImages(const std::string& resource) {
   // The strip for the DPI of the notification area, by which the menu opens.
   const int size = MenuImageSize(NotificationAreaDpi(AppWindow()));
-  std::string name = resource;
-  if (size != kMenuImageSize) {
-    name += static_cast<char>('0' + size / 10);
-    name += static_cast<char>('0' + size % 10);
-  }
+  const std::string name = size == kMenuImageSize ? resource : resource + std::to_string(size);
   const auto found = menu_images_.find(name);
   if (found != menu_images_.end()) return found->second.Get();
   OwnedImageList list(LoadStrip(instance_, Utf8ToWide(name).c_str(), size));

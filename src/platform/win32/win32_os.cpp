@@ -138,29 +138,30 @@ int Win32Os::TrayIconSize(WindowId window) {
   return SmallIconSize(NotificationAreaDpi(ToHwnd(window)));
 }
 
-OwnedIcon Win32Os::TrayPicture(int icon_resource, int size) const {
+bool Win32Os::TrayNotifyWithPicture(DWORD message, NOTIFYICONDATAW& data, int icon_resource,
+                                    int size) {
   // Not shared (LR_SHARED): a shared icon stays the size it was first
   // loaded at, whatever size is asked for later.
-  OwnedIcon icon(static_cast<HICON>(
+  OwnedIcon picture(static_cast<HICON>(
       LoadImageW(instance_, MAKEINTRESOURCEW(icon_resource), IMAGE_ICON, size, size, 0)));
-  if (!icon) {
-    icon.Reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(icon_resource),
-                                             IMAGE_ICON, 0, 0, LR_DEFAULTSIZE)));
+  if (!picture) {
+    picture.Reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(icon_resource),
+                                                IMAGE_ICON, 0, 0, LR_DEFAULTSIZE)));
   }
-  return icon;
+  data.uFlags |= NIF_ICON;
+  data.hIcon = picture.Get();
+  if (Shell_NotifyIconW(message, &data) == FALSE) return false;
+  tray_picture_ = std::move(picture);
+  return true;
 }
 
 bool Win32Os::TrayAdd(WindowId window, std::uint32_t id, int icon_resource, int size,
                       std::string_view tip) {
   NOTIFYICONDATAW data = IconRecord(window, id);
-  data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  data.uFlags = NIF_MESSAGE | NIF_TIP;
   data.uCallbackMessage = kTrayCallbackMessage;
-  OwnedIcon picture = TrayPicture(icon_resource, size);
-  data.hIcon = picture.Get();
   CopyTip(data, tip);
-  if (Shell_NotifyIconW(NIM_ADD, &data) == FALSE) return false;
-  tray_picture_ = std::move(picture);
-  return true;
+  return TrayNotifyWithPicture(NIM_ADD, data, icon_resource, size);
 }
 
 bool Win32Os::TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) {
@@ -172,12 +173,7 @@ bool Win32Os::TrayModifyTip(WindowId window, std::uint32_t id, std::string_view 
 
 bool Win32Os::TraySetIcon(WindowId window, std::uint32_t id, int icon_resource, int size) {
   NOTIFYICONDATAW data = IconRecord(window, id);
-  data.uFlags = NIF_ICON;
-  OwnedIcon picture = TrayPicture(icon_resource, size);
-  data.hIcon = picture.Get();
-  if (Shell_NotifyIconW(NIM_MODIFY, &data) == FALSE) return false;
-  tray_picture_ = std::move(picture);
-  return true;
+  return TrayNotifyWithPicture(NIM_MODIFY, data, icon_resource, size);
 }
 
 bool Win32Os::TrayDelete(WindowId window, std::uint32_t id) {

@@ -64,8 +64,9 @@ class Win32Os final : public Os {
   // winmm.dll from the system directory, loaded on first use.
   MciSendStringWFn Mci();
 
-  // The tray icon's picture at a size; null when the resource is missing.
-  OwnedIcon TrayPicture(int icon_resource, int size) const;
+  // Shell_NotifyIconW(message) with the tray icon's picture at a size added
+  // to data; the picture is kept once the shell has it.
+  bool TrayNotifyWithPicture(DWORD message, NOTIFYICONDATAW& data, int icon_resource, int size);
 
   HINSTANCE instance_;
   // The picture the tray icon shows: kept until the shell has the next one.
