@@ -492,11 +492,27 @@ class BvxTestCase(unittest.TestCase):
         if not getattr(self, "_scale_reset", False):
             self._scale_reset = True
             self.addCleanup(self.set_display_scale, 96)
-        env = self.session.env
-        subprocess.run([env["BVX_WINE64"], "reg", "add", r"HKCU\Control Panel\Desktop", "/v",
-                        "LogPixels", "/t", "REG_DWORD", "/d", str(log_pixels), "/f", "/reg:64"],
-                       env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=True, timeout=60)
+        code, text = self.wine_tool("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
+                                    "/t", "REG_DWORD", "/d", str(log_pixels), "/f", "/reg:64")
+        if code != 0:
+            raise HarnessError(f"LogPixels could not be set to {log_pixels} (exit {code}):\n{text}")
+
+    def wine_tool(self, *args: str) -> tuple[int, str]:
+        """Runs a Wine program (reg, winepath) of the session's prefix: its
+        exit code and output, which goes through a file, as every Wine
+        process's does."""
+        with tempfile.TemporaryFile(dir=self.session.dir) as out:
+            code = subprocess.run([self.session.env["BVX_WINE64"], *args], env=self.session.env,
+                                  stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                                  timeout=60).returncode
+            out.seek(0)
+            return code, out.read().decode("utf-8", "replace")
+
+    def windows_path(self, path: Path) -> str:
+        """The Windows name of a Linux path in the session's prefix."""
+        code, text = self.wine_tool("winepath", "-w", str(path))
+        self.assertEqual(code, 0, text)
+        return text.strip().splitlines()[-1]
 
     def new_wine_session(self) -> None:
         """Ends every Wine process of the session and starts a new desktop,

@@ -6,7 +6,6 @@ import os
 import re
 import shutil
 import subprocess
-import tempfile
 import time
 import unittest
 from pathlib import Path
@@ -38,16 +37,6 @@ class AutostartTestCase(BvxTestCase):
                 self.wine_tool("reg", "delete", key, "/v", name, "/f")
                 self.addCleanup(self.wine_tool, "reg", "delete", key, "/v", name, "/f")
 
-    def wine_tool(self, *args: str) -> tuple[int, str]:
-        """Runs a Wine program (reg, winepath) of the session's prefix; its
-        output goes through a file, as every Wine process's does."""
-        with tempfile.TemporaryFile(dir=self.session.dir) as out:
-            code = subprocess.run([self.session.env["BVX_WINE64"], *args], env=self.session.env,
-                                  stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                                  timeout=60).returncode
-            out.seek(0)
-            return code, out.read().decode("utf-8", "replace")
-
     def run_value(self, name: str, key: str = RUN_KEY) -> Optional[tuple[str, str]]:
         """(type, data) of the Run key's value, None when it is missing."""
         code, text = self.wine_tool("reg", "query", key, "/v", name)
@@ -58,11 +47,6 @@ class AutostartTestCase(BvxTestCase):
             if match and match.group(1) == name:
                 return match.group(2), match.group(3)
         raise AssertionError(f"reg query succeeded without the value {name!r}:\n{text}")
-
-    def windows_path(self, path: Path) -> str:
-        code, text = self.wine_tool("winepath", "-w", str(path))
-        self.assertEqual(code, 0, text)
-        return text.strip().splitlines()[-1]
 
     def startup_item(self, program: harness.Bvx) -> str:
         """The autostart item's caption, as the tray menu shows it when it

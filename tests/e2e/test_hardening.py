@@ -76,22 +76,12 @@ class HardeningTestCase(BvxTestCase):
         self.driver("wait-gone", DIALOG, int(STEP_TIMEOUT * 1000))
         self.assertTrue(program.running(), "the program ended after OK")
 
-    def wine_tool(self, *args: str) -> str:
-        """The output of one of Wine's own programs run in the session's prefix."""
-        with open(self.session.logs / "wine-tool.txt", "wb") as out:
-            subprocess.run([self.session.env["BVX_WINE64"], *args], env=self.session.env,
-                           stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
-                           timeout=60, check=True)
-        return (self.session.logs / "wine-tool.txt").read_text(errors="replace")
-
-    def driver_path(self, path: Path) -> str:
-        """The Windows name of a Linux path in the session's prefix."""
-        return self.wine_tool("winepath", "-w", str(path)).strip().splitlines()[-1]
-
     def hidden(self, windows_path: str) -> bool:
         """Whether the file has the hidden attribute (attrib's letters
         before the name)."""
-        line = self.wine_tool("attrib", windows_path).strip().splitlines()[-1]
+        code, text = self.wine_tool("attrib", windows_path)
+        self.assertEqual(code, 0, text)
+        line = text.strip().splitlines()[-1]
         return "H" in line[:line.find(":") - 1]
 
     def assert_defaults_work(self, program: harness.Bvx) -> None:
@@ -255,7 +245,7 @@ class WriteFailureTest(HardeningTestCase):
                     self.new_wine_session()
                 ini = self.write_ini(self.SETTINGS)
                 program = self.start()
-                windows_path = self.driver_path(ini)
+                windows_path = self.windows_path(ini)
                 undo = make_unwritable(ini)
                 try:
                     self.check_save_fails(program, ini, windows_path)
@@ -300,8 +290,8 @@ class ForeignFileTest(HardeningTestCase):
         self.assertTrue(ini.read_bytes().startswith(b"\xff\xfe"))
         for name in self.LEFTOVERS + self.OTHERS:
             (self.folder / name).write_bytes(b"[BVX]\r\nDefault=")
-        windows_path = self.driver_path(ini)
-        self.wine_tool("attrib", "+h", windows_path)
+        windows_path = self.windows_path(ini)
+        self.assertEqual(self.wine_tool("attrib", "+h", windows_path)[0], 0)
         self.assertTrue(self.hidden(windows_path), "attrib +h took no effect")
 
         program = self.start()

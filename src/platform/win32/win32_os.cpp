@@ -299,6 +299,20 @@ bool WriteAll(HANDLE file, std::string_view contents) {
   return true;
 }
 
+// A new file (disposition CREATE_ALWAYS or CREATE_NEW) holding contents,
+// flushed and closed. False when a step fails, a failed close included; a
+// file it made is then deleted again.
+bool WriteWholeFile(const std::wstring& name, DWORD disposition, DWORD attributes,
+                    std::string_view contents) {
+  OwnedFile file(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, disposition, attributes,
+                             nullptr));
+  if (!file) return false;
+  bool ok = WriteAll(file.Get(), contents) && FlushFileBuffers(file.Get());
+  ok = (CloseHandle(file.Release()) != FALSE) && ok;
+  if (!ok) DeleteFileW(name.c_str());
+  return ok;
+}
+
 }  // namespace
 
 bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
@@ -320,11 +334,8 @@ bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
   constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   const DWORD kept = exists ? attributes & kKept : 0;
-  OwnedFile file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                             kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  bool ok = WriteAll(file.Get(), contents) && FlushFileBuffers(file.Get());
-  ok = (CloseHandle(file.Release()) != FALSE) && ok;  // a failed close is a failed write
+  if (!WriteWholeFile(temp, CREATE_ALWAYS, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, contents))
+    return false;
   // ReplaceFileW keeps the rest of the old file's identity: its security
   // descriptor, alternate streams, creation time. Where it is refused (some
   // network shares and file systems), a rename replaces the file as
@@ -334,11 +345,11 @@ bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
   // name, so that for a moment there is no settings file: there the rename
   // alone is used.
   static const bool wine = ProcAddress<FARPROC>(L"ntdll.dll", "wine_get_version") != nullptr;
-  ok = ok && ((exists && !wine &&
-               ::ReplaceFileW(target.c_str(), temp.c_str(), nullptr,
-                              REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) ||
-              MoveFileExW(temp.c_str(), target.c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+  const bool ok = (exists && !wine &&
+                   ::ReplaceFileW(target.c_str(), temp.c_str(), nullptr,
+                                  REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) ||
+                  MoveFileExW(temp.c_str(), target.c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!ok) DeleteFileW(temp.c_str());
   return ok;
 }
@@ -362,23 +373,17 @@ bool Win32Os::RewriteFile(const std::string& path, const std::string& copy, std:
   const std::wstring target = Utf8ToWide(path);
   const std::wstring spare = Utf8ToWide(copy);
   // The complete new text first, in a file that no earlier save left there.
-  OwnedFile file(CreateFileW(spare.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  bool ok = WriteAll(file.Get(), contents) && FlushFileBuffers(file.Get());
-  ok = (CloseHandle(file.Release()) != FALSE) && ok;
+  if (!WriteWholeFile(spare, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, contents)) return false;
   // Then the file itself, through its name: it keeps its identity, its other
   // names, its attributes and its security. A file that grows gets its new
   // length first, so that a full disk fails before its text changes; until
   // then a failure leaves the old text, and the copy goes.
-  if (ok) {
-    file.Reset(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-  }
+  OwnedFile file(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size{};
   LARGE_INTEGER length{};
   length.QuadPart = static_cast<LONGLONG>(contents.size());
-  ok = ok && file && GetFileSizeEx(file.Get(), &size) != FALSE;
+  bool ok = file && GetFileSizeEx(file.Get(), &size) != FALSE;
   if (ok && length.QuadPart > size.QuadPart)
     ok = SetFilePointerEx(file.Get(), length, nullptr, FILE_BEGIN) && SetEndOfFile(file.Get());
   if (!ok) {
