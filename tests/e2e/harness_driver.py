@@ -48,7 +48,7 @@ EXPLORER_COMMANDS = {"tooltip"}
 # Driver commands that only read or wait, and change nothing: safe to run again.
 READ_ONLY_COMMANDS = {"find", "visible", "wait-window", "wait-visible", "wait-gone", "windows",
                       "absent", "rect", "metrics", "drive-type", "text", "child-texts", "tooltip",
-                      "controls", "window-at", "styles"}
+                      "controls", "window-at", "styles", "label-walk"}
 
 # What Wine prints when it gives up on a new process before any of the
 # program's code runs (seen once in a full run, for a "post": the address of
