@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/errors.h"
 #include "platform/toolkit_rules.h"
@@ -107,31 +108,47 @@ std::uint32_t Win32Os::MciSendString(std::string_view command, std::size_t reply
   return result;
 }
 
+namespace {
+
+// The top-level windows of other processes, in EnumWindows' order.
+struct Recipients {
+  DWORD own_process = 0;
+  std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectRecipient(HWND hwnd, LPARAM data) {
+  auto* recipients = reinterpret_cast<Recipients*>(data);
+  DWORD process = 0;
+  GetWindowThreadProcessId(hwnd, &process);
+  if (process != recipients->own_process) recipients->windows.push_back(hwnd);
+  return TRUE;
+}
+
+}  // namespace
+
 QueryRemoveAnswer Win32Os::BroadcastQueryRemove(const VolumeRecord& record) {
-  // A copy aligned for the receivers, which read it as DEV_BROADCAST_VOLUME.
+  // A copy aligned for the receivers, which read it as DEV_BROADCAST_VOLUME;
+  // its dbcv_size (18) tells the system how many bytes to hand over.
   alignas(DEV_BROADCAST_VOLUME) std::uint8_t data[sizeof(DEV_BROADCAST_VOLUME) + 8] = {};
   std::memcpy(data, record.data(), record.size());
-  // One window at a time, so that a refusal comes back. A window that has
-  // stopped answering is made to time out (NOHANG), and the broadcast goes
-  // on past it (FORCEIFHUNG): a program that hangs holds this one up for the
-  // system's time-out per window at most, and is no refusal. The program
-  // does not ask its own windows, which never refuse.
-  const DWORD flags = BSF_QUERY | BSF_IGNORECURRENTTASK | BSF_NOHANG | BSF_FORCEIFHUNG;
-  DWORD recipients = BSM_APPLICATIONS;
-  SetLastError(ERROR_SUCCESS);
-  const long answer = BroadcastSystemMessageW(flags, &recipients, WM_DEVICECHANGE,
-                                              DBT_DEVICEQUERYREMOVE,
-                                              reinterpret_cast<LPARAM>(data));
-  if (answer > 0) return QueryRemoveAnswer::Granted;
-  // -1: nothing could be sent.
-  if (answer < 0) return QueryRemoveAnswer::Failed;
-  // 0 is a refusal. Wine also answers 0 when it turns the arguments down
-  // before sending anything (ERROR_INVALID_PARAMETER); taken for a refusal,
-  // that would keep every door shut for good. Other codes may be left over
-  // from a window passed over on the way (a time-out), so they stay a
-  // refusal.
-  return GetLastError() == ERROR_INVALID_PARAMETER ? QueryRemoveAnswer::Failed
-                                                   : QueryRemoveAnswer::Denied;
+  // The windows are listed first and asked afterwards: a window may come or
+  // go while one is asked, and one that has gone fails its call.
+  Recipients recipients;
+  recipients.own_process = GetCurrentProcessId();
+  if (!EnumWindows(&CollectRecipient, reinterpret_cast<LPARAM>(&recipients)) &&
+      recipients.windows.empty())
+    return QueryRemoveAnswer::Failed;
+  for (HWND hwnd : recipients.windows) {
+    // SMTO_ABORTIFHUNG: a window the system takes for hung is not waited
+    // for at all; SMTO_ERRORONEXIT: nor one whose thread ends meanwhile.
+    // Messages sent to this program meanwhile are still handled.
+    DWORD_PTR answer = 0;
+    const LRESULT sent = SendMessageTimeoutW(
+        hwnd, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, reinterpret_cast<LPARAM>(data),
+        SMTO_ABORTIFHUNG | SMTO_ERRORONEXIT, kQueryRemoveTimeoutMs, &answer);
+    if (sent != 0 && answer == BROADCAST_QUERY_DENY) return QueryRemoveAnswer::Denied;
+  }
+  return QueryRemoveAnswer::Granted;
 }
 
 int Win32Os::TrayIconSize(WindowId window) {
