@@ -46,12 +46,37 @@ struct Point {
   int y = 0;
 };
 
+// What a file's name is: a plain name, a symbolic link, or another reparse
+// point (a cloud file's placeholder, a deduplicated file ...), whose name
+// is the file's own.
+enum class NameKind : std::uint8_t { Plain, SymbolicLink, OtherReparsePoint };
+
 // What a file's name leads to: how many names the file has (its hard links;
-// 0 when there is no such file or it cannot be asked) and whether the name
-// itself is a symbolic link or another reparse point.
+// 0 when there is no such file or it cannot be asked) and what the name
+// itself is.
 struct FileLinks {
   std::uint32_t names = 0;
-  bool reparse_point = false;
+  NameKind name = NameKind::Plain;
+};
+
+// How a write of a file ended.
+enum class WriteResult : std::uint8_t {
+  Written,  // the file holds the new text
+  // Refused because another program holds the file or its copy (a sharing
+  // or lock violation, or access denied, as for a file open without delete
+  // sharing): the file is as it was, and a later try may succeed.
+  Busy,
+  Failed,  // any other failure; the file is as it was
+  // A write into the file itself stopped after the file was changed: it may
+  // hold part of the new text. Its copy, which holds all of it, is kept.
+  Torn,
+};
+
+// How a write into the file itself ended, and whether its copy is still
+// there (kept because the file is torn, or because it could not be deleted).
+struct RewriteResult {
+  WriteResult write = WriteResult::Failed;
+  bool copy_left = false;
 };
 
 // The outcome of a registry operation.
@@ -139,24 +164,28 @@ class Os {
   virtual std::optional<std::string> ReadFile(const std::string& path) = 0;
   // Whether the file exists and is marked read-only.
   virtual bool IsReadOnly(const std::string& path) = 0;
-  // Writes a complete new file "<path>.tmp-<process id>" beside the old one,
-  // flushes it, and replaces the old one atomically, keeping what is set on
-  // it (attributes, permissions, alternate streams) where the system can.
-  // False when any step fails; the old file is then left as it was.
-  virtual bool ReplaceFile(const std::string& path, std::string_view contents) = 0;
+  // Writes a complete new file "<path>.tmp-<process id>" beside the old one
+  // with the old one's attributes, flushes it, and puts it in the old one's
+  // place with one rename (MoveFileExW, MOVEFILE_REPLACE_EXISTING |
+  // MOVEFILE_WRITE_THROUGH): the name always leads to the complete old or
+  // new file. The new file's security comes from its folder. Unless
+  // Written, the old file is as it was and the new one is deleted again.
+  virtual WriteResult ReplaceFile(const std::string& path, std::string_view contents) = 0;
   // The number of names of the file (GetFileInformationByHandle's
   // nNumberOfLinks, of the target when the name is a symbolic link) and
-  // whether the name is a reparse point (FILE_ATTRIBUTE_REPARSE_POINT).
+  // what the name itself is: a reparse point (FILE_ATTRIBUTE_REPARSE_POINT)
+  // whose tag (FindFirstFileW's dwReserved0) is IO_REPARSE_TAG_SYMLINK is a
+  // symbolic link.
   virtual FileLinks QueryFileLinks(const std::string& path) = 0;
   // Writes contents into the file itself, so that every name of it sees them
   // (its other hard links, a symbolic link that leads to it): first the
   // complete text into the new file copy beside it (never over an existing
   // file), flushed; then the file, made when missing, written from its
-  // start, cut to that length and flushed; then copy deleted. False when a
-  // step fails: copy is deleted when the file is still as it was, and kept
-  // when the file may hold part of the new text (copy holds all of it).
-  virtual bool RewriteFile(const std::string& path, const std::string& copy,
-                           std::string_view contents) = 0;
+  // start, cut to that length and flushed; then copy deleted. Busy or Failed
+  // leave the file as it was and delete the copy; Torn keeps it.
+  // copy_left tells whether the copy is still there.
+  virtual RewriteResult RewriteFile(const std::string& path, const std::string& copy,
+                                    std::string_view contents) = 0;
   // The names (without the folder) of the files in the folder of pattern
   // whose names match its last part, with the wildcards "*" and "?", without
   // regard to case (FindFirstFileW). Empty when there are none or the folder
@@ -164,6 +193,9 @@ class Os {
   virtual std::vector<std::string> FindFiles(const std::string& pattern) = 0;
   // DeleteFileW. False when it fails.
   virtual bool DeleteFile(const std::string& path) = 0;
+  // Holds the program for ms milliseconds (Sleep): nothing is handled
+  // meanwhile.
+  virtual void Sleep(unsigned ms) = 0;
 
   // --- registry: the autostart entry -------------------------------------------
   // The value `name` in the current user's Run key

@@ -42,11 +42,13 @@ class Win32Os final : public Os {
   std::string ModulePath() override;
   std::optional<std::string> ReadFile(const std::string& path) override;
   bool IsReadOnly(const std::string& path) override;
-  bool ReplaceFile(const std::string& path, std::string_view contents) override;
+  WriteResult ReplaceFile(const std::string& path, std::string_view contents) override;
   FileLinks QueryFileLinks(const std::string& path) override;
-  bool RewriteFile(const std::string& path, const std::string& copy, std::string_view contents) override;
+  RewriteResult RewriteFile(const std::string& path, const std::string& copy,
+                            std::string_view contents) override;
   std::vector<std::string> FindFiles(const std::string& pattern) override;
   bool DeleteFile(const std::string& path) override;
+  void Sleep(unsigned ms) override;
 
   RegResult QueryRunValue(std::string_view name) override;
   RegResult SetRunValue(std::string_view name, std::string_view command) override;
