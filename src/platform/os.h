@@ -132,6 +132,12 @@ class Os {
   // when the notification area has no such icon.
   virtual bool TraySetIcon(WindowId window, std::uint32_t id, int icon_resource, int size) = 0;
   virtual bool TrayDelete(WindowId window, std::uint32_t id) = 0;
+  // Lets "TaskbarCreated" reach the window also while the program runs with
+  // higher rights than Explorer (as administrator), which User Interface
+  // Privilege Isolation would otherwise hold back:
+  // ChangeWindowMessageFilterEx(window, that message, MSGFLT_ALLOW), looked
+  // up at run time. False when the system lacks it or refuses.
+  virtual bool AllowTaskbarCreated(WindowId window) = 0;
 
   // --- hotkeys ------------------------------------------------------------
   // A system-wide hotkey for a shortcut value (hotkeys/hotkeys.h: Shift,

@@ -115,6 +115,11 @@ bool FakeOs::TrayDelete(WindowId window, std::uint32_t id) {
   return true;
 }
 
+bool FakeOs::AllowTaskbarCreated(WindowId window) {
+  log_.Add("AllowTaskbarCreated " + Hex(window));
+  return !Fails("AllowTaskbarCreated");
+}
+
 bool FakeOs::RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) {
   log_.Add("RegisterHotKey " + Hex(window) + " id " + std::to_string(id) + " shortcut " + Hex(shortcut));
   if (Fails("RegisterHotKey")) return false;

@@ -52,7 +52,7 @@ class FakeOs : public Os {
   // Makes the named operation fail while the predicate says so; the
   // predicate gets the 1-based number of that operation's call.
   // Names: CreateNamedMutex, DriveType, Mci, Broadcast, TrayAdd, TrayModifyTip,
-  // TraySetIcon, TrayDelete, RegisterHotKey, UnregisterHotKey, TrackMouse, LoadCursorResource,
+  // TraySetIcon, TrayDelete, AllowTaskbarCreated, RegisterHotKey, UnregisterHotKey, TrackMouse, LoadCursorResource,
   // ReadFile, ReplaceFile, RewriteFile, FindFiles, DeleteFile, QueryRunValue, SetRunValue,
   // DeleteRunValue, ReadStartupApproved, WriteStartupApproved, ShutdownReasonCreate,
   // ShutdownReasonDestroy.
@@ -126,6 +126,7 @@ class FakeOs : public Os {
   bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) override;
   bool TraySetIcon(WindowId window, std::uint32_t id, int icon_resource, int size) override;
   bool TrayDelete(WindowId window, std::uint32_t id) override;
+  bool AllowTaskbarCreated(WindowId window) override;
   bool RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) override;
   bool UnregisterHotKey(WindowId window, int id) override;
   std::string KeyName(unsigned vk) override;

@@ -63,6 +63,7 @@ const char* const kOperations[] = {
     "CreateNamedMutex",                                         // the single-instance guard
     "DriveType",        "Mci",           "Broadcast",           // drives and doors
     "TrayAdd",          "TrayModifyTip", "TraySetIcon", "TrayDelete",  // the tray icon
+    "AllowTaskbarCreated",
     "RegisterHotKey",   "UnregisterHotKey",                     // hotkeys
     "TrackMouse",       "LoadCursorResource",                   // the link label
     "ReadFile",         "ReplaceFile",   "FindFiles",           // the settings file

@@ -121,8 +121,13 @@ TEST_F(MainFormTest, FormCreateRunsItsStepsInOrder) {
 
 TEST_F(MainFormTest, TrayIconIsAddedWithIdCallbackAndTip) {
   Start({'d'});
+  ASSERT_EQ(sys.log.Count("TrayAdd"), 1u);
   EXPECT_EQ(sys.log.With("TrayAdd")[0],
             "TrayAdd 0x100 id 1 icon 1 tip D: диск не вставлен");
+  // "TaskbarCreated" is let through to that window first: run as
+  // administrator, the program would otherwise never hear of a new
+  // notification area.
+  EXPECT_EQ(sys.log.Find("AllowTaskbarCreated 0x100") + 1, sys.log.Find("TrayAdd"));
 }
 
 TEST_F(MainFormTest, AStepThatFailsEndsFormCreateAndTheProgramRunsOn) {

@@ -200,6 +200,16 @@ bool Win32Os::TrayDelete(WindowId window, std::uint32_t id) {
   return deleted;
 }
 
+bool Win32Os::AllowTaskbarCreated(WindowId window) {
+  // Windows 7 and later; the message has the same number in every process.
+  using Fn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+  const auto allow = ProcAddress<Fn>(L"user32.dll", "ChangeWindowMessageFilterEx");
+  if (allow == nullptr) return false;
+  constexpr DWORD kMsgFltAllow = 1;  // MSGFLT_ALLOW
+  return allow(ToHwnd(window), RegisterWindowMessageW(L"TaskbarCreated"), kMsgFltAllow, nullptr) !=
+         FALSE;
+}
+
 bool Win32Os::RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) {
   const ui::KeyCombination combination = ui::ShortcutCombination(shortcut);
   const UINT modifiers = (combination.shift ? MOD_SHIFT : 0u) |

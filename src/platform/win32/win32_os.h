@@ -27,6 +27,7 @@ class Win32Os final : public Os {
   bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) override;
   bool TraySetIcon(WindowId window, std::uint32_t id, int icon_resource, int size) override;
   bool TrayDelete(WindowId window, std::uint32_t id) override;
+  bool AllowTaskbarCreated(WindowId window) override;
 
   bool RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) override;
   bool UnregisterHotKey(WindowId window, int id) override;
