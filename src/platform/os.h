@@ -220,7 +220,10 @@ class Os {
 
   // --- shell ------------------------------------------------------------------
   // ShellExecuteW with no verb, no parameters and no directory; the window
-  // it opens is shown as told.
+  // it opens is shown as told. The first call initialises COM for the
+  // thread first, as the shell asks (CoInitializeEx with
+  // COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE, ole32.dll loaded
+  // from the system directory then, never before).
   virtual void ShellOpen(WindowId owner, std::string_view target, ShowAs show) = 0;
 
   // --- session end -------------------------------------------------------------

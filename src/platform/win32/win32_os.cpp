@@ -529,7 +529,26 @@ RegResult Win32Os::WriteStartupApproved(std::string_view name, std::string_view 
                                  static_cast<DWORD>(data.size())));
 }
 
+void Win32Os::InitializeCom() {
+  if (com_tried_) return;
+  com_tried_ = true;
+  // Only ever from the system directory; never freed, as COM stays
+  // initialised on this thread until the program ends.
+  const HMODULE ole32 = LoadSystemLibrary(L"ole32.dll");
+  if (ole32 == nullptr) return;
+  using Fn = HRESULT(WINAPI*)(void*, DWORD);
+  FARPROC proc = GetProcAddress(ole32, "CoInitializeEx");
+  Fn initialize = nullptr;
+  std::memcpy(&initialize, &proc, sizeof proc);
+  constexpr DWORD kApartmentThreaded = 0x2;  // COINIT_APARTMENTTHREADED
+  constexpr DWORD kDisableOle1Dde = 0x4;     // COINIT_DISABLE_OLE1DDE
+  if (initialize != nullptr) initialize(nullptr, kApartmentThreaded | kDisableOle1Dde);
+}
+
 void Win32Os::ShellOpen(WindowId owner, std::string_view target, ShowAs show) {
+  // The shell's documentation asks for COM on the calling thread: some
+  // handlers of a target are COM objects.
+  InitializeCom();
   ShellExecuteW(ToHwnd(owner), nullptr, Utf8ToWide(target).c_str(), nullptr, nullptr,
                 show == ShowAs::Maximized ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
 }
