@@ -44,21 +44,52 @@ struct CallLog {
 
 class FakeToolkit;
 
+// The operations of FakeOs that a test can make fail (FakeOs::FailWhen),
+// in the order of the Os interface; each call of one writes a log line that
+// starts with OpName(op) and a space. The other Os calls have no failure of
+// their own to script: the test sets their answer (TrayIconSize, KeyName,
+// DoubleClickTime, CursorPos, ModulePath, IsReadOnly, QueryFileLinks), or
+// they answer nothing (SetForegroundWindow, Sleep, ShellOpen).
+enum class Op {
+  CreateNamedMutex,
+  DriveType,
+  Mci,
+  Broadcast,
+  TrayAdd,
+  TrayModifyTip,
+  TraySetIcon,
+  TrayDelete,
+  AllowTaskbarCreated,
+  RegisterHotKey,
+  UnregisterHotKey,
+  TrackMouse,
+  LoadCursorResource,
+  ReadFile,
+  ReplaceFile,
+  RewriteFile,
+  FindFiles,
+  DeleteFile,
+  QueryRunValue,
+  SetRunValue,
+  DeleteRunValue,
+  ReadStartupApproved,
+  WriteStartupApproved,
+  ShutdownReasonCreate,
+  ShutdownReasonDestroy,
+  Count  // not an operation: how many there are; new ones go above
+};
+std::string_view OpName(Op op);
+
 class FakeOs : public Os {
  public:
   explicit FakeOs(CallLog& log) : log_(log) {}
 
   // --- script ------------------------------------------------------------
-  // Makes the named operation fail while the predicate says so; the
-  // predicate gets the 1-based number of that operation's call.
-  // Names: CreateNamedMutex, DriveType, Mci, Broadcast, TrayAdd, TrayModifyTip,
-  // TraySetIcon, TrayDelete, AllowTaskbarCreated, RegisterHotKey, UnregisterHotKey, TrackMouse, LoadCursorResource,
-  // ReadFile, ReplaceFile, RewriteFile, FindFiles, DeleteFile, QueryRunValue, SetRunValue,
-  // DeleteRunValue, ReadStartupApproved, WriteStartupApproved, ShutdownReasonCreate,
-  // ShutdownReasonDestroy.
-  void FailWhen(std::string op, std::function<bool(int call)> when) { fail_[std::move(op)] = std::move(when); }
-  void FailAlways(std::string op) { FailWhen(std::move(op), [](int) { return true; }); }
-  void FailNever(std::string op) { fail_.erase(op); }
+  // Makes the operation fail while the predicate says so; the predicate
+  // gets the 1-based number of that operation's call.
+  void FailWhen(Op op, std::function<bool(int call)> when) { fail_[op] = std::move(when); }
+  void FailAlways(Op op) { FailWhen(op, [](int) { return true; }); }
+  void FailNever(Op op) { fail_.erase(op); }
 
   MutexResult mutex_result = MutexResult::Created;  // AlreadyExists: another copy runs
   std::set<char> cdroms;                // letters answered with DRIVE_CDROM
@@ -157,11 +188,11 @@ class FakeOs : public Os {
   bool ShutdownReasonDestroy(WindowId window) override;
 
  private:
-  bool Fails(const std::string& op);
+  bool Fails(Op op);
   bool Held(const std::string& path) const;
   CallLog& log_;
-  std::map<std::string, std::function<bool(int)>> fail_;
-  std::map<std::string, int> calls_;
+  std::map<Op, std::function<bool(int)>> fail_;
+  std::map<Op, int> calls_;
 };
 
 // One control's state.

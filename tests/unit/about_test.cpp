@@ -46,28 +46,29 @@ TEST_F(AutostartTest, TheItemFollowsTheRegistryAndTaskManagersMark) {
     bool present;
     bool key_exists;
     std::optional<std::string> mark;
-    const char* failing;  // the operation made to fail, or ""
+    std::optional<fake::Op> failing;  // the operation made to fail
     const char* caption;
   };
   const Case cases[] = {
-      {true, true, std::nullopt, "", "Удалить из автозагрузки"},
-      {false, true, std::nullopt, "", "Добавить в автозагрузку"},
-      {true, false, std::nullopt, "", "Добавить в автозагрузку"},
-      {true, true, kDisabled, "", "Добавить в автозагрузку"},
-      {true, true, std::string("\x07", 1), "", "Добавить в автозагрузку"},
-      {true, true, kEnabled, "", "Удалить из автозагрузки"},
-      {true, true, std::string(), "", "Удалить из автозагрузки"},
-      {true, true, kDisabled, "ReadStartupApproved", "Удалить из автозагрузки"},
-      {true, true, std::nullopt, "QueryRunValue", "Добавить в автозагрузку"},
+      {true, true, std::nullopt, std::nullopt, "Удалить из автозагрузки"},
+      {false, true, std::nullopt, std::nullopt, "Добавить в автозагрузку"},
+      {true, false, std::nullopt, std::nullopt, "Добавить в автозагрузку"},
+      {true, true, kDisabled, std::nullopt, "Добавить в автозагрузку"},
+      {true, true, std::string("\x07", 1), std::nullopt, "Добавить в автозагрузку"},
+      {true, true, kEnabled, std::nullopt, "Удалить из автозагрузки"},
+      {true, true, std::string(), std::nullopt, "Удалить из автозагрузки"},
+      {true, true, kDisabled, fake::Op::ReadStartupApproved, "Удалить из автозагрузки"},
+      {true, true, std::nullopt, fake::Op::QueryRunValue, "Добавить в автозагрузку"},
   };
   for (const Case& c : cases) {
     FakeSystem s;
     s.os.run_key_exists = c.key_exists;
     if (c.present) s.os.run_values["BVX"] = "C:\\old\\BVX.exe";
     if (c.mark) s.os.startup_approved["BVX"] = *c.mark;
-    if (*c.failing) s.os.FailAlways(c.failing);
+    if (c.failing) s.os.FailAlways(*c.failing);
     TAboutForm f(s.os, s.ui);
-    EXPECT_EQ(f.mnuiStartup->ShownCaption(), c.caption) << c.failing << " " << c.mark.value_or("none").size();
+    EXPECT_EQ(f.mnuiStartup->ShownCaption(), c.caption)
+        << (c.failing ? fake::OpName(*c.failing) : "") << " " << c.mark.value_or("none").size();
     EXPECT_TRUE(s.ui.boxes.empty());
   }
 }
@@ -103,20 +104,22 @@ TEST_F(AutostartTest, AFailureIsReportedOnlyForAWriteAndTheItemTellsTheTruth) {
     const char* what;
     bool present, key_exists;
     std::optional<std::string> mark;
-    const char* failing;
+    std::optional<fake::Op> failing;
     bool add;  // the add action, else the delete
     bool box;
     const char* caption;
   };
   const Case cases[] = {
-      {"the write fails", false, true, std::nullopt, "SetRunValue", true, true, "Добавить в автозагрузку"},
-      {"the write fails over an old value", true, true, std::nullopt, "SetRunValue", true, true,
-       "Удалить из автозагрузки"},
-      {"no Run key", false, false, std::nullopt, "", true, true, "Добавить в автозагрузку"},
-      {"the mark cannot be cleared", true, true, kDisabled, "WriteStartupApproved", true, true,
+      {"the write fails", false, true, std::nullopt, fake::Op::SetRunValue, true, true,
        "Добавить в автозагрузку"},
-      {"the delete fails", true, true, std::nullopt, "DeleteRunValue", false, false, "Удалить из автозагрузки"},
-      {"nothing to delete", false, true, std::nullopt, "", false, false, "Добавить в автозагрузку"},
+      {"the write fails over an old value", true, true, std::nullopt, fake::Op::SetRunValue, true, true,
+       "Удалить из автозагрузки"},
+      {"no Run key", false, false, std::nullopt, std::nullopt, true, true, "Добавить в автозагрузку"},
+      {"the mark cannot be cleared", true, true, kDisabled, fake::Op::WriteStartupApproved, true, true,
+       "Добавить в автозагрузку"},
+      {"the delete fails", true, true, std::nullopt, fake::Op::DeleteRunValue, false, false,
+       "Удалить из автозагрузки"},
+      {"nothing to delete", false, true, std::nullopt, std::nullopt, false, false, "Добавить в автозагрузку"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -125,7 +128,7 @@ TEST_F(AutostartTest, AFailureIsReportedOnlyForAWriteAndTheItemTellsTheTruth) {
     if (c.present) s.os.run_values["BVX"] = "x";
     if (c.mark) s.os.startup_approved["BVX"] = *c.mark;
     TAboutForm f(s.os, s.ui);
-    if (*c.failing) s.os.FailAlways(c.failing);
+    if (c.failing) s.os.FailAlways(*c.failing);
     if (c.add) {
       f.acAddToStartupExecute();
     } else {
@@ -203,7 +206,7 @@ TEST_F(LinkTest, TrackingIsAskedOnTheLabelsOwnWindowOnEveryMove) {
 }
 
 TEST_F(LinkTest, TrackingFailureRaisesAndTheLookStays) {
-  sys.os.FailAlways("TrackMouse");
+  sys.os.FailAlways(fake::Op::TrackMouse);
   const ui::Font before = Main().ControlFont("LinkLabel1");
   Main().MouseMove("LinkLabel1");
   ASSERT_EQ(sys.ui.boxes.size(), 1u);

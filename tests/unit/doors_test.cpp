@@ -132,7 +132,7 @@ TEST_F(DoorsTest, ATagOutsideTheTableIsRefusedBeforeAnythingIsSent) {
 }
 
 TEST_F(DoorsTest, FailingDiscQueryCountsAsEmpty) {
-  sys.os.FailAlways("Mci");
+  sys.os.FailAlways(fake::Op::Mci);
   Start({'d'}, {'d'});
   EXPECT_FALSE(form->drives.DriveTable[1].DiscPresent);
 }
@@ -197,7 +197,7 @@ TEST_F(DoorsTest, ArrivalAndRemovalChangeTheTooltip) {
 
 TEST_F(DoorsTest, AFailingTipUpdateKeepsTheNewFlags) {
   Start({'d'});
-  sys.os.FailAlways("TrayModifyTip");
+  sys.os.FailAlways(fake::Op::TrayModifyTip);
   const auto in = Record(18, 2, 0x8, 1);
   EXPECT_EQ(DeviceChange(ui::DeviceEvent::Arrival, in), -1);
   EXPECT_TRUE(form->drives.DriveTable[1].DiscPresent);

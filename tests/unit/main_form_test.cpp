@@ -132,10 +132,10 @@ TEST_F(MainFormTest, TrayIconIsAddedWithIdCallbackAndTip) {
 }
 
 TEST_F(MainFormTest, AStepThatFailsEndsFormCreateAndTheProgramRunsOn) {
-  sys.os.FailAlways("QueryRunValue");
+  sys.os.FailAlways(fake::Op::QueryRunValue);
   sys.os.cdroms = {'d'};
   // A failing drive-type answer raises nothing: it only skips letters.
-  sys.os.FailWhen("DriveType", [](int n) { return n == 4; });
+  sys.os.FailWhen(fake::Op::DriveType, [](int n) { return n == 4; });
   form = std::make_unique<TAboutForm>(sys.os, sys.ui);
   EXPECT_EQ(form->drives.DriveCount, 0);
   EXPECT_TRUE(sys.ui.boxes.empty());
@@ -305,7 +305,7 @@ TEST_F(MainFormTest, ARefusedTrayIconIsTriedAgainForAboutAMinute) {
     FakeSystem s;
     s.os.cdroms = {'d'};
     int refusals = c.refusals;
-    s.os.FailWhen("TrayAdd", [&refusals](int) { return refusals-- > 0; });
+    s.os.FailWhen(fake::Op::TrayAdd, [&refusals](int) { return refusals-- > 0; });
     TAboutForm f(s.os, s.ui);
     if (c.taskbar_created != 0) {
       s.ui.At(c.taskbar_created, [&] {
@@ -345,7 +345,7 @@ TEST_F(MainFormTest, TheIconsPictureFollowsTheDisplayScale) {
     s.os.cdroms = {'d'};
     s.os.tray_icon_size = c.at_start;
     int refusals = c.refused_adds;
-    s.os.FailWhen("TrayAdd", [&refusals](int) { return refusals-- > 0; });
+    s.os.FailWhen(fake::Op::TrayAdd, [&refusals](int) { return refusals-- > 0; });
     TAboutForm f(s.os, s.ui);
     s.ui.At(1000, [&] {
       s.os.tray_icon_size = c.later;
@@ -400,7 +400,7 @@ TEST(Entry, FirstCopyRunsUntilExit) {
 
 TEST(Entry, MissingLinkCursorStopsStartUp) {
   FakeSystem sys;
-  sys.os.FailAlways("LoadCursorResource");
+  sys.os.FailAlways(fake::Op::LoadCursorResource);
   EXPECT_NE(BVX(sys.os, sys.ui), 0);
   ASSERT_EQ(sys.ui.boxes.size(), 1u);
   EXPECT_EQ(sys.ui.boxes[0].text, "Unable to load cursor for link.");

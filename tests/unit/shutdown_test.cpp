@@ -257,7 +257,7 @@ TEST(Shutdown, ReasonIsGivenWhileTheGuardWorksAndWithdrawnAfter) {
   for (const Case& c : cases) {
     Session t;
     t.sys.os.shutdown_reason_supported = c.supported;
-    t.sys.os.FailWhen("ShutdownReasonCreate", [n = c.fail_create](int call) { return call == n; });
+    t.sys.os.FailWhen(fake::Op::ShutdownReasonCreate, [n = c.fail_create](int call) { return call == n; });
     t.Start({'d', 'e'}, {'d', 'e'});
     t.Watch(1, 1);
     t.Watch(2, 1);
