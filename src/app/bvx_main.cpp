@@ -8,6 +8,7 @@
 #include "about/about_form.h"
 #include "drives/doors.h"
 #include "platform/errors.h"
+#include "settings/bvx_options.h"
 
 namespace bvx {
 
@@ -133,6 +134,17 @@ void TAboutForm::OpenDefaultDrive() {
 
 void TAboutForm::CloseDefaultDrive() {
   CloseCD(TrayPopup.Items(static_cast<std::size_t>(2 * drives.DefaultDrive - 1)));
+}
+
+void TAboutForm::mnuiOptionsClick() {
+  if (frmOptions != nullptr) return frmOptions->form->BringToFront();  // only one dialog
+  TfrmOptions dialog(os, toolkit, SettingsFile(), drives, frmOptions);
+  if (dialog.ShowModal() == ui::kModalOk) SettingsSaved();
+}
+
+void TAboutForm::SettingsSaved() {
+  LoadSettings();
+  RegisterDriveHotKeys();
 }
 
 void TAboutForm::N1Click() { toolkit.Terminate(); }

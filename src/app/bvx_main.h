@@ -4,13 +4,13 @@
 // tray menu, and handles the tray callback, hotkeys, device changes and the
 // end-of-session query. The handlers of each subsystem are defined in that
 // subsystem's folder:
-//   app/bvx_main.cpp        start-up, shut-down, tray callback, pop-up, menu
+//   app/bvx_main.cpp        start-up, shut-down, tray callback, pop-up, menu,
+//                           mnuiOptionsClick (the dialog: settings/bvx_options)
 //   app/tray_icon.cpp       TTrayIcon, the notification-area icon itself
 //   drives/doors.cpp        DiscoverDrives, OpenCD, CloseCD, QueryMediaPresent,
 //                           WMDeviceChange, tray tooltip
 //   hotkeys/hotkeys.cpp     RegisterDriveHotKeys, UnregisterDriveHotKeys, WMHotKey
 //   settings/settings.cpp   LoadSettings
-//   settings/bvx_options.cpp mnuiOptionsClick
 //   shutdown/shutdown_guard.cpp ShutdownGuard
 //   about/autostart.cpp     IsInAutostart and the two autostart actions
 //   about/about_form.cpp    the About layout, link clicks
@@ -147,14 +147,13 @@ class TAboutForm : public ui::FormEvents {
   std::unique_ptr<TLinkLabel> LinkLabel1;
   std::unique_ptr<TLinkLabel> LinkLabel2;
 
-  // The options dialog while it is open, and its working copies (one element
-  // per drive, filled from the drive table at every opening).
-  TfrmOptions* frmOptions = nullptr;
-  std::vector<ShortcutPair> WorkShortcuts;
-  std::vector<std::uint8_t> WorkTrackFlags;
-
  private:
   void BuildTrayMenu();
+  // The options dialog wrote the settings file: read back, hotkeys registered again.
+  void SettingsSaved();
+
+  // The options dialog while it is open.
+  TfrmOptions* frmOptions = nullptr;
   bool destroyed_ = false;
 };
 

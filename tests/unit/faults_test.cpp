@@ -28,6 +28,7 @@
 #include "fake/fake_system.h"
 #include "hotkeys/hotkeys.h"
 #include "platform/errors.h"
+#include "settings/bvx_options.h"
 #include "settings/ini.h"
 #include "settings/settings.h"
 
@@ -178,7 +179,7 @@ struct Session {
                       next = std::size_t{0}](const std::vector<ui::ShownItem>&) mutable {
       return next < choices.size() ? choices[next++] : 0;
     };
-    ui.on_modal.push_back([this, main](FakeForm& f) {
+    ui.on_modal.push_back([this](FakeForm& f) {
       if (f.Description().ClassName != "TfrmOptions") return;
       if (f.ItemCount("OptionTabs") > 1) {
         f.SelectTab("OptionTabs", 1);
@@ -186,9 +187,8 @@ struct Session {
       }
       f.SetValue("speWaitFor", 3);
       f.Click("BitBtn1");
-      const TAboutForm* m = main();
-      saved =
-          Saved{f.Value("cbDriveLetters") + 1, f.Value("speWaitFor"), m->WorkShortcuts, m->WorkTrackFlags};
+      const auto& d = dynamic_cast<const TfrmOptions&>(f.Events());
+      saved = Saved{f.Value("cbDriveLetters") + 1, f.Value("speWaitFor"), d.WorkShortcuts, d.WorkTrackFlags};
     });
     ui.At(3600, [&ui] {
       if (FakeForm* f = ui.MainForm()) {
