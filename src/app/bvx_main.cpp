@@ -12,8 +12,11 @@
 
 namespace bvx {
 
-TAboutForm::TAboutForm(Os& os_, ui::Toolkit& toolkit_) : os(os_), toolkit(toolkit_) {
-  window = toolkit.CreateForm(kAboutFormLayout, *this);
+TAboutForm::TAboutForm(Os& os_, ui::Toolkit& toolkit_)
+    : os(os_),
+      toolkit(toolkit_),
+      window(toolkit.CreateForm(kAboutFormLayout, *this)),
+      hotkeys_(os, toolkit, *window, drives) {
   TrayIcon = std::make_unique<TTrayIcon>(os, toolkit, *window);
   CreateLinkLabels();
   BuildTrayMenu();
@@ -128,12 +131,21 @@ void TAboutForm::OutDelay() {
   SuppressPopup = false;
 }
 
-void TAboutForm::OpenDefaultDrive() {
-  OpenCD(TrayPopup.Items(static_cast<std::size_t>(2 * drives.DefaultDrive - 2)));
+void TAboutForm::OpenDefaultDrive() { RunDoorCommand({drives.DefaultDrive, true}); }
+
+void TAboutForm::CloseDefaultDrive() { RunDoorCommand({drives.DefaultDrive, false}); }
+
+void TAboutForm::RunDoorCommand(DoorCommand command) {
+  ui::MenuItem& item = TrayPopup.Items(command.Index());
+  command.Open ? OpenCD(item) : CloseCD(item);
 }
 
-void TAboutForm::CloseDefaultDrive() {
-  CloseCD(TrayPopup.Items(static_cast<std::size_t>(2 * drives.DefaultDrive - 1)));
+void TAboutForm::RegisterDriveHotKeys() { hotkeys_.Register(); }
+
+void TAboutForm::UnregisterDriveHotKeys() { hotkeys_.Unregister(); }
+
+void TAboutForm::WMHotKey(int id) {
+  if (const std::optional<DoorCommand> door = HotKeyDoor(id, drives.DriveCount)) RunDoorCommand(*door);
 }
 
 void TAboutForm::mnuiOptionsClick() {

@@ -5,11 +5,11 @@
 // end-of-session query. The handlers of each subsystem are defined in that
 // subsystem's folder:
 //   app/bvx_main.cpp        start-up, shut-down, tray callback, pop-up, menu,
-//                           mnuiOptionsClick (the dialog: settings/bvx_options)
+//                           mnuiOptionsClick (the dialog: settings/bvx_options),
+//                           the hotkeys (TDriveHotKeys: hotkeys/hotkeys)
 //   app/tray_icon.cpp       TTrayIcon, the notification-area icon itself
 //   drives/doors.cpp        DiscoverDrives, OpenCD, CloseCD, QueryMediaPresent,
 //                           WMDeviceChange, tray tooltip
-//   hotkeys/hotkeys.cpp     RegisterDriveHotKeys, UnregisterDriveHotKeys, WMHotKey
 //   settings/settings.cpp   LoadSettings
 //   shutdown/shutdown_guard.cpp ShutdownGuard
 //   about/autostart.cpp     IsInAutostart and the two autostart actions
@@ -25,6 +25,7 @@
 
 #include "app/tray_icon.h"
 #include "drives/drive_table.h"
+#include "hotkeys/hotkeys.h"
 #include "platform/menu.h"
 #include "platform/os.h"
 #include "platform/ui.h"
@@ -149,11 +150,14 @@ class TAboutForm : public ui::FormEvents {
 
  private:
   void BuildTrayMenu();
+  // Hands the command's tray item to OpenCD or CloseCD.
+  void RunDoorCommand(DoorCommand command);
   // The options dialog wrote the settings file: read back, hotkeys registered again.
   void SettingsSaved();
 
   // The options dialog while it is open.
   TfrmOptions* frmOptions = nullptr;
+  TDriveHotKeys hotkeys_;
   bool destroyed_ = false;
 };
 

@@ -49,6 +49,14 @@ struct DriveItemPair {
 
 using DriveArray = OneBased<TCDROM>;
 
+// A door command of drive k: open or close its door. Its tray item and its
+// hotkey id are the same number, 2k-2 to open and 2k-1 to close.
+struct DoorCommand {
+  int Drive = 0;
+  bool Open = false;
+  std::size_t Index() const { return static_cast<std::size_t>(2 * Drive - (Open ? 2 : 1)); }
+};
+
 // The drive table and the values that go with it.
 struct Drives {
   DriveArray DriveTable;

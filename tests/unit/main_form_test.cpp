@@ -144,6 +144,7 @@ TEST_F(MainFormTest, FormDestroyRemovesIconReleasesHotkeysAndFreesDriveItems) {
   ASSERT_FALSE(tail.empty());
   EXPECT_EQ(tail.front(), "TrayDelete 0x100 id 1");
   EXPECT_FALSE(sys.os.tray_tip.has_value());
+  EXPECT_TRUE(sys.os.hotkeys.empty());
   EXPECT_EQ(tail.back(), "DestroyForm TAboutForm");
 }
 

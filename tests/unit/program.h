@@ -23,6 +23,8 @@ inline const std::string kIni = "C:\\Program Files\\Brimvex\\BVX.ini";
 struct Program {
   fake::FakeSystem sys;
   std::unique_ptr<TAboutForm> form;
+  ui::FormEvents window_events;
+  std::unique_ptr<ui::Form> window;  // stands for the main window in a room's own test
 
   // Starts the main window with these optical drives, those of them that
   // hold a disc, and this settings file (none: no file).
@@ -36,6 +38,12 @@ struct Program {
   }
   TCDROM& Drive(int k) { return form->drives.DriveTable[k]; }
   fake::FakeForm& Main() { return *sys.ui.MainForm(); }
+  // A window of its own for a room built without the program: the first made, 0x100.
+  ui::Form& Window() {
+    static const ui::FormLayout layout{.ClassName = "Main"};
+    if (!window) window = sys.ui.CreateForm(layout, window_events);
+    return *window;
+  }
 };
 
 struct ProgramTest : ::testing::Test, Program {};
