@@ -16,7 +16,8 @@ TAboutForm::TAboutForm(Os& os_, ui::Toolkit& toolkit_)
     : os(os_),
       toolkit(toolkit_),
       window(toolkit.CreateForm(kAboutFormLayout, *this)),
-      hotkeys_(os, toolkit, *window, drives) {
+      hotkeys_(os, toolkit, *window, drives),
+      guard_(os, toolkit, *window, drives, [this](DoorCommand command) { RunDoorCommand(command); }) {
   TrayIcon = std::make_unique<TTrayIcon>(os, toolkit, *window);
   CreateLinkLabels();
   BuildTrayMenu();
@@ -210,8 +211,10 @@ std::optional<std::intptr_t> TAboutForm::OnDeviceChange(const ui::DeviceNotice& 
 }
 
 std::optional<bool> TAboutForm::OnQueryEndSession(const ui::SessionEndQuery& query) {
-  return ShutdownGuard(query) != 0;
+  return ShutdownGuard(query);
 }
+
+bool TAboutForm::ShutdownGuard(const ui::SessionEndQuery& query) { return guard_.Query(query); }
 
 void TAboutForm::OnTaskbarCreated() {
   // Explorer came (back): the notification area is new and empty, or the

@@ -6,12 +6,12 @@
 // subsystem's folder:
 //   app/bvx_main.cpp        start-up, shut-down, tray callback, pop-up, menu,
 //                           mnuiOptionsClick (the dialog: settings/bvx_options),
-//                           the hotkeys (TDriveHotKeys: hotkeys/hotkeys)
+//                           the hotkeys (TDriveHotKeys: hotkeys/hotkeys),
+//                           ShutdownGuard (TShutdownGuard: shutdown/)
 //   app/tray_icon.cpp       TTrayIcon, the notification-area icon itself
 //   drives/doors.cpp        DiscoverDrives, OpenCD, CloseCD, QueryMediaPresent,
 //                           WMDeviceChange, tray tooltip
 //   settings/settings.cpp   LoadSettings
-//   shutdown/shutdown_guard.cpp ShutdownGuard
 //   about/autostart.cpp     IsInAutostart and the two autostart actions
 //   about/about_form.cpp    the About layout, link clicks
 #pragma once
@@ -30,6 +30,7 @@
 #include "platform/os.h"
 #include "platform/ui.h"
 #include "settings/settings.h"
+#include "shutdown/shutdown_guard.h"
 
 namespace bvx {
 
@@ -88,8 +89,8 @@ class TAboutForm : public ui::FormEvents {
   void mnuiOptionsClick();
 
   // --- shutdown ------------------------------------------------------------------
-  // reason: the query's lParam (ENDSESSION_* bits).
-  std::intptr_t ShutdownGuard(const ui::SessionEndQuery& query);
+  // The answer to an end-of-session query: always true, the session may end.
+  bool ShutdownGuard(const ui::SessionEndQuery& query);
 
   // --- autostart and about ------------------------------------------------------
   bool IsInAutostart();
@@ -139,12 +140,6 @@ class TAboutForm : public ui::FormEvents {
   std::unique_ptr<ui::Timer> PopupTimer;
   bool SuppressPopup = false;
 
-  // Set while the end-of-session guard runs. A second query can arrive
-  // through a notice's message loop (the user cancelled the first and asked
-  // again); it is answered at once and leaves the walk, the reason and the
-  // ending to the guard that is already running.
-  bool GuardRunning = false;
-
   std::unique_ptr<TLinkLabel> LinkLabel1;
   std::unique_ptr<TLinkLabel> LinkLabel2;
 
@@ -158,6 +153,7 @@ class TAboutForm : public ui::FormEvents {
   // The options dialog while it is open.
   TfrmOptions* frmOptions = nullptr;
   TDriveHotKeys hotkeys_;
+  TShutdownGuard guard_;
   bool destroyed_ = false;
 };
 
