@@ -6,7 +6,6 @@
 
 #include "about/LinkLabel.h"
 #include "about/about_form.h"
-#include "drives/doors.h"
 #include "platform/errors.h"
 #include "settings/bvx_options.h"
 
@@ -16,6 +15,7 @@ TAboutForm::TAboutForm(Os& os_, ui::Toolkit& toolkit_)
     : os(os_),
       toolkit(toolkit_),
       window(toolkit.CreateForm(kAboutFormLayout, *this)),
+      doors_(os, *window, drives),
       hotkeys_(os, toolkit, *window, drives),
       guard_(os, toolkit, *window, drives, [this](DoorCommand command) { RunDoorCommand(command); }) {
   TrayIcon = std::make_unique<TTrayIcon>(os, toolkit, *window);
@@ -99,6 +99,36 @@ void TAboutForm::FormDestroy() {
     drives.DriveItems[k].CloseItem = nullptr;
   }
 }
+
+void TAboutForm::DiscoverDrives() {
+  doors_.Discover();
+  for (int k = 1; k <= drives.DriveCount; ++k) AddDriveItems(k);
+}
+
+void TAboutForm::AddDriveItems(int k) {
+  const std::string name = DriveDisplayName(drives.DriveTable[k].Letter);
+  ui::MenuItem& open = TrayPopup.Insert(DoorCommand{k, true}.Index(), {}, "Открыть " + name);
+  drives.DriveItems[k].OpenItem = &open;
+  open.Tag = k;
+  open.OnClick = [this](ui::MenuItem& item) { OpenCD(item); };
+  ui::MenuItem& close = TrayPopup.Insert(DoorCommand{k, false}.Index(), {}, "Закрыть " + name);
+  drives.DriveItems[k].CloseItem = &close;
+  close.Tag = k;
+  close.OnClick = [this](ui::MenuItem& item) { CloseCD(item); };
+}
+
+void TAboutForm::OpenCD(ui::MenuItem& item) { doors_.Open(item.Tag); }
+
+void TAboutForm::CloseCD(ui::MenuItem& item) { doors_.Close(item.Tag); }
+
+bool TAboutForm::QueryMediaPresent(std::uint8_t k) { return doors_.QueryMediaPresent(k); }
+
+std::intptr_t TAboutForm::WMDeviceChange(const ui::DeviceNotice& notice) {
+  if (doors_.DeviceChange(notice)) TrayIcon->SetTip(doors_.TrayTip());
+  return -1;
+}
+
+void TAboutForm::AddTrayIcon() { TrayIcon->Add(doors_.TrayTip()); }
 
 void TAboutForm::WMTrayNotify(ui::TrayMouse action) {
   switch (action) {

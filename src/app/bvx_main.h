@@ -7,10 +7,9 @@
 //   app/bvx_main.cpp        start-up, shut-down, tray callback, pop-up, menu,
 //                           mnuiOptionsClick (the dialog: settings/bvx_options),
 //                           the hotkeys (TDriveHotKeys: hotkeys/hotkeys),
-//                           ShutdownGuard (TShutdownGuard: shutdown/)
+//                           ShutdownGuard (TShutdownGuard: shutdown/),
+//                           the doors (TDoors: drives/doors)
 //   app/tray_icon.cpp       TTrayIcon, the notification-area icon itself
-//   drives/doors.cpp        DiscoverDrives, OpenCD, CloseCD, QueryMediaPresent,
-//                           WMDeviceChange, tray tooltip
 //   settings/settings.cpp   LoadSettings
 //   about/autostart.cpp     IsInAutostart and the two autostart actions
 //   about/about_form.cpp    the About layout, link clicks
@@ -24,6 +23,7 @@
 #include <vector>
 
 #include "app/tray_icon.h"
+#include "drives/doors.h"
 #include "drives/drive_table.h"
 #include "hotkeys/hotkeys.h"
 #include "platform/menu.h"
@@ -145,6 +145,8 @@ class TAboutForm : public ui::FormEvents {
 
  private:
   void BuildTrayMenu();
+  // Drive k's two tray items, at 2k-2 (open) and 2k-1 (close).
+  void AddDriveItems(int k);
   // Hands the command's tray item to OpenCD or CloseCD.
   void RunDoorCommand(DoorCommand command);
   // The options dialog wrote the settings file: read back, hotkeys registered again.
@@ -152,6 +154,7 @@ class TAboutForm : public ui::FormEvents {
 
   // The options dialog while it is open.
   TfrmOptions* frmOptions = nullptr;
+  TDoors doors_;
   TDriveHotKeys hotkeys_;
   TShutdownGuard guard_;
   bool destroyed_ = false;

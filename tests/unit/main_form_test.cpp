@@ -2,25 +2,14 @@
 // tray menu, the tray callback and the delayed pop-up, the program entry.
 #include <gtest/gtest.h>
 
-#include "app/bvx_main.h"
-#include "fake/fake_system.h"
+#include "program.h"
 
 namespace bvx {
 namespace {
 
 using fake::FakeSystem;
 
-struct MainFormTest : ::testing::Test {
-  FakeSystem sys;
-  std::unique_ptr<TAboutForm> form;
-
-  void Start(std::set<char> cdroms, std::set<char> discs = {}) {
-    sys.os.cdroms = std::move(cdroms);
-    sys.os.discs = std::move(discs);
-    sys.ui.SetTitle("Brimvex");  // as the program entry does before the window
-    form = std::make_unique<TAboutForm>(sys.os, sys.ui);
-  }
-  fake::FakeForm& Main() { return *sys.ui.MainForm(); }
+struct MainFormTest : ProgramTest {
   void Tray(ui::TrayMouse action) { sys.ui.TrayMouse(Main(), action); }
   std::vector<std::string> Captions() {
     std::vector<std::string> out;
