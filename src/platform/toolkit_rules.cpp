@@ -78,6 +78,39 @@ std::vector<std::size_t> TabWalk(const FormLayout& layout) {
 
 namespace {
 
+// The row that row i labels and lies directly above, or npos.
+std::size_t LabelledField(const FormLayout& layout, std::size_t i) {
+  const ControlRow& label = layout.Controls[i];
+  if (label.Labels.empty() || label.Labels == label.Name) return std::string::npos;
+  for (std::size_t j = 0; j < layout.Controls.size(); ++j) {
+    const ControlRow& field = layout.Controls[j];
+    if (field.Name != label.Labels) continue;
+    // The first row of that name, as the toolkits find controls by name.
+    if (field.Parent != label.Parent || !field.Labels.empty()) return std::string::npos;
+    return j;
+  }
+  return std::string::npos;
+}
+
+}  // namespace
+
+std::vector<std::size_t> SiblingOrder(const FormLayout& layout) {
+  const std::size_t n = layout.Controls.size();
+  std::vector<std::size_t> field_of(n);
+  for (std::size_t i = 0; i < n; ++i) field_of[i] = LabelledField(layout, i);
+  std::vector<std::size_t> out;
+  out.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (field_of[i] != std::string::npos) continue;
+    out.push_back(i);
+    for (std::size_t j = 0; j < n; ++j)
+      if (field_of[j] == i) out.push_back(j);
+  }
+  return out;
+}
+
+namespace {
+
 constexpr std::uint16_t kShortcutShift = 0x2000;
 constexpr std::uint16_t kShortcutCtrl = 0x4000;
 constexpr std::uint16_t kShortcutAlt = 0x8000;

@@ -2,8 +2,8 @@
 // the tests' fake both follow these and nothing else: what a click on an OK
 // or Cancel button does to a modal form, what closing a form does, which
 // font a control starts with, the spin edit's text as a number, its arrows
-// and the characters it takes, the keyboard's tab order and mnemonics, and
-// the hotkey edit's value in shortcut form.
+// and the characters it takes, the keyboard's tab order and mnemonics, the
+// order of sibling windows, and the hotkey edit's value in shortcut form.
 #pragma once
 
 #include <cstddef>
@@ -56,6 +56,18 @@ bool IsMnemonicKey(std::optional<Kind> focused, bool alt, bool takes_chars);
 // at once by its own children in the same way. Rows whose parent is missing
 // are left out.
 std::vector<std::size_t> TabWalk(const FormLayout& layout);
+
+// The rows of a layout in their windows' order among siblings (z-order),
+// the bottom one first. A later row lies above an earlier one, so that
+// where controls overlap the later covers the earlier; but a row that
+// labels a field (ControlRow::Labels) lies directly above that field. A
+// screen reader names an edit, hotkey edit or list by the first static text
+// above it among its siblings ("Providing the Name Property": GetWindow
+// with GW_HWNDPREV), and that is then its label. Several labels of one field
+// lie above it in row order, the first nearest. A Labels that names no
+// sibling, its own row or a row with a Labels of its own leaves its row
+// where the row order puts it.
+std::vector<std::size_t> SiblingOrder(const FormLayout& layout);
 
 // The number a spin edit's text stands for: optional leading blanks, an
 // optional sign and decimal digits, nothing after them. A number beyond the

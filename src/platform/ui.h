@@ -83,6 +83,11 @@ struct ControlRow {
   const Font* HoverFont = nullptr;  // link label
   std::string_view Hint;    // never shown; link targets
   std::string_view FocusControl;  // a label's accelerator focuses this control
+  // A label or static text: the field (a sibling) it names. It lies
+  // directly above that field among its siblings, where a screen reader
+  // looks for a field's name (SiblingOrder). What its accelerator does is
+  // still FocusControl's alone.
+  std::string_view Labels;
 };
 
 enum FormFlag : std::uint32_t {

@@ -27,7 +27,8 @@ constexpr std::string_view kTrackBox = "chbTrackDrive";
 constexpr std::string_view kDriveList = "cbDriveLetters";
 constexpr std::string_view kWaitEdit = "speWaitFor";
 
-// Parents come before their children; a later row lies above an earlier one.
+// Parents come before their children; a later row lies above an earlier one,
+// except that each label lies directly above the field it names (Labels).
 constexpr ControlRow kOptionsControls[] = {
     {.Name = "BitBtn1", .ControlKind = Kind::OkButton, .Left = 252, .Top = 8, .Width = 71,
      .Height = 25, .Text = "O&K", .ControlFont = &kBoldFont, .TabOrder = 0, .GlyphSpacing = 1},
@@ -41,10 +42,10 @@ constexpr ControlRow kOptionsControls[] = {
      .TabOrder = 0},
     {.Name = "lblOpen", .ControlKind = Kind::Label, .Parent = "HotKeysBox", .Left = 5, .Top = 19,
      .Width = 90, .Height = 15, .Text = "&Открыть дверцу", .ControlFont = &kFormFont,
-     .Flags = ui::kTransparent},
+     .Flags = ui::kTransparent, .Labels = "hkOpenCd"},
     {.Name = "lblClose", .ControlKind = Kind::Label, .Parent = "HotKeysBox", .Left = 5, .Top = 45,
      .Width = 90, .Height = 15, .Text = "&Закрыть дверцу", .ControlFont = &kFormFont,
-     .Flags = ui::kTransparent},
+     .Flags = ui::kTransparent, .Labels = "hkCloseCd"},
     {.Name = "hkOpenCd", .ControlKind = Kind::HotKey, .Parent = "HotKeysBox", .Left = 100,
      .Top = 17, .Width = 114, .Height = 22, .TabOrder = 0},
     {.Name = "hkCloseCd", .ControlKind = Kind::HotKey, .Parent = "HotKeysBox", .Left = 100,
@@ -61,7 +62,7 @@ constexpr ControlRow kOptionsControls[] = {
     {.Name = "Label1", .ControlKind = Kind::Label, .Parent = "DefaultDriveBox", .Left = 5,
      .Top = 19, .Width = 209, .Height = 15, .Text = "&По умолчанию использовать привод",
      .ControlFont = &kFormFont, .Flags = ui::kTransparent | ui::kWordWrap,
-     .FocusControl = "cbDriveLetters"},
+     .FocusControl = "cbDriveLetters", .Labels = "cbDriveLetters"},
     {.Name = "cbDriveLetters", .ControlKind = Kind::DropDownList, .Parent = "DefaultDriveBox",
      .Left = 5, .Top = 37, .Width = 65, .Height = 23, .ControlFont = &kBoldFont, .TabOrder = 0,
      .ItemHeight = 15},
@@ -73,7 +74,8 @@ constexpr ControlRow kOptionsControls[] = {
      .Text = "Если в приводе при перезагрузке (выключении) обнаружен диск,",
      .ControlFont = &kFormFont, .Flags = ui::kWordWrap},
     {.Name = "Label3", .ControlKind = Kind::Label, .Parent = "TrackGroupBox", .Left = 5, .Top = 50,
-     .Width = 97, .Height = 15, .Text = "открывать его на", .ControlFont = &kFormFont},
+     .Width = 97, .Height = 15, .Text = "открывать его на", .ControlFont = &kFormFont,
+     .Labels = "speWaitFor"},
     {.Name = "Label4", .ControlKind = Kind::Label, .Parent = "TrackGroupBox", .Left = 167,
      .Top = 50, .Width = 41, .Height = 15, .Text = "секунд.", .ControlFont = &kFormFont},
     {.Name = "speWaitFor", .ControlKind = Kind::SpinEdit, .Parent = "TrackGroupBox", .Left = 107,

@@ -266,13 +266,15 @@ class Session:
 
         A run that never ran its command (DriverResult.never_ran; seen once
         in a full run: exit 1, nothing printed) is, for a command that only
-        reads or waits, run once more and reported (work_root()/
-        driver-reruns.txt, which scripts/test.sh names); Wine's own error
-        lines are kept for that.
+        reads or waits, or any command when Wine says it gave up before the
+        program's code ran (DriverResult.wine_never_started), run once more
+        and reported (work_root()/driver-reruns.txt, which scripts/test.sh
+        names); Wine's own error lines are kept for that.
         """
         args = tuple(str(a) for a in args)
         result = self._run_driver(args, timeout)
-        if result.never_ran and args and args[0] in READ_ONLY_COMMANDS:
+        if result.never_ran and args and (args[0] in READ_ONLY_COMMANDS
+                                          or result.wine_never_started):
             note = (f"driver {' '.join(args)} ended with {result.code} and never ran its "
                     f"command ({result.stderr.strip()[-1000:]!r}); running it once more")
             print(f"[harness] {note}", file=sys.stderr)

@@ -48,7 +48,13 @@ EXPLORER_COMMANDS = {"tooltip"}
 # Driver commands that only read or wait, and change nothing: safe to run again.
 READ_ONLY_COMMANDS = {"find", "visible", "wait-window", "wait-visible", "wait-gone", "windows",
                       "absent", "rect", "metrics", "drive-type", "text", "child-texts", "tooltip",
-                      "controls", "window-at", "styles"}
+                      "controls", "window-at", "styles", "label-walk"}
+
+# What Wine prints when it gives up on a new process before any of the
+# program's code runs (seen once in a full run, for a "post": the address of
+# the shared user data was taken). Any command that failed so is safe to run
+# again.
+WINE_START_FAILURES = ("failed to map the shared user data",)
 
 
 # --- driver output ----------------------------------------------------------------
@@ -93,6 +99,11 @@ class DriverResult:
         its own ("driver: ..."), so its command never ran (Wine did not bring
         the process up)."""
         return self.code != 0 and not self.stdout and "driver:" not in self.stderr
+
+    @property
+    def wine_never_started(self) -> bool:
+        """Never ran, and Wine says it gave up before the program's code ran."""
+        return self.never_ran and any(sign in self.stderr for sign in WINE_START_FAILURES)
 
 
 class Background:

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The options dialog on the real BVX.exe under Wine: its real controls, the
 drive tabs, the settings file that OK writes and the hotkeys registered from
-it afterwards; Cancel and a second opening."""
+it afterwards; the keyboard and what a screen reader names each field by;
+Cancel and a second opening."""
 
 import os
 import unittest
@@ -347,6 +348,34 @@ class OptionsDialogTest(OptionsTestCase):
         self.session.keys("Return")
         self.driver("wait-gone", DIALOG, int(STEP_TIMEOUT * 1000))
         wait_for(lambda: (self.folder / "BVX.ini").exists(), STEP_TIMEOUT, "the settings written")
+        self.assertEqual(self.exit_program(program), 0)
+
+    def test_a_screen_reader_names_each_field_by_its_label(self):
+        # The name of an edit, hotkey edit or list ("Providing the Name
+        # Property"): the first static text walking GW_HWNDPREV from it; a
+        # window with WS_GROUP | WS_TABSTOP on the way halts the walk. Only
+        # the wait edit's own arrows may come between it and its label.
+        program = self.start()
+        dialog = self.open_dialog()
+        fields = ((dialog.open_edit, "&Открыть дверцу"), (dialog.close_edit, "&Закрыть дверцу"),
+                  (dialog.drive_list, "&По умолчанию использовать привод"),
+                  (dialog.wait_edit, "открывать его на"))
+
+        def walk(hwnd: str) -> tuple[list[str], str]:
+            """The classes passed over, and the static text found."""
+            *passed, end = self.driver("label-walk", hwnd).lines
+            self.assertTrue(end.startswith("static\t"), f"no static text above {hwnd}: {end}")
+            return [line.split("\t")[2] for line in passed], harness.unescape_driver(
+                end.split("\t", 2)[2])
+
+        for tab in (0, 1, 0):  # the same whichever page is or was shown
+            dialog.select_tab(tab)
+            for field, label in fields:
+                passed, found = walk(field.hwnd)
+                allowed = [[], ["msctls_updown32"]] if field.cls == "Edit" else [[]]
+                self.assertIn(passed, allowed, f"between {field.cls} and its label on tab {tab}")
+                self.assertEqual(found, label, f"{field.cls} on tab {tab}")
+        dialog.press(dialog.cancel)
         self.assertEqual(self.exit_program(program), 0)
 
     def test_cancel_writes_nothing_and_a_second_opening_starts_afresh(self):

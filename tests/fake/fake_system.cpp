@@ -317,6 +317,7 @@ FakeForm::FakeForm(FakeToolkit& toolkit, const ui::FormLayout& desc, ui::FormEve
     control.handle = next++;
     controls_.emplace(std::string(c.Name), std::move(control));
   }
+  for (const std::size_t i : ui::SiblingOrder(desc)) z_order_.emplace_back(desc.Controls[i].Name);
 }
 
 FakeForm::~FakeForm() { toolkit_.Forget(this); }
@@ -329,6 +330,15 @@ FakeControl& FakeForm::Find(std::string_view control) {
 
 const FakeControl& FakeForm::Control(std::string_view control) const {
   return const_cast<FakeForm*>(this)->Find(control);
+}
+
+std::vector<std::string> FakeForm::Above(std::string_view control) const {
+  const std::string_view parent = Control(control).desc.Parent;
+  const auto at = std::find(z_order_.begin(), z_order_.end(), control);
+  std::vector<std::string> above;
+  for (auto it = at + 1; it != z_order_.end(); ++it)
+    if (Control(*it).desc.Parent == parent) above.push_back(*it);
+  return above;
 }
 
 WindowId FakeForm::ControlHandle(std::string_view control) const { return Control(control).handle; }

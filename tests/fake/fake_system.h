@@ -213,6 +213,9 @@ class FakeForm : public ui::Form {
   bool InFront() const { return in_front_; }
   ui::FormEvents& Events() { return events_; }
   const FakeControl& Control(std::string_view control) const;
+  // The control's siblings that lie above it, the nearest first, as
+  // GetWindow with GW_HWNDPREV walks their windows.
+  std::vector<std::string> Above(std::string_view control) const;
 
  private:
   FakeControl& Find(std::string_view control);
@@ -222,6 +225,7 @@ class FakeForm : public ui::Form {
   WindowId handle_;
   std::string caption_;
   std::map<std::string, FakeControl, std::less<>> controls_;
+  std::vector<std::string> z_order_;  // every control, the bottom one first
   bool visible_ = false;
   bool in_front_ = false;
   bool in_modal_ = false;

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/toolkit_rules.h"
 #include "program.h"
 #include "settings/bvx_options.h"
 
@@ -104,6 +105,18 @@ std::size_t RowIndex(std::string_view name) {
       rows.begin());
 }
 
+// The name a screen reader gives a field: the first static text among the
+// siblings above it; none when a tab stop or nothing comes first.
+std::string ReadAloudName(const FakeForm& f, std::string_view field) {
+  for (const std::string& name : f.Above(field)) {
+    const ui::Kind kind = f.Control(name).desc.ControlKind;
+    if (kind == ui::Kind::Label || kind == ui::Kind::StaticText || kind == ui::Kind::LinkLabel)
+      return f.Control(name).text;
+    if (ui::IsTabStopKind(kind)) break;
+  }
+  return "(none)";
+}
+
 TEST_F(OptionsTest, LayoutRowsMatchTheComponentTable) {
   struct Case {
     std::string_view name;
@@ -115,6 +128,7 @@ TEST_F(OptionsTest, LayoutRowsMatchTheComponentTable) {
     bool bold;
     ui::Color color;
     int tab_order;
+    std::string_view read_aloud = {};  // fields: the label a screen reader names them by
   };
   constexpr ui::Color grey = ui::Rgb(90, 90, 90);
   const Case cases[] = {
@@ -123,16 +137,16 @@ TEST_F(OptionsTest, LayoutRowsMatchTheComponentTable) {
       {"OptionTabs", ui::Kind::TabControl, "", 3, 3, 246, 174, "Общие", "MS Sans Serif", false, grey, 2},
       {"HotKeysBox", ui::Kind::GroupBox, "OptionTabs", 4, 3, 238, 72, " Горячие клавиши ", "Arial", true, grey, 0},
       {"lblOpen", ui::Kind::Label, "HotKeysBox", 5, 19, 90, 15, "&Открыть дверцу", "Arial", false, grey, -1},
-      {"hkOpenCd", ui::Kind::HotKey, "HotKeysBox", 100, 17, 114, 22, "", "Arial", true, grey, 0},
-      {"hkCloseCd", ui::Kind::HotKey, "HotKeysBox", 100, 43, 114, 22, "", "Arial", true, grey, 1},
+      {"hkOpenCd", ui::Kind::HotKey, "HotKeysBox", 100, 17, 114, 22, "", "Arial", true, grey, 0, "&Открыть дверцу"},
+      {"hkCloseCd", ui::Kind::HotKey, "HotKeysBox", 100, 43, 114, 22, "", "Arial", true, grey, 1, "&Закрыть дверцу"},
       {"GroupBox1", ui::Kind::GroupBox, "OptionTabs", 4, 74, 238, 73, " Слежение за приводом ", "Arial", true, grey, 1},
       {"chbTrackDrive", ui::Kind::CheckBox, "GroupBox1", 5, 33, 148, 16, "Следить за приводом", "Arial", false, grey, 0},
       {"DefaultDriveBox", ui::Kind::GroupBox, "OptionTabs", 4, 3, 238, 67, " Привод по умолчанию ", "Arial", true, grey, 2},
       {"Label1", ui::Kind::Label, "DefaultDriveBox", 5, 19, 209, 15, "&По умолчанию использовать привод", "Arial", false, grey, -1},
-      {"cbDriveLetters", ui::Kind::DropDownList, "DefaultDriveBox", 5, 37, 65, 23, "", "Arial", true, grey, 0},
+      {"cbDriveLetters", ui::Kind::DropDownList, "DefaultDriveBox", 5, 37, 65, 23, "", "Arial", true, grey, 0, "&По умолчанию использовать привод"},
       {"TrackGroupBox", ui::Kind::GroupBox, "OptionTabs", 4, 69, 238, 78, " Слежение ", "Arial", true, grey, 3},
       {"Label4", ui::Kind::Label, "TrackGroupBox", 167, 50, 41, 15, "секунд.", "Arial", false, grey, -1},
-      {"speWaitFor", ui::Kind::SpinEdit, "TrackGroupBox", 107, 48, 57, 24, "0", "Arial", true, ui::Rgb(0, 0, 0), 0},
+      {"speWaitFor", ui::Kind::SpinEdit, "TrackGroupBox", 107, 48, 57, 24, "0", "Arial", true, ui::Rgb(0, 0, 0), 0, "открывать его на"},
   };
   Show([&](FakeForm& f) {
     for (const Case& c : cases) {
@@ -152,6 +166,9 @@ TEST_F(OptionsTest, LayoutRowsMatchTheComponentTable) {
       EXPECT_EQ(font.TextColor, c.color);
       EXPECT_EQ(font.Height, -12);
       EXPECT_EQ(font.Charset, ui::kRussianCharset);
+      if (!c.read_aloud.empty()) {
+        EXPECT_EQ(ReadAloudName(f, c.name), c.read_aloud);
+      }
     }
     f.Click("BitBtn2");
   });

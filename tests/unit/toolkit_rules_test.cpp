@@ -1,6 +1,6 @@
 // The toolkit's rules apart from the window system: spin edit text and
 // arrows, the characters a spin edit takes, the keyboard's tab walk and
-// mnemonics, hotkey words and shortcuts.
+// mnemonics, the order of sibling windows, hotkey words and shortcuts.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -96,6 +96,25 @@ TEST(TabWalk, ContainersAreWalkedWhereTheyStandWithTheirChildrenInTabOrder) {
   std::string walk;
   for (const std::size_t i : TabWalk(layout)) walk += std::string(rows[i].Name) + " ";
   EXPECT_EQ(walk, "Name Box First Second Ok Caption ");
+}
+
+TEST(SiblingOrder, LaterRowsLieAboveAndEachLabelDirectlyAboveItsField) {
+  const ControlRow rows[] = {
+      {.Name = "Box", .ControlKind = Kind::GroupBox},
+      {.Name = "Cover", .ControlKind = Kind::GroupBox},              // overlaps Box: stays above
+      {.Name = "Name", .ControlKind = Kind::Label, .Parent = "Box", .Labels = "Edit"},
+      {.Name = "Hint", .ControlKind = Kind::Label, .Parent = "Box", .Labels = "Edit"},
+      {.Name = "Edit", .ControlKind = Kind::SpinEdit, .Parent = "Box"},
+      {.Name = "Other", .ControlKind = Kind::Label, .Parent = "Box", .Labels = "Cover"},  // no sibling
+      {.Name = "Self", .ControlKind = Kind::Label, .Parent = "Box", .Labels = "Self"},
+      {.Name = "Chain", .ControlKind = Kind::Label, .Parent = "Box", .Labels = "Name"},  // a label
+      {.Name = "List", .ControlKind = Kind::DropDownList, .Parent = "Box"},
+      {.Name = "After", .ControlKind = Kind::Label, .Parent = "Box", .Labels = "List"},
+  };
+  const FormLayout layout{.ClassName = "T", .Controls = rows};
+  std::string order;  // bottom first
+  for (const std::size_t i : SiblingOrder(layout)) order += std::string(rows[i].Name) + " ";
+  EXPECT_EQ(order, "Box Cover Edit Name Hint Other Self Chain List After ");
 }
 
 TEST(HotKeyWord, ConvertsToAndFromShortcuts) {

@@ -129,11 +129,13 @@ void Win32Form::MakeControls() {
   if (controls_made_) return;
   for (Control* c : creation_order_)
     if (c->hwnd == nullptr) CreateControl(*c);
-  // A later row lies above an earlier one among its siblings.
-  for (auto& c : controls_) {
+  // Among siblings a later row lies above an earlier one, and a label
+  // directly above the field it names (a spin edit's arrows stay with it).
+  for (const std::size_t i : ui::SiblingOrder(layout_)) {
+    const Control& c = *controls_[i];
     const UINT flags = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
-    SetWindowPos(c->hwnd, HWND_TOP, 0, 0, 0, 0, flags);
-    if (c->updown != nullptr) SetWindowPos(c->updown, HWND_TOP, 0, 0, 0, 0, flags);
+    SetWindowPos(c.hwnd, HWND_TOP, 0, 0, 0, 0, flags);
+    if (c.updown != nullptr) SetWindowPos(c.updown, HWND_TOP, 0, 0, 0, 0, flags);
   }
   controls_made_ = true;
   Layout();

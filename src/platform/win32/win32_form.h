@@ -7,10 +7,12 @@
 // Controls are children of their layout parent (group box, tab control), so
 // hiding a parent hides what lies on it, and positions are relative to the
 // parent's client area exactly as the tables give them. Among siblings a
-// later row lies above an earlier one: every control is raised to the top of
-// its siblings in table order and has WS_CLIPSIBLINGS, and group boxes and
-// the tab control have WS_CLIPCHILDREN and paint their whole client area, so
-// a covered control can never paint over the one covering it. Because
+// later row lies above an earlier one, and a label directly above the field
+// it names, where a screen reader looks for the field's name
+// (ui::SiblingOrder): every control is raised to the top of its siblings in
+// that order and has WS_CLIPSIBLINGS, and group boxes and the tab control
+// have WS_CLIPCHILDREN and paint their whole client area, so a covered
+// control can never paint over the one covering it. Because
 // z-order runs against the tab order here, the form does its own keyboard
 // interface (Tab, Enter, Esc, mnemonics) from the TabOrder column instead of
 // IsDialogMessage.

@@ -80,6 +80,15 @@
 //                                         with its style and extended style
 //   styles <class>                        the window's style and extended
 //                                         style (hex)
+//   label-walk <hwnd>                     the windows above that one among
+//                                         its siblings (GW_HWNDPREV), as a
+//                                         screen reader looks for a field's
+//                                         name: "pass<TAB>hwnd<TAB>class<TAB>
+//                                         style" for each passed, then
+//                                         "static<TAB>hwnd<TAB>text" at the
+//                                         first static text, "halt<TAB>hwnd
+//                                         <TAB>class" at one with WS_GROUP
+//                                         and WS_TABSTOP, or "none"
 //
 // driver.h lists the files that hold the subcommands, one per concern.
 #include "driver.h"
@@ -237,6 +246,7 @@ constexpr Command kCommands[] = {
     {L"set-text", &CmdSetText},
     {L"watch", &CmdWatch},
     {L"styles", &CmdStyles},
+    {L"label-walk", &CmdLabelWalk},
 };
 
 }  // namespace

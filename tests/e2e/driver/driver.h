@@ -95,6 +95,7 @@ int CmdBox(const Args& a);
 int CmdWindowAt(const Args& a);
 int CmdWatch(const Args& a);
 int CmdStyles(const Args& a);
+int CmdLabelWalk(const Args& a);
 
 // driver_controls.cpp
 int CmdControls(const Args& a);

@@ -312,4 +312,27 @@ int CmdStyles(const Args& a) {
   return 0;
 }
 
+// The name a screen reader gives a field ("Providing the Name Property"):
+// the first static text found walking GW_HWNDPREV from the field; the walk
+// halts at a window with both WS_GROUP and WS_TABSTOP.
+int CmdLabelWalk(const Args& a) {
+  HWND field = nullptr;
+  if (!ParseHwnd(a.At(1), &field)) return Fail("usage: label-walk <hwnd>", 64);
+  for (HWND h = GetWindow(field, GW_HWNDPREV); h != nullptr; h = GetWindow(h, GW_HWNDPREV)) {
+    const std::wstring cls = ClassOf(h);
+    const auto style = static_cast<DWORD>(GetWindowLongW(h, GWL_STYLE));
+    if (_wcsicmp(cls.c_str(), L"Static") == 0) {
+      Line("static\t" + HwndText(h) + "\t" + Escaped(TextOf(h)));
+      return 0;
+    }
+    if ((style & (WS_GROUP | WS_TABSTOP)) == (WS_GROUP | WS_TABSTOP)) {
+      Line("halt\t" + HwndText(h) + "\t" + Utf8(cls));
+      return 0;
+    }
+    Line("pass\t" + HwndText(h) + "\t" + Utf8(cls) + "\t" + Hex(style));
+  }
+  Line("none");
+  return 0;
+}
+
 }  // namespace driver
