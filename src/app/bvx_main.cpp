@@ -17,7 +17,7 @@ TAboutForm::TAboutForm(Os& os_, ui::Toolkit& toolkit_)
       window(toolkit.CreateForm(kAboutFormLayout, *this)),
       doors_(os, *window, drives),
       hotkeys_(os, toolkit, *window, drives),
-      guard_(os, toolkit, *window, drives, [this](DoorCommand command) { RunDoorCommand(command); }) {
+      guard_(os, toolkit, *window, drives, *this) {
   TrayIcon = std::make_unique<TTrayIcon>(os, toolkit, *window);
   CreateLinkLabels();
   BuildTrayMenu();
@@ -106,15 +106,15 @@ void TAboutForm::DiscoverDrives() {
 }
 
 void TAboutForm::AddDriveItems(int k) {
-  const std::string name = DriveDisplayName(drives.DriveTable[k].Letter);
-  ui::MenuItem& open = TrayPopup.Insert(DoorCommand{k, true}.Index(), {}, "Открыть " + name);
-  drives.DriveItems[k].OpenItem = &open;
-  open.Tag = k;
-  open.OnClick = [this](ui::MenuItem& item) { OpenCD(item); };
-  ui::MenuItem& close = TrayPopup.Insert(DoorCommand{k, false}.Index(), {}, "Закрыть " + name);
-  drives.DriveItems[k].CloseItem = &close;
-  close.Tag = k;
-  close.OnClick = [this](ui::MenuItem& item) { CloseCD(item); };
+  const char letter = drives.DriveTable[k].Letter;
+  DriveItemPair& items = drives.DriveItems[k];
+  items.OpenItem = &TrayPopup.Insert(DoorCommand{k, true}.Index(), {}, DoorItemCaption(true, letter));
+  items.CloseItem = &TrayPopup.Insert(DoorCommand{k, false}.Index(), {}, DoorItemCaption(false, letter));
+  for (const bool open : {true, false}) {
+    ui::MenuItem& item = open ? *items.OpenItem : *items.CloseItem;
+    item.Tag = k;
+    item.OnClick = [this, open](ui::MenuItem& clicked) { open ? OpenCD(clicked) : CloseCD(clicked); };
+  }
 }
 
 void TAboutForm::OpenCD(ui::MenuItem& item) { doors_.Open(item.Tag); }
@@ -183,11 +183,6 @@ void TAboutForm::mnuiOptionsClick() {
   if (frmOptions != nullptr) return frmOptions->form->BringToFront();  // only one dialog
   TfrmOptions dialog(os, toolkit, SettingsFile(), drives, frmOptions);
   if (dialog.ShowModal() == ui::kModalOk) SettingsSaved();
-}
-
-void TAboutForm::SettingsSaved() {
-  LoadSettings();
-  RegisterDriveHotKeys();
 }
 
 void TAboutForm::N1Click() { toolkit.Terminate(); }

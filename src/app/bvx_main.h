@@ -44,7 +44,7 @@ inline constexpr int kCmdAbout = 4;    // N4 "О программе..."
 inline constexpr int kCmdStartup = 6;  // mnuiStartup
 inline constexpr int kCmdOptions = 7;  // mnuiOptions
 
-class TAboutForm : public ui::FormEvents {
+class TAboutForm : public ui::FormEvents, public DoorRoad {
  public:
   // Creates the window hidden (class TAboutForm) and runs FormCreate behind
   // the dispatch boundary: an error ends FormCreate at that step, is shown in
@@ -148,9 +148,12 @@ class TAboutForm : public ui::FormEvents {
   // Drive k's two tray items, at 2k-2 (open) and 2k-1 (close).
   void AddDriveItems(int k);
   // Hands the command's tray item to OpenCD or CloseCD.
-  void RunDoorCommand(DoorCommand command);
+  void RunDoorCommand(DoorCommand command) override;
   // The options dialog wrote the settings file: read back, hotkeys registered again.
-  void SettingsSaved();
+  void SettingsSaved() {
+    LoadSettings();
+    RegisterDriveHotKeys();
+  }
 
   // The options dialog while it is open.
   TfrmOptions* frmOptions = nullptr;

@@ -15,6 +15,10 @@ std::string MciQueryCommand(std::string_view device_name) {
   return "info " + std::string(device_name) + " identity wait";
 }
 
+std::string DoorItemCaption(bool open, char letter) {
+  return (open ? "Открыть " : "Закрыть ") + DriveDisplayName(letter);
+}
+
 namespace {
 
 void Put32(VolumeRecord& r, std::size_t at, std::uint32_t v) {
@@ -88,8 +92,6 @@ bool ApplyDeviceChange(DriveArray& table, std::uint8_t count, const ui::DeviceNo
 
 // --- TDoors -------------------------------------------------------------------
 
-TDoors::TDoors(Os& os, ui::Form& window, Drives& drives) : os_(os), window_(window), drives_(drives) {}
-
 void TDoors::Discover() {
   for (char c = 'a'; c <= 'z'; ++c) {
     if (os_.DriveType(DriveRoot(c)) != DriveKind::CdRom) continue;
@@ -124,10 +126,6 @@ bool TDoors::QueryMediaPresent(std::uint8_t k) {
   std::string reply;
   return os_.MciSendString(MciQueryCommand(drives_.DriveTable[k].DeviceName), kMciReplySize, &reply,
                            0) == 0;
-}
-
-bool TDoors::DeviceChange(const ui::DeviceNotice& notice) {
-  return ApplyDeviceChange(drives_.DriveTable, drives_.DriveCount, notice);
 }
 
 std::string TDoors::TrayTip() const {

@@ -24,6 +24,9 @@ std::string MciOpenCommand(std::string_view device_name);
 std::string MciCloseCommand(std::string_view device_name);
 std::string MciQueryCommand(std::string_view device_name);
 
+// The caption of a drive's tray item: "Открыть D:" or "Закрыть D:".
+std::string DoorItemCaption(bool open, char letter);
+
 // The packed 18-byte record: size 18, type 2, reserved 0, unit mask, flags 1.
 VolumeRecord MakeVolumeRecord(std::uint32_t unit_mask);
 
@@ -50,7 +53,7 @@ bool ApplyDeviceChange(DriveArray& table, std::uint8_t count, const ui::DeviceNo
 // callback window).
 class TDoors {
  public:
-  TDoors(Os& os, ui::Form& window, Drives& drives);
+  TDoors(Os& os, ui::Form& window, Drives& drives) : os_(os), window_(window), drives_(drives) {}
 
   // Fills the table with the optical drives in letter order; each drive's
   // disc is queried right after its drive type.
@@ -64,7 +67,9 @@ class TDoors {
   bool QueryMediaPresent(std::uint8_t k);
   // Applies a device notice to the disc flags; true when the tooltip is to
   // be refreshed.
-  bool DeviceChange(const ui::DeviceNotice& notice);
+  bool DeviceChange(const ui::DeviceNotice& notice) {
+    return ApplyDeviceChange(drives_.DriveTable, drives_.DriveCount, notice);
+  }
   // The tip field of the table's tooltip.
   std::string TrayTip() const;
 

@@ -57,6 +57,16 @@ struct DoorCommand {
   std::size_t Index() const { return static_cast<std::size_t>(2 * Drive - (Open ? 2 : 1)); }
 };
 
+// The one road of every door command, whatever its source: the main window
+// hands the command's tray item to OpenCD or CloseCD.
+class DoorRoad {
+ public:
+  virtual void RunDoorCommand(DoorCommand command) = 0;
+
+ protected:
+  ~DoorRoad() = default;
+};
+
 // The drive table and the values that go with it.
 struct Drives {
   DriveArray DriveTable;

@@ -77,15 +77,7 @@ void ErrorBox(ui::Toolkit& toolkit, std::string_view text, std::string_view capt
   toolkit.MessageBox(text, caption, ui::MessageIcon::Error);
 }
 
-std::optional<DoorCommand> HotKeyDoor(int id, int drive_count) {
-  if (id < 0 || id >= 2 * drive_count) return std::nullopt;
-  return DoorCommand{id / 2 + 1, id % 2 == 0};
-}
-
 // --- TDriveHotKeys ------------------------------------------------------------------
-
-TDriveHotKeys::TDriveHotKeys(Os& os, ui::Toolkit& toolkit, ui::Form& window, const Drives& drives)
-    : os_(os), toolkit_(toolkit), window_(window), drives_(drives) {}
 
 void TDriveHotKeys::Register() {
   const WindowId main = window_.Handle();

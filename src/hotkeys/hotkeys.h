@@ -50,13 +50,17 @@ void ErrorBox(ui::Toolkit& toolkit, std::string_view text, std::string_view capt
 
 // The door command of hotkey id: drive k's open (2k-2) or close (2k-1)
 // command; none for an id of no drive.
-std::optional<DoorCommand> HotKeyDoor(int id, int drive_count);
+inline std::optional<DoorCommand> HotKeyDoor(int id, int drive_count) {
+  if (id < 0 || id >= 2 * drive_count) return std::nullopt;
+  return DoorCommand{id / 2 + 1, id % 2 == 0};
+}
 
 // The drives' hotkeys, registered for the main window from the shortcuts
 // the drive table holds.
 class TDriveHotKeys {
  public:
-  TDriveHotKeys(Os& os, ui::Toolkit& toolkit, ui::Form& window, const Drives& drives);
+  TDriveHotKeys(Os& os, ui::Toolkit& toolkit, ui::Form& window, const Drives& drives)
+      : os_(os), toolkit_(toolkit), window_(window), drives_(drives) {}
 
   // Drive by drive: both ids released first, whatever the shortcuts are,
   // then each combination that is set registered; each one that cannot be

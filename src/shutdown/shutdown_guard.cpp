@@ -3,15 +3,10 @@
 #include "shutdown/shutdown_guard.h"
 
 #include <exception>
-#include <utility>
 
 #include "shutdown/bvx_notification.h"
 
 namespace bvx {
-
-TShutdownGuard::TShutdownGuard(Os& os, ui::Toolkit& toolkit, ui::Form& window, const Drives& drives,
-                               std::function<void(DoorCommand)> run_door)
-    : os_(os), toolkit_(toolkit), window_(window), drives_(drives), run_door_(std::move(run_door)) {}
 
 bool TShutdownGuard::Query(const ui::SessionEndQuery& query) {
   // The answer is decided first, whatever happens below.
@@ -34,14 +29,14 @@ bool TShutdownGuard::Query(const ui::SessionEndQuery& query) {
       // The list of programs that hold up the end of the session shows why.
       if (os_.ShutdownReasonCreate(window_.Handle(), NoticeMessage(name))) reason_given = true;
 
-      run_door_({k, true});
+      doors_.RunDoorCommand({k, true});
       {
         TfrmNotifyCD notice(toolkit_);
         notice.Waiting = d.WaitFor;
         notice.WaitName = name;
         notice.ShowModal();  // the countdown's end and the close box count the same
       }
-      run_door_({k, false});
+      doors_.RunDoorCommand({k, false});
     }
   } catch (const std::exception& e) {
     // An error ends the walk as it would end any handler, but not the answer

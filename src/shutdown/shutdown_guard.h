@@ -7,8 +7,6 @@
 // through Restart Manager) ends it at once, with no door moved.
 #pragma once
 
-#include <functional>
-
 #include "drives/drive_table.h"
 #include "platform/os.h"
 #include "platform/ui.h"
@@ -17,11 +15,10 @@ namespace bvx {
 
 class TShutdownGuard {
  public:
-  // The guard of the main window over the drive table; run_door is the one
-  // road of a door command (the main window hands its tray item to OpenCD
-  // or CloseCD).
-  TShutdownGuard(Os& os, ui::Toolkit& toolkit, ui::Form& window, const Drives& drives,
-                 std::function<void(DoorCommand)> run_door);
+  // The guard of the main window over the drive table; it moves a door by
+  // the one road of every door command (the main window).
+  TShutdownGuard(Os& os, ui::Toolkit& toolkit, ui::Form& window, const Drives& drives, DoorRoad& doors)
+      : os_(os), toolkit_(toolkit), window_(window), drives_(drives), doors_(doors) {}
 
   // Answers an end-of-session query, once the walk is done: always true,
   // the session may end. An error in the walk is reported and ends it, but
@@ -33,7 +30,7 @@ class TShutdownGuard {
   ui::Toolkit& toolkit_;
   ui::Form& window_;
   const Drives& drives_;
-  std::function<void(DoorCommand)> run_door_;
+  DoorRoad& doors_;
   // Set while the guard runs. A second query can arrive through a notice's
   // message loop (the user cancelled the first and asked again); it is
   // answered at once and leaves the walk, the reason and the ending to the

@@ -32,7 +32,7 @@ VolumeRecord MediaRecord(std::uint32_t unit_mask) {
 // The guard in a running program (Start), or one of its own over a table of
 // its own (Build), whose door commands only write "Door open k" or "Door
 // close k" to the log.
-struct Session : Program {
+struct Session : Program, DoorRoad {
   Drives drives;
   std::optional<TShutdownGuard> guard;
   std::size_t query_at = 0;  // log size when the query came
@@ -47,9 +47,10 @@ struct Session : Program {
     drives = DriveTableOf(std::string(cdroms.begin(), cdroms.end()));
     for (int k = 1; k <= drives.DriveCount; ++k)
       drives.DriveTable[k].DiscPresent = discs.count(drives.DriveTable[k].Letter) != 0;
-    guard.emplace(sys.os, sys.ui, Window(), drives, [this](DoorCommand c) {
-      sys.log.Add(std::string(c.Open ? "Door open " : "Door close ") + std::to_string(c.Drive));
-    });
+    guard.emplace(sys.os, sys.ui, Window(), drives, *this);
+  }
+  void RunDoorCommand(DoorCommand c) override {
+    sys.log.Add(std::string(c.Open ? "Door open " : "Door close ") + std::to_string(c.Drive));
   }
   TCDROM& Table(int k) { return (form ? form->drives : drives).DriveTable[k]; }
   void Watch(int k, std::uint32_t wait) {
