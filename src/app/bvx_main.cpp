@@ -15,10 +15,10 @@ TAboutForm::TAboutForm(Os& os_, ui::Toolkit& toolkit_)
     : os(os_),
       toolkit(toolkit_),
       window(toolkit.CreateForm(kAboutFormLayout, *this)),
+      TrayIcon(os, toolkit, *window),
       doors_(os, *window, drives),
       hotkeys_(os, toolkit, *window, drives),
       guard_(os, toolkit, *window, drives, *this) {
-  TrayIcon = std::make_unique<TTrayIcon>(os, toolkit, *window);
   CreateLinkLabels();
   BuildTrayMenu();
   // Menu commands reach the window even before the menu was first shown.
@@ -38,7 +38,6 @@ TAboutForm::~TAboutForm() {
     ui::ShowStandardError(toolkit, e.what());
   }
   PopupTimer.reset();
-  TrayIcon.reset();
   LinkLabel1.reset();
   LinkLabel2.reset();
   window.reset();
@@ -90,7 +89,7 @@ void TAboutForm::FormCreate() {
 void TAboutForm::FormDestroy() {
   if (destroyed_) return;
   destroyed_ = true;
-  TrayIcon->Delete();
+  TrayIcon.Delete();
   UnregisterDriveHotKeys();
   for (int k = 1; k <= drives.DriveCount; ++k) {
     TrayPopup.Remove(drives.DriveItems[k].OpenItem);
@@ -124,11 +123,11 @@ void TAboutForm::CloseCD(ui::MenuItem& item) { doors_.Close(item.Tag); }
 bool TAboutForm::QueryMediaPresent(std::uint8_t k) { return doors_.QueryMediaPresent(k); }
 
 std::intptr_t TAboutForm::WMDeviceChange(const ui::DeviceNotice& notice) {
-  if (doors_.DeviceChange(notice)) TrayIcon->SetTip(doors_.TrayTip());
+  if (doors_.DeviceChange(notice)) TrayIcon.SetTip(doors_.TrayTip());
   return -1;
 }
 
-void TAboutForm::AddTrayIcon() { TrayIcon->Add(doors_.TrayTip()); }
+void TAboutForm::AddTrayIcon() { TrayIcon.Add(doors_.TrayTip()); }
 
 void TAboutForm::WMTrayNotify(ui::TrayMouse action) {
   switch (action) {
@@ -244,10 +243,10 @@ bool TAboutForm::ShutdownGuard(const ui::SessionEndQuery& query) { return guard_
 void TAboutForm::OnTaskbarCreated() {
   // Explorer came (back): the notification area is new and empty, or the
   // display scale changed.
-  TrayIcon->AddAgain();
+  TrayIcon.AddAgain();
 }
 
-void TAboutForm::OnDisplayScaleChanged() { TrayIcon->ScaleChanged(); }
+void TAboutForm::OnDisplayScaleChanged() { TrayIcon.ScaleChanged(); }
 
 int BVX(Os& os, ui::Toolkit& toolkit) {
   try {

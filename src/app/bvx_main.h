@@ -135,7 +135,7 @@ class TAboutForm : public ui::FormEvents, public DoorRoad {
   ui::Action acDeletFromStartup;
 
   // The notification-area icon, made with the window.
-  std::unique_ptr<TTrayIcon> TrayIcon;
+  TTrayIcon TrayIcon;
 
   std::unique_ptr<ui::Timer> PopupTimer;
   bool SuppressPopup = false;
