@@ -244,7 +244,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<Write> order = SaveOrder(position, wait, pairs, flags);
 
   p.sys.ui.boxes.clear();
-  if (linked) p.sys.os.links[kIni] = {2, false};
+  if (linked) p.sys.os.links[kIni] = {2, NameKind::Plain};
   if (!model_text) {
     const std::size_t replaces = p.sys.log.Count(write_op);
     FUZZ_CHECK(!SaveSettings(p.sys.os, p.sys.ui, kIni, position, wait, pairs, flags),

@@ -16,6 +16,10 @@ bool TTrayIcon::TryAdd() {
 
 void TTrayIcon::Add(std::string_view tip) {
   tip_ = tip;
+  // Run as administrator, the program would not hear of a new notification
+  // area ("TaskbarCreated" comes from Explorer, which has fewer rights), and
+  // its icon would never come back after Explorer restarts.
+  os_.AllowTaskbarCreated(owner_.Handle());
   if (!TryAdd()) RetryLater();
 }
 

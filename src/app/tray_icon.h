@@ -32,7 +32,8 @@ class TTrayIcon {
   TTrayIcon(const TTrayIcon&) = delete;
   TTrayIcon& operator=(const TTrayIcon&) = delete;
 
-  // Adds the icon with this tip (already cut to the tip field). When the
+  // Lets "TaskbarCreated" through to the owner window, then adds the icon
+  // with this tip (already cut to the tip field). When the
   // notification area refuses it, a timer tries again every kTrayRetryMs,
   // kTrayRetries times at most, and is gone once the icon is there or the
   // tries are spent.

@@ -31,17 +31,52 @@ enum class ShowAs : std::uint8_t { Normal, Maximized };
 // The 18-byte packed DEV_BROADCAST_VOLUME record.
 using VolumeRecord = std::array<std::uint8_t, 18>;
 
+// How long the query-remove waits for one window's answer. A window answers
+// it from its window procedure at once (measured under Wine: 0.2 to 1.2 ms
+// from another process, 4 to 7 ms for all windows of a desktop); one that
+// has not answered within a second is busy, and its answer would come too
+// late for a user waiting for the door. The two top-level windows of a
+// program that has just stopped answering (its own and its thread's IME
+// window) thus hold the opening up for about 2 s, and a program hung for 5 s
+// or more not at all (SMTO_ABORTIFHUNG).
+inline constexpr unsigned kQueryRemoveTimeoutMs = 1000;
+
 struct Point {
   int x = 0;
   int y = 0;
 };
 
+// What a file's name is: a plain name, a symbolic link, or another reparse
+// point (a cloud file's placeholder, a deduplicated file ...), whose name
+// is the file's own.
+enum class NameKind : std::uint8_t { Plain, SymbolicLink, OtherReparsePoint };
+
 // What a file's name leads to: how many names the file has (its hard links;
-// 0 when there is no such file or it cannot be asked) and whether the name
-// itself is a symbolic link or another reparse point.
+// 0 when there is no such file or it cannot be asked) and what the name
+// itself is.
 struct FileLinks {
   std::uint32_t names = 0;
-  bool reparse_point = false;
+  NameKind name = NameKind::Plain;
+};
+
+// How a write of a file ended.
+enum class WriteResult : std::uint8_t {
+  Written,  // the file holds the new text
+  // Refused because another program holds the file or its copy (a sharing
+  // or lock violation, or access denied, as for a file open without delete
+  // sharing): the file is as it was, and a later try may succeed.
+  Busy,
+  Failed,  // any other failure; the file is as it was
+  // A write into the file itself stopped after the file was changed: it may
+  // hold part of the new text. Its copy, which holds all of it, is kept.
+  Torn,
+};
+
+// How a write into the file itself ended, and whether its copy is still
+// there (kept because the file is torn, or because it could not be deleted).
+struct RewriteResult {
+  WriteResult write = WriteResult::Failed;
+  bool copy_left = false;
 };
 
 // The outcome of a registry operation.
@@ -68,10 +103,17 @@ class Os {
   virtual std::uint32_t MciSendString(std::string_view command, std::size_t reply_size,
                                       std::string* reply, WindowId callback) = 0;
   // WM_DEVICECHANGE with DBT_DEVICEQUERYREMOVE and the record, asked of the
-  // top-level windows of every other application one at a time
-  // (BroadcastSystemMessageW, BSF_QUERY): Denied when one of them answers
-  // BROADCAST_QUERY_DENY. A window that does not answer in the system's time
-  // is passed over, never taken for a refusal.
+  // top-level windows of every other process (those a BSM_APPLICATIONS
+  // broadcast reaches, hidden ones too; never this program's own), one
+  // window at a time, in the order EnumWindows gives them:
+  // - each is sent the message with SendMessageTimeoutW (SMTO_ABORTIFHUNG)
+  //   and waited for kQueryRemoveTimeoutMs at most;
+  // - only a call that succeeded with the answer BROADCAST_QUERY_DENY is a
+  //   refusal: the asking stops there, and the answer is Denied;
+  // - a window that is hung, does not answer in time, has gone or cannot be
+  //   reached (a failed call) is passed over, and the next one is asked;
+  // - Granted when no window refused; Failed when the windows could not be
+  //   listed (nobody was asked).
   virtual QueryRemoveAnswer BroadcastQueryRemove(const VolumeRecord& record) = 0;
 
   // --- notification area -------------------------------------------------
@@ -90,6 +132,12 @@ class Os {
   // when the notification area has no such icon.
   virtual bool TraySetIcon(WindowId window, std::uint32_t id, int icon_resource, int size) = 0;
   virtual bool TrayDelete(WindowId window, std::uint32_t id) = 0;
+  // Lets "TaskbarCreated" reach the window also while the program runs with
+  // higher rights than Explorer (as administrator), which User Interface
+  // Privilege Isolation would otherwise hold back:
+  // ChangeWindowMessageFilterEx(window, that message, MSGFLT_ALLOW), looked
+  // up at run time. False when the system lacks it or refuses.
+  virtual bool AllowTaskbarCreated(WindowId window) = 0;
 
   // --- hotkeys ------------------------------------------------------------
   // A system-wide hotkey for a shortcut value (hotkeys/hotkeys.h: Shift,
@@ -122,24 +170,28 @@ class Os {
   virtual std::optional<std::string> ReadFile(const std::string& path) = 0;
   // Whether the file exists and is marked read-only.
   virtual bool IsReadOnly(const std::string& path) = 0;
-  // Writes a complete new file "<path>.tmp-<process id>" beside the old one,
-  // flushes it, and replaces the old one atomically, keeping what is set on
-  // it (attributes, permissions, alternate streams) where the system can.
-  // False when any step fails; the old file is then left as it was.
-  virtual bool ReplaceFile(const std::string& path, std::string_view contents) = 0;
+  // Writes a complete new file "<path>.tmp-<process id>" beside the old one
+  // with the old one's attributes, flushes it, and puts it in the old one's
+  // place with one rename (MoveFileExW, MOVEFILE_REPLACE_EXISTING |
+  // MOVEFILE_WRITE_THROUGH): the name always leads to the complete old or
+  // new file. The new file's security comes from its folder. Unless
+  // Written, the old file is as it was and the new one is deleted again.
+  virtual WriteResult ReplaceFile(const std::string& path, std::string_view contents) = 0;
   // The number of names of the file (GetFileInformationByHandle's
   // nNumberOfLinks, of the target when the name is a symbolic link) and
-  // whether the name is a reparse point (FILE_ATTRIBUTE_REPARSE_POINT).
+  // what the name itself is: a reparse point (FILE_ATTRIBUTE_REPARSE_POINT)
+  // whose tag (FindFirstFileW's dwReserved0) is IO_REPARSE_TAG_SYMLINK is a
+  // symbolic link.
   virtual FileLinks QueryFileLinks(const std::string& path) = 0;
   // Writes contents into the file itself, so that every name of it sees them
   // (its other hard links, a symbolic link that leads to it): first the
   // complete text into the new file copy beside it (never over an existing
   // file), flushed; then the file, made when missing, written from its
-  // start, cut to that length and flushed; then copy deleted. False when a
-  // step fails: copy is deleted when the file is still as it was, and kept
-  // when the file may hold part of the new text (copy holds all of it).
-  virtual bool RewriteFile(const std::string& path, const std::string& copy,
-                           std::string_view contents) = 0;
+  // start, cut to that length and flushed; then copy deleted. Busy or Failed
+  // leave the file as it was and delete the copy; Torn keeps it.
+  // copy_left tells whether the copy is still there.
+  virtual RewriteResult RewriteFile(const std::string& path, const std::string& copy,
+                                    std::string_view contents) = 0;
   // The names (without the folder) of the files in the folder of pattern
   // whose names match its last part, with the wildcards "*" and "?", without
   // regard to case (FindFirstFileW). Empty when there are none or the folder
@@ -147,6 +199,9 @@ class Os {
   virtual std::vector<std::string> FindFiles(const std::string& pattern) = 0;
   // DeleteFileW. False when it fails.
   virtual bool DeleteFile(const std::string& path) = 0;
+  // Holds the program for ms milliseconds (Sleep): nothing is handled
+  // meanwhile.
+  virtual void Sleep(unsigned ms) = 0;
 
   // --- registry: the autostart entry -------------------------------------------
   // The value `name` in the current user's Run key
@@ -165,7 +220,10 @@ class Os {
 
   // --- shell ------------------------------------------------------------------
   // ShellExecuteW with no verb, no parameters and no directory; the window
-  // it opens is shown as told.
+  // it opens is shown as told. The first call initialises COM for the
+  // thread first, as the shell asks (CoInitializeEx with
+  // COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE, ole32.dll loaded
+  // from the system directory then, never before).
   virtual void ShellOpen(WindowId owner, std::string_view target, ShowAs show) = 0;
 
   // --- session end -------------------------------------------------------------

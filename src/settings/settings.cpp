@@ -71,46 +71,148 @@ bool IsNumbered(std::string_view name, std::string_view stem) {
 // Whether a save writes into the settings file itself instead of replacing
 // it with a new file: when the file has other names too (hard links, as a
 // package manager's "persist" folder makes them) or its name is a symbolic
-// link or another reparse point. A new file would take the name alone, and
-// the other names would keep the old text.
-bool SavesInPlace(const FileLinks& links) { return links.names > 1 || links.reparse_point; }
+// link. A new file would take the name alone, and the other names would
+// keep the old text. Any other reparse point (a cloud file's placeholder)
+// is the file's own name and keeps the atomic replace.
+bool SavesInPlace(const FileLinks& links) {
+  return links.names > 1 || links.name == NameKind::SymbolicLink;
+}
+
+// A write that another program refuses for a moment (a virus scanner, the
+// indexer or a sync client with the file or its copy open) is tried again
+// every kBusyRetryMs, for up to kBusyWaitMs in all.
+constexpr unsigned kBusyRetryMs = 50;
+constexpr unsigned kBusyWaitMs = 1000;
+
+// The settings file's folder (with its separator) and its name.
+struct SettingsName {
+  std::string folder, name;
+  explicit SettingsName(const std::string& path) {
+    const std::size_t slash = path.find_last_of("\\/:");
+    folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    name = path.substr(folder.size());
+  }
+};
 
 // What earlier saves left beside the settings file, never the settings file
-// itself, and the name of this save's copy for a write in place.
+// itself. Returns the names of the copies that stay, which a write in place
+// must not take for its own.
 //
-// "<file name>.tmp-<digits>": a replace killed before it was done; the
-// settings file is whole, so these go. "<file name>.new-<digits>": the
-// complete text of a write in place; one that holds what the settings file
-// holds now has done its work and goes. Any other may be the only complete
-// copy of a write in place that stopped half-way (the settings file may be
-// torn), or a copy cut short while the file stayed whole: which, no program
-// can tell, so it stays for the user, and the save takes the first free
-// number for its own. A failure to list or delete changes nothing.
-std::string TidyLeftovers(Os& os, const std::string& path, const std::optional<std::string>& now) {
-  const std::size_t slash = path.find_last_of("\\/:");
-  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  const std::string name = path.substr(folder.size());
-  for (const std::string& leftover : os.FindFiles(path + ".tmp-*"))
-    if (IsNumbered(leftover, name + ".tmp-")) os.DeleteFile(folder + leftover);
+// "<file name>.tmp-<digits>": a replace killed before it was done. While
+// the settings file exists it is whole, so these go; beside a missing one
+// they may hold the only settings there are, and stay for the user.
+// "<file name>.new-<digits>": the complete text of a write in place; one
+// that holds what the settings file holds now has done its work and goes.
+// Any other may be the only complete copy of a write in place that stopped
+// half-way (the settings file may be torn), or a copy cut short while the
+// file stayed whole: which, no program can tell, so it stays for the user.
+// A failure to list or delete changes nothing.
+std::vector<std::string> TidyLeftovers(Os& os, const std::string& path,
+                                       const std::optional<std::string>& now) {
+  const SettingsName at(path);
+  if (now) {
+    for (const std::string& leftover : os.FindFiles(path + ".tmp-*"))
+      if (IsNumbered(leftover, at.name + ".tmp-")) os.DeleteFile(at.folder + leftover);
+  }
   std::vector<std::string> kept;
   for (const std::string& copy : os.FindFiles(path + ".new-*")) {
-    if (!IsNumbered(copy, name + ".new-")) continue;
+    if (!IsNumbered(copy, at.name + ".new-")) continue;
     bool done = false;
     try {
-      const std::optional<std::string> text = os.ReadFile(folder + copy);
+      const std::optional<std::string> text = os.ReadFile(at.folder + copy);
       if (!text) continue;  // gone meanwhile
       done = now && *text == *now;
     } catch (const Error&) {
       done = false;  // cannot be read: it stays
     }
-    if (!done || !os.DeleteFile(folder + copy)) kept.push_back(copy);
+    if (!done || !os.DeleteFile(at.folder + copy)) kept.push_back(copy);
   }
+  return kept;
+}
+
+// The first copy name "<file name>.new-<n>" that none of taken has.
+std::string FreeCopyName(const SettingsName& at, const std::vector<std::string>& taken) {
   for (int n = 1;; ++n) {
-    const std::string copy = name + ".new-" + std::to_string(n);
-    const bool taken = std::any_of(kept.begin(), kept.end(),
-                                   [&](const std::string& k) { return ini::EqualNoCase(k, copy); });
-    if (!taken) return folder + copy;
+    const std::string copy = at.name + ".new-" + std::to_string(n);
+    const bool used = std::any_of(taken.begin(), taken.end(),
+                                  [&](const std::string& t) { return ini::EqualNoCase(t, copy); });
+    if (!used) return at.folder + copy;
   }
+}
+
+// Writes the whole file's bytes for one key: an atomic replace, or into the
+// file itself with a complete copy beside it. A write that another program
+// refuses is tried again for a while. A copy that cannot be deleted keeps
+// its name, and the next try takes the next free one.
+class SettingsWriter {
+ public:
+  SettingsWriter(Os& os, const std::string& path, bool in_place, std::vector<std::string> taken)
+      : os_(os), path_(path), at_(path), in_place_(in_place), taken_(std::move(taken)) {}
+  SettingsWriter(const SettingsWriter&) = delete;
+  SettingsWriter& operator=(const SettingsWriter&) = delete;
+  // Before the save returns: one more try at the copies of this save that
+  // could not be deleted (another program held them for a moment).
+  ~SettingsWriter() {
+    for (const std::string& copy : undeleted_) os_.DeleteFile(copy);
+  }
+
+  bool Write(const std::string& bytes) {
+    for (unsigned waited = 0;; waited += kBusyRetryMs) {
+      const WriteResult result = in_place_ ? Rewrite(bytes) : os_.ReplaceFile(path_, bytes);
+      if (result == WriteResult::Written) return true;
+      if (result != WriteResult::Busy || waited >= kBusyWaitMs) return false;
+      os_.Sleep(kBusyRetryMs);
+    }
+  }
+
+ private:
+  WriteResult Rewrite(const std::string& bytes) {
+    const std::string copy = FreeCopyName(at_, taken_);
+    const RewriteResult r = os_.RewriteFile(path_, copy, bytes);
+    if (r.copy_left) {
+      taken_.push_back(copy.substr(at_.folder.size()));
+      // A torn file's copy is the only complete text: it stays for good.
+      if (r.write != WriteResult::Torn) undeleted_.push_back(copy);
+    }
+    return r.write;
+  }
+
+  Os& os_;
+  const std::string& path_;
+  SettingsName at_;
+  bool in_place_;
+  std::vector<std::string> taken_;     // copy names (without the folder) not to take
+  std::vector<std::string> undeleted_;  // full paths
+};
+
+// Writes the keys in the save order, each to the file as it is written;
+// false at the first that cannot be written.
+bool WriteKeys(SettingsWriter& writer, ini::FileText file, int default_position, int wait_seconds,
+               std::span<const ShortcutPair> shortcuts, std::span<const std::uint8_t> track_flags) {
+  ini::IniDocument ini = SettingsDocument(std::move(file.text));
+  const auto write = [&](std::string_view section, std::string_view key, std::string_view value) {
+    ini.WriteString(section, key, value);
+    const std::optional<std::string> bytes = ini::EncodeFileText(ini.Text(), file.encoding);
+    return bytes && writer.Write(*bytes);
+  };
+  const auto integer = [](std::int64_t v) { return std::to_string(v); };
+  const auto boolean = [](bool v) { return std::string(v ? "1" : "0"); };
+
+  if (!write(kBvx, kDefault, integer(default_position))) return false;
+  if (!write(kBvx, kWaitFor, integer(wait_seconds))) return false;
+  for (std::size_t i = 0; i < shortcuts.size(); ++i) {
+    const int n = static_cast<int>(i) + 1;
+    const ShortcutPair& pair = shortcuts[i];
+    if (!write(kShortCuts, Numbered(kOpenShortCut, n), integer(pair.Open))) return false;
+    if (!write(kShortCuts, Numbered(kCloseShortCut, n), integer(pair.Close))) return false;
+    if (n == default_position) {
+      if (!write(kBvx, kOpenShortCut, integer(pair.Open))) return false;
+      if (!write(kBvx, kCloseShortCut, integer(pair.Close))) return false;
+    }
+    const bool track = i < track_flags.size() ? track_flags[i] != 0 : true;
+    if (!write(kTrack, Numbered(kDoTrack, n), boolean(track))) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -170,39 +272,15 @@ bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int def
   } catch (const Error&) {
     file.reset();
   }
-  const auto failed = [&] {
-    ui::ShowStandardError(toolkit, "Unable to write to " + path);
-    return false;
-  };
-  if (!file) return failed();
-  const std::string copy = TidyLeftovers(os, path, old);
-  const bool in_place = SavesInPlace(os.QueryFileLinks(path));
-  ini::IniDocument ini = SettingsDocument(std::move(file->text));
-  const ini::FileEncoding encoding = file->encoding;
-  const auto write = [&](std::string_view section, std::string_view key, std::string_view value) {
-    ini.WriteString(section, key, value);
-    const std::optional<std::string> bytes = ini::EncodeFileText(ini.Text(), encoding);
-    if (bytes && (in_place ? os.RewriteFile(path, copy, *bytes) : os.ReplaceFile(path, *bytes))) return true;
-    return failed();
-  };
-  const auto integer = [](std::int64_t v) { return std::to_string(v); };
-  const auto boolean = [](bool v) { return std::string(v ? "1" : "0"); };
-
-  if (!write(kBvx, kDefault, integer(default_position))) return false;
-  if (!write(kBvx, kWaitFor, integer(wait_seconds))) return false;
-  for (std::size_t i = 0; i < shortcuts.size(); ++i) {
-    const int n = static_cast<int>(i) + 1;
-    const ShortcutPair& pair = shortcuts[i];
-    if (!write(kShortCuts, Numbered(kOpenShortCut, n), integer(pair.Open))) return false;
-    if (!write(kShortCuts, Numbered(kCloseShortCut, n), integer(pair.Close))) return false;
-    if (n == default_position) {
-      if (!write(kBvx, kOpenShortCut, integer(pair.Open))) return false;
-      if (!write(kBvx, kCloseShortCut, integer(pair.Close))) return false;
-    }
-    const bool track = i < track_flags.size() ? track_flags[i] != 0 : true;
-    if (!write(kTrack, Numbered(kDoTrack, n), boolean(track))) return false;
+  bool saved = false;
+  if (file) {
+    std::vector<std::string> kept = TidyLeftovers(os, path, old);
+    const bool in_place = SavesInPlace(os.QueryFileLinks(path));
+    SettingsWriter writer(os, path, in_place, std::move(kept));
+    saved = WriteKeys(writer, std::move(*file), default_position, wait_seconds, shortcuts, track_flags);
   }
-  return true;
+  if (!saved) ui::ShowStandardError(toolkit, "Unable to write to " + path);
+  return saved;
 }
 
 // --- TAboutForm ---------------------------------------------------------------------

@@ -39,9 +39,10 @@ void ReadSettings(const ini::IniDocument& ini, Drives& drives);
 // Writes the settings key by key in the save order; each key reaches the file
 // when it is written, in the file's own encoding: by an atomic replace, or
 // into the file itself when it has several names or its name is a symbolic
-// link (so that every name sees it). A failed write shows "Unable to write
-// to <path>." in an error box titled with the application title and stops
-// the save there.
+// link (so that every name sees it). A write that another program refuses
+// for a moment (it holds the file or its copy) is tried again for about a
+// second. A failed write shows "Unable to write to <path>." in an error box
+// titled with the application title and stops the save there.
 // Returns false when it stopped. track_flags holds one flag per pair (a
 // missing one counts as set, as a missing key does on reading).
 bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int default_position,

@@ -40,12 +40,17 @@ TRAY_ITEMS = ["Открыть D:", "Закрыть D:", "Открыть F:", "З
 class StartTest(BvxTestCase):
 
     def test_starts_hidden_queries_each_drive_and_a_second_copy_ends_at_once(self):
-        first = self.start(debug="+timestamp,+mci,+loaddll")
+        first = self.start(debug="+timestamp,+mci,+loaddll,+ole")
         hwnd = self.find_main()
         self.assertFalse(self.main_visible(), "the main window must stay hidden at start")
-        # The common controls wait for their first use (the menu, a window shown).
+        # The common controls wait for their first use (the menu, a window
+        # shown), and COM for the shell's first link. (ole32.dll itself
+        # comes at start here all the same: Wine's winmm.dll, which the disc
+        # query loads, imports it.)
         self.assertNotRegex(first.log_text().lower(), r"loaded l\"[^\"]*comctl32",
                             "comctl32.dll must not be loaded at start")
+        self.assertNotIn("trace:ole:coinitializeex", first.log_text().lower(),
+                         "COM must not be initialised at start")
 
         # The disc query of every optical drive, in letter order, and of no
         # other drive (only D: and F: are CD-ROM drives in this prefix).

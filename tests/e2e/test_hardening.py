@@ -61,14 +61,18 @@ def without_own_lines(data: bytes, headers: bool = True) -> bytes:
 
 class HardeningTestCase(BvxTestCase):
 
-    def press_options_ok(self) -> None:
-        """Opens the options dialog and presses its OK button (a posted
-        click), changing nothing; the save starts as the post arrives."""
+    def open_options_ok(self) -> str:
+        """Opens the options dialog; its OK button's window."""
         self.post((WM_COMMAND, CMD_OPTIONS, 0))
         self.driver("wait-visible", DIALOG, 1, int(STEP_TIMEOUT * 1000))
         ok = [c for c in self.controls(DIALOG) if c.cls == "Button" and c.id == IDOK]
         self.assertEqual(len(ok), 1)
-        self.post_hwnd(ok[0].hwnd, (BM_CLICK, 0, 0))
+        return ok[0].hwnd
+
+    def press_options_ok(self) -> None:
+        """Opens the options dialog and presses its OK button (a posted
+        click), changing nothing; the save starts as the post arrives."""
+        self.post_hwnd(self.open_options_ok(), (BM_CLICK, 0, 0))
 
     def ok_options(self, program: harness.Bvx) -> None:
         """OK of the options dialog, until the dialog has gone."""
@@ -270,6 +274,37 @@ class WriteFailureTest(HardeningTestCase):
         # The file was read back after the dialog: F:'s Ctrl+Shift+F9 is held.
         self.assertEqual(self.try_hotkey(MOD_CONTROL | MOD_SHIFT, 0x78),
                          ERROR_HOTKEY_ALREADY_REGISTERED)
+        self.assertEqual(self.exit_program(program), 0)
+
+
+class HeldFileTest(HardeningTestCase):
+    """Another program (a virus scanner, the indexer, a sync client) has the
+    settings file open for a moment, sharing it for reading and writing but
+    not for deleting, while OK is pressed: the save waits for it, then
+    writes every key, and no error box comes."""
+
+    HOLD_MS = 300
+
+    def test_a_file_held_for_a_moment_is_waited_for(self):
+        ini = self.write_ini(WriteFailureTest.SETTINGS)
+        program = self.start()
+        ok = self.open_options_ok()
+        closed = self.driver("hold-file", self.windows_path(ini), self.HOLD_MS, ok).lines
+        self.assertEqual(len(closed), 1, closed)
+        # File times count 100 ns from 1601; Linux's from 1970.
+        closed_ns = (int(closed[0].split()[1]) - 116_444_736_000_000_000) * 100
+        self.driver("wait-gone", DIALOG, int(STEP_TIMEOUT * 1000))
+        saved = {section: dict(keys) for section, keys in DEFAULT_SAVE.items()}
+        saved["bvx"]["waitfor"] = "30"
+        saved["shortcuts"]["openshortcut2"] = "24696"
+        saved["elsewhere"] = {"key": "value"}
+        wait_for(lambda: parse_ini(ini.read_bytes()) == saved, STEP_TIMEOUT, "every key saved",
+                 describe=lambda: f"want {saved}\nhave {parse_ini(ini.read_bytes())}")
+        self.driver("absent", "#32770", 1000)
+        # Written after the other program let go. Linux stamps files with a
+        # clock that may lag the system time by a timer tick (at most 10 ms).
+        self.assertGreater(ini.stat().st_mtime_ns, closed_ns - 10_000_000)
+        self.assertEqual(sorted(os.listdir(self.folder)), ["BVX.exe", "BVX.ini"])
         self.assertEqual(self.exit_program(program), 0)
 
 

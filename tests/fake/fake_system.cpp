@@ -115,6 +115,11 @@ bool FakeOs::TrayDelete(WindowId window, std::uint32_t id) {
   return true;
 }
 
+bool FakeOs::AllowTaskbarCreated(WindowId window) {
+  log_.Add("AllowTaskbarCreated " + Hex(window));
+  return !Fails("AllowTaskbarCreated");
+}
+
 bool FakeOs::RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) {
   log_.Add("RegisterHotKey " + Hex(window) + " id " + std::to_string(id) + " shortcut " + Hex(shortcut));
   if (Fails("RegisterHotKey")) return false;
@@ -172,33 +177,41 @@ bool FakeOs::IsReadOnly(const std::string& path) {
   return files.count(path) != 0 && read_only.count(path) != 0;
 }
 
-bool FakeOs::ReplaceFile(const std::string& path, std::string_view contents) {
+bool FakeOs::Held(const std::string& path) const {
+  const auto it = held.find(path);
+  return it != held.end() && it->second > (clock != nullptr ? clock->Now() : 0);
+}
+
+WriteResult FakeOs::ReplaceFile(const std::string& path, std::string_view contents) {
   log_.Add("ReplaceFile " + path);
-  if (Fails("ReplaceFile") || unwritable.count(path)) return false;
+  if (Fails("ReplaceFile") || unwritable.count(path)) return WriteResult::Failed;
+  if (Held(path)) return WriteResult::Busy;
   files[path] = std::string(contents);
   links.erase(path);
   ++replace_count;
-  return true;
+  return WriteResult::Written;
 }
 
 FileLinks FakeOs::QueryFileLinks(const std::string& path) {
   log_.Add("QueryFileLinks " + path);
   const auto it = links.find(path);
   if (it != links.end()) return it->second;
-  return {files.count(path) != 0 ? 1u : 0u, false};
+  return {files.count(path) != 0 ? 1u : 0u, NameKind::Plain};
 }
 
-bool FakeOs::RewriteFile(const std::string& path, const std::string& copy, std::string_view contents) {
+RewriteResult FakeOs::RewriteFile(const std::string& path, const std::string& copy,
+                                  std::string_view contents) {
   log_.Add("RewriteFile " + path + " via " + copy);
-  if (files.count(copy) != 0) return false;
-  if (Fails("RewriteFile") || unwritable.count(path)) return false;
+  if (files.count(copy) != 0) return {WriteResult::Failed, false};  // never over a file
+  if (Fails("RewriteFile") || unwritable.count(path)) return {WriteResult::Failed, false};
+  files[copy] = std::string(contents);
   if (torn.count(path)) {
-    files[copy] = std::string(contents);
     files[path] = std::string(contents.substr(0, contents.size() / 2));
-    return false;
+    return {WriteResult::Torn, true};
   }
-  files[path] = std::string(contents);
-  return true;
+  const WriteResult write = Held(path) ? WriteResult::Busy : WriteResult::Written;
+  if (write == WriteResult::Written) files[path] = std::string(contents);
+  return {write, !DeleteFile(copy)};
 }
 
 namespace {
@@ -236,8 +249,13 @@ std::vector<std::string> FakeOs::FindFiles(const std::string& pattern) {
 
 bool FakeOs::DeleteFile(const std::string& path) {
   log_.Add("DeleteFile " + path);
-  if (Fails("DeleteFile")) return false;
+  if (Fails("DeleteFile") || Held(path)) return false;
   return files.erase(path) != 0;
+}
+
+void FakeOs::Sleep(unsigned ms) {
+  log_.Add("Sleep " + std::to_string(ms));
+  if (clock != nullptr) clock->Elapse(ms);
 }
 
 RegResult FakeOs::QueryRunValue(std::string_view name) {

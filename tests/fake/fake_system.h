@@ -42,6 +42,8 @@ struct CallLog {
   void Clear() { lines.clear(); }
 };
 
+class FakeToolkit;
+
 class FakeOs : public Os {
  public:
   explicit FakeOs(CallLog& log) : log_(log) {}
@@ -50,7 +52,7 @@ class FakeOs : public Os {
   // Makes the named operation fail while the predicate says so; the
   // predicate gets the 1-based number of that operation's call.
   // Names: CreateNamedMutex, DriveType, Mci, Broadcast, TrayAdd, TrayModifyTip,
-  // TraySetIcon, TrayDelete, RegisterHotKey, UnregisterHotKey, TrackMouse, LoadCursorResource,
+  // TraySetIcon, TrayDelete, AllowTaskbarCreated, RegisterHotKey, UnregisterHotKey, TrackMouse, LoadCursorResource,
   // ReadFile, ReplaceFile, RewriteFile, FindFiles, DeleteFile, QueryRunValue, SetRunValue,
   // DeleteRunValue, ReadStartupApproved, WriteStartupApproved, ShutdownReasonCreate,
   // ShutdownReasonDestroy.
@@ -84,11 +86,19 @@ class FakeOs : public Os {
   // Files whose rewrite in place stops half-way: the file is left with the
   // first half of the new text, the copy is kept.
   std::set<std::string> torn;
+  // Files that another program holds open (no delete or write sharing)
+  // until the virtual time given, in ms (UINT64_MAX: for good): a replace or
+  // rewrite of them, or a delete, is refused as busy. A rewrite's copy may
+  // be held too.
+  std::map<std::string, std::uint64_t> held;
   // Names that are one of several names of a file, or symbolic links; a
   // name not here is the only name of its file. A replace makes the name a
   // new file of its own.
   std::map<std::string, FileLinks> links;
   int replace_count = 0;
+  // The virtual clock that Sleep runs on and that held files are timed by
+  // (FakeSystem sets it to its toolkit); without it, time stands at 0.
+  FakeToolkit* clock = nullptr;
 
   bool run_key_exists = true;
   std::map<std::string, std::string> run_values;
@@ -116,6 +126,7 @@ class FakeOs : public Os {
   bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) override;
   bool TraySetIcon(WindowId window, std::uint32_t id, int icon_resource, int size) override;
   bool TrayDelete(WindowId window, std::uint32_t id) override;
+  bool AllowTaskbarCreated(WindowId window) override;
   bool RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) override;
   bool UnregisterHotKey(WindowId window, int id) override;
   std::string KeyName(unsigned vk) override;
@@ -127,11 +138,15 @@ class FakeOs : public Os {
   std::string ModulePath() override { return module_path; }
   std::optional<std::string> ReadFile(const std::string& path) override;
   bool IsReadOnly(const std::string& path) override;
-  bool ReplaceFile(const std::string& path, std::string_view contents) override;
+  WriteResult ReplaceFile(const std::string& path, std::string_view contents) override;
   FileLinks QueryFileLinks(const std::string& path) override;
-  bool RewriteFile(const std::string& path, const std::string& copy, std::string_view contents) override;
+  RewriteResult RewriteFile(const std::string& path, const std::string& copy,
+                            std::string_view contents) override;
   std::vector<std::string> FindFiles(const std::string& pattern) override;
   bool DeleteFile(const std::string& path) override;
+  // Moves the virtual clock on without running anything: the program's only
+  // thread is held.
+  void Sleep(unsigned ms) override;
   RegResult QueryRunValue(std::string_view name) override;
   RegResult SetRunValue(std::string_view name, std::string_view command) override;
   RegResult DeleteRunValue(std::string_view name) override;
@@ -143,12 +158,11 @@ class FakeOs : public Os {
 
  private:
   bool Fails(const std::string& op);
+  bool Held(const std::string& path) const;
   CallLog& log_;
   std::map<std::string, std::function<bool(int)>> fail_;
   std::map<std::string, int> calls_;
 };
-
-class FakeToolkit;
 
 // One control's state.
 struct FakeControl {
@@ -261,6 +275,8 @@ class FakeToolkit : public ui::Toolkit {
 
   // Virtual time in milliseconds.
   std::uint64_t Now() const { return now_; }
+  // Moves the clock on by ms and runs nothing (a thread that sleeps).
+  void Elapse(std::uint64_t ms) { now_ += ms; }
   // Runs fn at now + delay_ms (behind the dispatch boundary).
   void At(std::uint64_t delay_ms, std::function<void()> fn);
   // Runs what falls due within the next ms milliseconds, then sets the clock there.
@@ -354,11 +370,14 @@ class FakeTimer : public ui::Timer {
   std::function<void()> on_tick_;
 };
 
-// Both fakes over one log.
+// Both fakes over one log and one virtual clock.
 struct FakeSystem {
   CallLog log;
   FakeOs os{log};
   FakeToolkit ui{log};
+  FakeSystem() { os.clock = &ui; }
+  FakeSystem(const FakeSystem&) = delete;
+  FakeSystem& operator=(const FakeSystem&) = delete;
 };
 
 }  // namespace bvx::fake

@@ -189,6 +189,7 @@ TEST_F(DoorsTest, ArrivalAndRemovalChangeTheTooltip) {
   const auto in = Record(18, 2, 0x10, 1);
   DeviceChange(ui::DeviceEvent::Arrival, in);
   EXPECT_EQ(sys.os.tray_tip, "D: диск не вставлен E: диск вставлен");
+  ASSERT_EQ(sys.log.Count("TrayModifyTip"), 1u);
   EXPECT_EQ(sys.log.With("TrayModifyTip")[0],
             "TrayModifyTip 0x100 id 1 tip D: диск не вставлен E: диск вставлен");
   DeviceChange(ui::DeviceEvent::RemoveComplete, in);

@@ -64,6 +64,7 @@ const char* const kOperations[] = {
     "CreateNamedMutex",                                         // the single-instance guard
     "DriveType",        "Mci",           "Broadcast",           // drives and doors
     "TrayAdd",          "TrayModifyTip", "TraySetIcon", "TrayDelete",  // the tray icon
+    "AllowTaskbarCreated",
     "RegisterHotKey",   "UnregisterHotKey",                     // hotkeys
     "TrackMouse",       "LoadCursorResource",                   // the link label
     "ReadFile",         "ReplaceFile",   "FindFiles",           // the settings file
@@ -477,7 +478,7 @@ TEST(Faults, ASaveStoppedAtAnyKeyLeavesTheCompleteFileOfTheKeysBefore) {
         FakeSystem sys;
         sys.ui.SetTitle("Brimvex");
         if (start.file) sys.os.files[kIni] = *start.file;
-        if (linked) sys.os.links[kIni] = {2, false};
+        if (linked) sys.os.links[kIni] = {2, NameKind::Plain};
         sys.os.FailWhen(op, [fail_at](int n) { return static_cast<std::size_t>(n) == fail_at; });
         EXPECT_FALSE(
             SaveSettings(sys.os, sys.ui, kIni, values.position, values.wait, values.pairs, values.flags));

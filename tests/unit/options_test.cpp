@@ -304,6 +304,7 @@ TEST_F(OptionsTest, ChoosingOptionsAgainWhileOpenOnlyBringsTheDialogForward) {
     EXPECT_EQ(OptionForms(), 1u);
     EXPECT_TRUE(f.InModal());
     // The working copies were not refilled: the edit survives.
+    ASSERT_EQ(Dialog().WorkShortcuts.size(), 2u);
     EXPECT_EQ(Dialog().WorkShortcuts[0].Open, 0x4039);
     f.Click("BitBtn2");
   });
@@ -334,6 +335,8 @@ TEST_F(OptionsTest, TabChangesMoveEditsBetweenControlsAndWorkingCopies) {
     f.SetValue("hkOpenCd", 0x2051);
     f.SetValue("chbTrackDrive", 1);
     f.SelectTab("OptionTabs", 1);
+    ASSERT_EQ(open->WorkShortcuts.size(), 2u);
+    ASSERT_EQ(open->WorkTrackFlags.size(), 2u);
     EXPECT_EQ(open->WorkShortcuts[0], (ShortcutPair{0x4031, 0x4032}));
     EXPECT_EQ(open->WorkTrackFlags[0], 0);
     EXPECT_EQ(f.Value("hkOpenCd"), 0x4031);

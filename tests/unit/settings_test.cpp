@@ -424,13 +424,50 @@ TEST_F(SettingsTest, AWriteThatFailsMidwayKeepsTheKeysWrittenBefore) {
   EXPECT_EQ(sys.os.files[kIni], "[BVX]\r\nDefault=1\r\nWaitFor=10\r\n");
 }
 
+TEST_F(SettingsTest, AFileHeldByAnotherProgramIsWaitedForAboutASecond) {
+  constexpr std::uint64_t kForGood = UINT64_MAX;
+  struct Case {
+    const char* name;
+    std::optional<FileLinks> links;
+    std::uint64_t held_until;  // virtual ms
+    bool saved;
+    std::uint64_t waited;  // virtual ms the save held the program
+  };
+  const Case cases[] = {
+      {"held 300 ms", std::nullopt, 300, true, 300},
+      {"held for good", std::nullopt, kForGood, false, 1000},
+      {"two names, held 300 ms", FileLinks{2, NameKind::Plain}, 300, true, 300},
+      {"two names, held for good", FileLinks{2, NameKind::Plain}, kForGood, false, 1000},
+  };
+  const std::string file = "; mine\r\n[BVX]\r\nDefault=2\r\n";
+  const std::vector<ShortcutPair> pairs{{1, 2}, {3, 4}};
+  const std::vector<std::uint8_t> flags{1, 0};
+  FakeSystem plain;
+  plain.os.files[kIni] = file;
+  ASSERT_TRUE(SaveSettings(plain.os, plain.ui, kIni, 1, 30, pairs, flags));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSystem s;
+    s.ui.SetTitle("Brimvex");
+    s.os.files[kIni] = file;
+    if (c.links) s.os.links[kIni] = *c.links;
+    s.os.held[kIni] = c.held_until;
+    EXPECT_EQ(SaveSettings(s.os, s.ui, kIni, 1, 30, pairs, flags), c.saved);
+    EXPECT_EQ(s.ui.Now(), c.waited);
+    // Every key or none: a wait never skips one.
+    EXPECT_EQ(s.os.files.at(kIni), c.saved ? plain.os.files.at(kIni) : file);
+    EXPECT_EQ(s.ui.boxes.size(), c.saved ? 0u : 1u);
+    EXPECT_EQ(s.os.files.size(), 1u) << "a copy was left";
+  }
+}
+
 TEST_F(SettingsTest, ASaveRemovesOnlyTheLeftoversOfKilledSavesAndCopiesThatDidTheirWork) {
   const std::string folder = "C:\\Program Files\\Brimvex\\";
   const std::string now = "[BVX]\r\nDefault=1\r\n";
-  const std::string cut = "[BVX]\r\nDefault=";
+  const std::string cut = "[BVX]\r\nOpenShortCut=16449\r\nDefault=";
   struct Leftover {
     std::string name, text;
-    bool removed;
+    bool removed;  // beside a settings file that holds `now`
   };
   const Leftover files[] = {
       // a replace killed before it was done: the settings file is whole
@@ -450,41 +487,63 @@ TEST_F(SettingsTest, ASaveRemovesOnlyTheLeftoversOfKilledSavesAndCopiesThatDidTh
       {"BVX.ini.new-", now, false},
       {"BVX.ini.new-3.txt", now, false},
   };
-  sys.os.files[kIni] = now;
-  for (const Leftover& f : files) sys.os.files[folder + f.name] = f.text;
-  // A leftover that cannot be deleted (still open elsewhere) stops nothing.
-  sys.os.FailWhen("DeleteFile", [](int n) { return n == 1; });
-  Start({'d'});
-  ASSERT_TRUE(Save(1, 10, {{1, 2}}, {1}));
-  EXPECT_TRUE(sys.ui.boxes.empty());
-  EXPECT_EQ(sys.log.Count("DeleteFile"), 5u);
-  for (const Leftover& f : files) {
-    const bool failed_delete = sys.log.With("DeleteFile").front() == "DeleteFile " + folder + f.name;
-    EXPECT_EQ(sys.os.files.count(folder + f.name), f.removed && !failed_delete ? 0u : 1u) << f.name;
-    if (!f.removed) {
-      EXPECT_EQ(sys.os.files[folder + f.name], f.text) << f.name;
+  // Without a settings file every leftover stays for the user, and the
+  // load takes the defaults, not a leftover's keys.
+  for (const bool settings_file : {true, false}) {
+    SCOPED_TRACE(settings_file ? "beside the settings file" : "no settings file");
+    FakeSystem s;
+    if (settings_file) s.os.files[kIni] = now;
+    for (const Leftover& f : files) s.os.files[folder + f.name] = f.text;
+    // A leftover that cannot be deleted (still open elsewhere) stops nothing.
+    s.os.FailWhen("DeleteFile", [](int n) { return n == 1; });
+    s.os.cdroms = {'d'};
+    TAboutForm form(s.os, s.ui);
+    EXPECT_EQ(form.drives.DefaultDrive, 1);
+    EXPECT_EQ(form.drives.DriveTable[1].OpenShortCut, kDefaultOpenShortCut);
+    ASSERT_TRUE(SaveSettings(s.os, s.ui, kIni, 1, 10, std::vector<ShortcutPair>{{1, 2}},
+                             std::vector<std::uint8_t>{1}));
+    EXPECT_TRUE(s.ui.boxes.empty());
+    ASSERT_EQ(s.log.Count("DeleteFile"), settings_file ? 5u : 0u);
+    for (const Leftover& f : files) {
+      const bool failed_delete = settings_file && s.log.With("DeleteFile").front() == "DeleteFile " + folder + f.name;
+      EXPECT_EQ(s.os.files.count(folder + f.name), f.removed && settings_file && !failed_delete ? 0u : 1u)
+          << f.name;
+      if (s.os.files.count(folder + f.name) != 0) {
+        EXPECT_EQ(s.os.files[folder + f.name], f.text) << f.name;
+      }
     }
+    EXPECT_EQ(ini::IniDocument(s.os.files.at(kIni)).ReadInteger("ShortCuts", "CloseShortCut1", 0), 2);
   }
-  EXPECT_EQ(ini::IniDocument(sys.os.files.at(kIni)).ReadInteger("ShortCuts", "CloseShortCut1", 0), 2);
 }
 
 TEST_F(SettingsTest, AFileWithSeveralNamesOrUnderALinkIsWrittenIntoItself) {
   const std::string folder = "C:\\Program Files\\Brimvex\\";
+  constexpr int kForGood = 1000;
   struct Case {
     const char* name;
     std::optional<std::string> file;
     std::optional<FileLinks> links;  // none: the file's only name
     bool in_place;
+    int refused_deletes = 0;  // the first deletes of a copy refused (another program holds it)
+    std::size_t copy_names = 1;  // the copy names the keys took
+    std::size_t copies_left = 0;
   };
   const std::string text = "; mine\r\n[BVX]\r\nDefault=2\r\n";
   const Case cases[] = {
       {"the only name", text, std::nullopt, false},
       {"no file yet", std::nullopt, std::nullopt, false},
-      {"one of two names (a hard link)", text, FileLinks{2, false}, true},
-      {"one of five names", text, FileLinks{5, false}, true},
-      {"a symbolic link", text, FileLinks{1, true}, true},
-      {"a symbolic link to one of two names", text, FileLinks{2, true}, true},
-      {"a symbolic link to no file yet", std::nullopt, FileLinks{0, true}, true},
+      {"one of two names (a hard link)", text, FileLinks{2, NameKind::Plain}, true},
+      {"one of five names", text, FileLinks{5, NameKind::Plain}, true},
+      {"a symbolic link", text, FileLinks{1, NameKind::SymbolicLink}, true},
+      {"a symbolic link to one of two names", text, FileLinks{2, NameKind::SymbolicLink}, true},
+      {"a symbolic link to no file yet", std::nullopt, FileLinks{0, NameKind::SymbolicLink}, true},
+      {"a cloud file's placeholder (another reparse point)", text, FileLinks{1, NameKind::OtherReparsePoint},
+       false},
+      // A copy that cannot be deleted at once: the next key takes the next
+      // name, and the save tries once more before it returns.
+      {"a hard link, the first copy held a moment", text, FileLinks{2, NameKind::Plain}, true, 1, 2, 0},
+      {"a symbolic link, every copy held for good", text, FileLinks{1, NameKind::SymbolicLink}, true,
+       kForGood, 10, 10},
   };
   const std::vector<ShortcutPair> pairs{{1, 2}, {3, 4}};
   const std::vector<std::uint8_t> flags{1, 0};
@@ -497,15 +556,23 @@ TEST_F(SettingsTest, AFileWithSeveralNamesOrUnderALinkIsWrittenIntoItself) {
     FakeSystem s;
     if (c.file) s.os.files[kIni] = *c.file;
     if (c.links) s.os.links[kIni] = *c.links;
+    s.os.FailWhen("DeleteFile", [&c](int n) { return n <= c.refused_deletes; });
     ASSERT_TRUE(SaveSettings(s.os, s.ui, kIni, 1, 30, pairs, flags));
     EXPECT_TRUE(s.ui.boxes.empty());
     EXPECT_EQ(s.os.files.at(kIni), plain.os.files.at(kIni));
     const std::size_t writes = plain.log.Count("ReplaceFile");
     EXPECT_EQ(s.log.Count("ReplaceFile"), c.in_place ? 0u : writes);
-    EXPECT_EQ(s.log.Count("RewriteFile " + kIni + " via " + folder + "BVX.ini.new-1"), c.in_place ? writes : 0u);
-    // The name still leads where it led, and no copy is left beside it.
-    EXPECT_EQ(s.os.links.count(kIni), c.links ? 1u : 0u);
-    EXPECT_EQ(s.os.files.size(), 1u);
+    EXPECT_EQ(s.log.Count("RewriteFile " + kIni + " via " + folder + "BVX.ini.new-"), c.in_place ? writes : 0u);
+    std::set<std::string> names;
+    for (const std::string& line : s.log.With("RewriteFile")) names.insert(line.substr(line.find(" via ") + 5));
+    EXPECT_EQ(names.size(), c.in_place ? c.copy_names : 0u);
+    if (c.in_place) {
+      EXPECT_TRUE(names.count(folder + "BVX.ini.new-" + std::to_string(c.copy_names)));
+    }
+    // The name still leads where it led, and no copy is left beside it
+    // unless it could never be deleted.
+    EXPECT_EQ(s.os.links.count(kIni), c.links && c.in_place ? 1u : 0u);
+    EXPECT_EQ(s.os.files.size(), 1u + c.copies_left);
   }
 }
 
@@ -513,7 +580,7 @@ TEST_F(SettingsTest, AWriteIntoTheFileThatStopsHalfWayLeavesItsCompleteCopyForGo
   const std::string folder = "C:\\Program Files\\Brimvex\\";
   const std::string file = "[BVX]\r\nDefault=2\r\n\r\n[Other]\r\nKeep=this text, all of it\r\n";
   sys.os.files[kIni] = file;
-  sys.os.links[kIni] = {2, false};
+  sys.os.links[kIni] = {2, NameKind::Plain};
   Start({'d'});
   sys.os.torn.insert(kIni);
   EXPECT_FALSE(Save(1, 10, {{1, 2}}, {1}));

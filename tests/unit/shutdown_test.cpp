@@ -279,6 +279,7 @@ TEST(Shutdown, ReasonIsGivenWhileTheGuardWorksAndWithdrawnAfter) {
     EXPECT_FALSE(t.sys.os.shutdown_reason.has_value()) << c.name;
     EXPECT_EQ(t.sys.log.Count("ShutdownReasonDestroy"), c.destroys) << c.name;
     EXPECT_EQ(t.sys.log.Count("Mci Set cdaudio!e: door closed wait"), 1u) << c.name;
+    ASSERT_FALSE(t.GuardLog().empty()) << c.name;
     EXPECT_EQ(t.GuardLog().back(), "Terminate") << c.name;
   }
 }
@@ -313,6 +314,7 @@ TEST_F(ShutdownTest, AnErrorEndsTheWalkButNotTheAnswerOrTheEnding) {
   ASSERT_EQ(sys.ui.boxes.size(), 1u);
   EXPECT_EQ(sys.ui.boxes[0].text, "Range check error.");
   EXPECT_FALSE(sys.os.shutdown_reason.has_value());
+  ASSERT_FALSE(GuardLog().empty());
   EXPECT_EQ(GuardLog().back(), "Terminate");
   EXPECT_EQ(sys.log.Count("Mci Set"), 0u);
 }

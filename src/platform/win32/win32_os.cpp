@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/errors.h"
 #include "platform/toolkit_rules.h"
@@ -107,31 +108,47 @@ std::uint32_t Win32Os::MciSendString(std::string_view command, std::size_t reply
   return result;
 }
 
+namespace {
+
+// The top-level windows of other processes, in EnumWindows' order.
+struct Recipients {
+  DWORD own_process = 0;
+  std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectRecipient(HWND hwnd, LPARAM data) {
+  auto* recipients = reinterpret_cast<Recipients*>(data);
+  DWORD process = 0;
+  GetWindowThreadProcessId(hwnd, &process);
+  if (process != recipients->own_process) recipients->windows.push_back(hwnd);
+  return TRUE;
+}
+
+}  // namespace
+
 QueryRemoveAnswer Win32Os::BroadcastQueryRemove(const VolumeRecord& record) {
-  // A copy aligned for the receivers, which read it as DEV_BROADCAST_VOLUME.
+  // A copy aligned for the receivers, which read it as DEV_BROADCAST_VOLUME;
+  // its dbcv_size (18) tells the system how many bytes to hand over.
   alignas(DEV_BROADCAST_VOLUME) std::uint8_t data[sizeof(DEV_BROADCAST_VOLUME) + 8] = {};
   std::memcpy(data, record.data(), record.size());
-  // One window at a time, so that a refusal comes back. A window that has
-  // stopped answering is made to time out (NOHANG), and the broadcast goes
-  // on past it (FORCEIFHUNG): a program that hangs holds this one up for the
-  // system's time-out per window at most, and is no refusal. The program
-  // does not ask its own windows, which never refuse.
-  const DWORD flags = BSF_QUERY | BSF_IGNORECURRENTTASK | BSF_NOHANG | BSF_FORCEIFHUNG;
-  DWORD recipients = BSM_APPLICATIONS;
-  SetLastError(ERROR_SUCCESS);
-  const long answer = BroadcastSystemMessageW(flags, &recipients, WM_DEVICECHANGE,
-                                              DBT_DEVICEQUERYREMOVE,
-                                              reinterpret_cast<LPARAM>(data));
-  if (answer > 0) return QueryRemoveAnswer::Granted;
-  // -1: nothing could be sent.
-  if (answer < 0) return QueryRemoveAnswer::Failed;
-  // 0 is a refusal. Wine also answers 0 when it turns the arguments down
-  // before sending anything (ERROR_INVALID_PARAMETER); taken for a refusal,
-  // that would keep every door shut for good. Other codes may be left over
-  // from a window passed over on the way (a time-out), so they stay a
-  // refusal.
-  return GetLastError() == ERROR_INVALID_PARAMETER ? QueryRemoveAnswer::Failed
-                                                   : QueryRemoveAnswer::Denied;
+  // The windows are listed first and asked afterwards: a window may come or
+  // go while one is asked, and one that has gone fails its call.
+  Recipients recipients;
+  recipients.own_process = GetCurrentProcessId();
+  if (!EnumWindows(&CollectRecipient, reinterpret_cast<LPARAM>(&recipients)) &&
+      recipients.windows.empty())
+    return QueryRemoveAnswer::Failed;
+  for (HWND hwnd : recipients.windows) {
+    // SMTO_ABORTIFHUNG: a window the system takes for hung is not waited
+    // for at all; SMTO_ERRORONEXIT: nor one whose thread ends meanwhile.
+    // Messages sent to this program meanwhile are still handled.
+    DWORD_PTR answer = 0;
+    const LRESULT sent = SendMessageTimeoutW(
+        hwnd, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, reinterpret_cast<LPARAM>(data),
+        SMTO_ABORTIFHUNG | SMTO_ERRORONEXIT, kQueryRemoveTimeoutMs, &answer);
+    if (sent != 0 && answer == BROADCAST_QUERY_DENY) return QueryRemoveAnswer::Denied;
+  }
+  return QueryRemoveAnswer::Granted;
 }
 
 int Win32Os::TrayIconSize(WindowId window) {
@@ -181,6 +198,16 @@ bool Win32Os::TrayDelete(WindowId window, std::uint32_t id) {
   const bool deleted = Shell_NotifyIconW(NIM_DELETE, &data) != FALSE;
   tray_picture_.Reset();
   return deleted;
+}
+
+bool Win32Os::AllowTaskbarCreated(WindowId window) {
+  // Windows 7 and later; the message has the same number in every process.
+  using Fn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+  const auto allow = ProcAddress<Fn>(L"user32.dll", "ChangeWindowMessageFilterEx");
+  if (allow == nullptr) return false;
+  constexpr DWORD kMsgFltAllow = 1;  // MSGFLT_ALLOW
+  return allow(ToHwnd(window), RegisterWindowMessageW(L"TaskbarCreated"), kMsgFltAllow, nullptr) !=
+         FALSE;
 }
 
 bool Win32Os::RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) {
@@ -287,35 +314,52 @@ bool Win32Os::IsReadOnly(const std::string& path) {
 
 namespace {
 
-// All of contents written at the file's position; false when a write fails.
-bool WriteAll(HANDLE file, std::string_view contents) {
-  std::size_t done = 0;
-  while (done < contents.size()) {
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(contents.size() - done, 1u << 20));
+// What a failed file call's error means for a write: another program holds
+// the file (busy, worth trying again shortly) or any other failure.
+WriteResult OfError(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                 error == ERROR_ACCESS_DENIED
+             ? WriteResult::Busy
+             : WriteResult::Failed;
+}
+
+// All of contents written at the file's position; false when a write fails,
+// with *done the bytes written before it.
+bool WriteAll(HANDLE file, std::string_view contents, std::size_t* done) {
+  *done = 0;
+  while (*done < contents.size()) {
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(contents.size() - *done, 1u << 20));
     DWORD wrote = 0;
-    if (!::WriteFile(file, contents.data() + done, want, &wrote, nullptr) || wrote != want) return false;
-    done += wrote;
+    if (!::WriteFile(file, contents.data() + *done, want, &wrote, nullptr) || wrote != want) {
+      *done += wrote;
+      return false;
+    }
+    *done += wrote;
   }
   return true;
 }
 
 // A new file (disposition CREATE_ALWAYS or CREATE_NEW) holding contents,
-// flushed and closed. False when a step fails, a failed close included; a
-// file it made is then deleted again.
-bool WriteWholeFile(const std::wstring& name, DWORD disposition, DWORD attributes,
-                    std::string_view contents) {
+// flushed and closed. Unless Written, a file it made is deleted again;
+// *left (when given) tells whether that failed.
+WriteResult WriteWholeFile(const std::wstring& name, DWORD disposition, DWORD attributes,
+                           std::string_view contents, bool* left = nullptr) {
+  if (left != nullptr) *left = false;
   OwnedFile file(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, disposition, attributes,
                              nullptr));
-  if (!file) return false;
-  bool ok = WriteAll(file.Get(), contents) && FlushFileBuffers(file.Get());
+  if (!file) return OfError(GetLastError());
+  std::size_t done = 0;
+  bool ok = WriteAll(file.Get(), contents, &done) && FlushFileBuffers(file.Get());
   ok = (CloseHandle(file.Release()) != FALSE) && ok;
-  if (!ok) DeleteFileW(name.c_str());
-  return ok;
+  if (ok) return WriteResult::Written;
+  const bool deleted = DeleteFileW(name.c_str()) != FALSE;
+  if (left != nullptr) *left = !deleted;
+  return WriteResult::Failed;
 }
 
 }  // namespace
 
-bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
+WriteResult Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
   const std::wstring target = Utf8ToWide(path);
   const DWORD attributes = GetFileAttributesW(target.c_str());
   // A name of this process's own in the same folder: "<path>.tmp-<pid>".
@@ -329,38 +373,39 @@ bool Win32Os::ReplaceFile(const std::string& path, std::string_view contents) {
   } while (pid != 0);
   while (n > 0) temp += digits[--n];
   // The new file starts with the old one's attributes (hidden, system ...),
-  // which a rename then keeps.
+  // which the rename keeps.
   const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
   constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   const DWORD kept = exists ? attributes & kKept : 0;
-  if (!WriteWholeFile(temp, CREATE_ALWAYS, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, contents))
-    return false;
-  // ReplaceFileW keeps the rest of the old file's identity: its security
-  // descriptor, alternate streams, creation time. Where it is refused (some
-  // network shares and file systems), a rename replaces the file as
-  // atomically. After a failed ReplaceFileW the old file may be gone; the
-  // rename then still puts the new one in its place. Wine's ReplaceFileW
-  // keeps nothing and moves the old file away before the new one takes its
-  // name, so that for a moment there is no settings file: there the rename
-  // alone is used.
-  static const bool wine = ProcAddress<FARPROC>(L"ntdll.dll", "wine_get_version") != nullptr;
-  const bool ok = (exists && !wine &&
-                   ::ReplaceFileW(target.c_str(), temp.c_str(), nullptr,
-                                  REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) ||
-                  MoveFileExW(temp.c_str(), target.c_str(),
-                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!ok) DeleteFileW(temp.c_str());
-  return ok;
+  const WriteResult made =
+      WriteWholeFile(temp, CREATE_ALWAYS, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, contents);
+  if (made != WriteResult::Written) return made;
+  // One rename, the same on every system: the name leads to the old file
+  // until it leads to the new one. (ReplaceFileW takes several steps, in
+  // one of which the name has no file, and opens the new file without
+  // sharing, so that a scanner looking at it makes it fail.)
+  if (MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return WriteResult::Written;
+  const WriteResult failed = OfError(GetLastError());
+  DeleteFileW(temp.c_str());
+  return failed;
 }
 
 FileLinks Win32Os::QueryFileLinks(const std::string& path) {
   const std::wstring name = Utf8ToWide(path);
   FileLinks links;
-  // The attributes of the name itself: a symbolic link is not followed here.
-  const DWORD attributes = GetFileAttributesW(name.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return links;
-  links.reparse_point = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  // The directory entry of the name itself: a symbolic link is not followed
+  // here, and a reparse point's tag comes with it.
+  WIN32_FIND_DATAW entry{};
+  {
+    const OwnedFind find(FindFirstFileW(name.c_str(), &entry));
+    if (!find) return links;
+  }
+  if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    links.name = entry.dwReserved0 == IO_REPARSE_TAG_SYMLINK ? NameKind::SymbolicLink
+                                                              : NameKind::OtherReparsePoint;
+  }
   const OwnedFile file(CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -369,36 +414,54 @@ FileLinks Win32Os::QueryFileLinks(const std::string& path) {
   return links;
 }
 
-bool Win32Os::RewriteFile(const std::string& path, const std::string& copy, std::string_view contents) {
+RewriteResult Win32Os::RewriteFile(const std::string& path, const std::string& copy,
+                                   std::string_view contents) {
   const std::wstring target = Utf8ToWide(path);
   const std::wstring spare = Utf8ToWide(copy);
+  RewriteResult result;
   // The complete new text first, in a file that no earlier save left there.
-  if (!WriteWholeFile(spare, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, contents)) return false;
+  result.write = WriteWholeFile(spare, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, contents, &result.copy_left);
+  if (result.write != WriteResult::Written) return result;
+  // Until the file's text changes, a failure leaves the file as it was and
+  // the copy goes.
+  const auto untouched = [&](WriteResult write) {
+    result.write = write;
+    result.copy_left = DeleteFileW(spare.c_str()) == FALSE;
+    return result;
+  };
   // Then the file itself, through its name: it keeps its identity, its other
   // names, its attributes and its security. A file that grows gets its new
-  // length first, so that a full disk fails before its text changes; until
-  // then a failure leaves the old text, and the copy goes.
+  // length first, so that a full disk fails before its text changes.
   OwnedFile file(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return untouched(OfError(GetLastError()));
   LARGE_INTEGER size{};
   LARGE_INTEGER length{};
   length.QuadPart = static_cast<LONGLONG>(contents.size());
-  bool ok = file && GetFileSizeEx(file.Get(), &size) != FALSE;
-  if (ok && length.QuadPart > size.QuadPart)
-    ok = SetFilePointerEx(file.Get(), length, nullptr, FILE_BEGIN) && SetEndOfFile(file.Get());
-  if (!ok) {
-    file.Reset();
-    DeleteFileW(spare.c_str());
-    return false;
-  }
+  if (!GetFileSizeEx(file.Get(), &size)) return untouched(OfError(GetLastError()));
+  if (length.QuadPart > size.QuadPart &&
+      !(SetFilePointerEx(file.Get(), length, nullptr, FILE_BEGIN) && SetEndOfFile(file.Get())))
+    return untouched(OfError(GetLastError()));
   const LARGE_INTEGER start{};
-  ok = SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN) && WriteAll(file.Get(), contents) &&
-       SetEndOfFile(file.Get()) && FlushFileBuffers(file.Get());
+  std::size_t written = 0;
+  bool ok = SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN) &&
+            WriteAll(file.Get(), contents, &written);
+  if (!ok && written == 0) {
+    // Refused before a byte went in (a range another program has locked):
+    // the file is as it was once its old length is back.
+    const WriteResult refused = OfError(GetLastError());
+    if (SetFilePointerEx(file.Get(), size, nullptr, FILE_BEGIN) && SetEndOfFile(file.Get())) {
+      file.Reset();
+      return untouched(refused);
+    }
+  }
+  ok = ok && SetEndOfFile(file.Get()) && FlushFileBuffers(file.Get());
   ok = (CloseHandle(file.Release()) != FALSE) && ok;
   // After a failure from here on the file may hold part of the new text;
   // the copy, which holds all of it, stays.
-  if (ok) DeleteFileW(spare.c_str());
-  return ok;
+  if (!ok) return {WriteResult::Torn, true};
+  result.copy_left = DeleteFileW(spare.c_str()) == FALSE;
+  return result;
 }
 
 std::vector<std::string> Win32Os::FindFiles(const std::string& pattern) {
@@ -416,6 +479,8 @@ std::vector<std::string> Win32Os::FindFiles(const std::string& pattern) {
 bool Win32Os::DeleteFile(const std::string& path) {
   return ::DeleteFileW(Utf8ToWide(path).c_str()) != FALSE;
 }
+
+void Win32Os::Sleep(unsigned ms) { ::Sleep(ms); }
 
 RegResult Win32Os::QueryRunValue(std::string_view name) {
   const UserKey key(kRunKey, KEY_QUERY_VALUE);
@@ -464,7 +529,26 @@ RegResult Win32Os::WriteStartupApproved(std::string_view name, std::string_view 
                                  static_cast<DWORD>(data.size())));
 }
 
+void Win32Os::InitializeCom() {
+  if (com_tried_) return;
+  com_tried_ = true;
+  // Only ever from the system directory; never freed, as COM stays
+  // initialised on this thread until the program ends.
+  const HMODULE ole32 = LoadSystemLibrary(L"ole32.dll");
+  if (ole32 == nullptr) return;
+  using Fn = HRESULT(WINAPI*)(void*, DWORD);
+  FARPROC proc = GetProcAddress(ole32, "CoInitializeEx");
+  Fn initialize = nullptr;
+  std::memcpy(&initialize, &proc, sizeof proc);
+  constexpr DWORD kApartmentThreaded = 0x2;  // COINIT_APARTMENTTHREADED
+  constexpr DWORD kDisableOle1Dde = 0x4;     // COINIT_DISABLE_OLE1DDE
+  if (initialize != nullptr) initialize(nullptr, kApartmentThreaded | kDisableOle1Dde);
+}
+
 void Win32Os::ShellOpen(WindowId owner, std::string_view target, ShowAs show) {
+  // The shell's documentation asks for COM on the calling thread: some
+  // handlers of a target are COM objects.
+  InitializeCom();
   ShellExecuteW(ToHwnd(owner), nullptr, Utf8ToWide(target).c_str(), nullptr, nullptr,
                 show == ShowAs::Maximized ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
 }

@@ -27,6 +27,7 @@ class Win32Os final : public Os {
   bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) override;
   bool TraySetIcon(WindowId window, std::uint32_t id, int icon_resource, int size) override;
   bool TrayDelete(WindowId window, std::uint32_t id) override;
+  bool AllowTaskbarCreated(WindowId window) override;
 
   bool RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) override;
   bool UnregisterHotKey(WindowId window, int id) override;
@@ -42,11 +43,13 @@ class Win32Os final : public Os {
   std::string ModulePath() override;
   std::optional<std::string> ReadFile(const std::string& path) override;
   bool IsReadOnly(const std::string& path) override;
-  bool ReplaceFile(const std::string& path, std::string_view contents) override;
+  WriteResult ReplaceFile(const std::string& path, std::string_view contents) override;
   FileLinks QueryFileLinks(const std::string& path) override;
-  bool RewriteFile(const std::string& path, const std::string& copy, std::string_view contents) override;
+  RewriteResult RewriteFile(const std::string& path, const std::string& copy,
+                            std::string_view contents) override;
   std::vector<std::string> FindFiles(const std::string& pattern) override;
   bool DeleteFile(const std::string& path) override;
+  void Sleep(unsigned ms) override;
 
   RegResult QueryRunValue(std::string_view name) override;
   RegResult SetRunValue(std::string_view name, std::string_view command) override;
@@ -68,12 +71,17 @@ class Win32Os final : public Os {
   // to data; the picture is kept once the shell has it.
   bool TrayNotifyWithPicture(DWORD message, NOTIFYICONDATAW& data, int icon_resource, int size);
 
+  // COM for this thread, before the shell's first use; ole32.dll is loaded
+  // then and kept until the process ends, as COM stays initialised.
+  void InitializeCom();
+
   HINSTANCE instance_;
   // The picture the tray icon shows: kept until the shell has the next one.
   OwnedIcon tray_picture_;
   OwnedLibrary winmm_;
   MciSendStringWFn mci_send_string_ = nullptr;
   bool winmm_tried_ = false;
+  bool com_tried_ = false;
 };
 
 }  // namespace bvx::win32

@@ -44,6 +44,13 @@
 //   hang <seconds>                        a top-level window of its own whose
 //                                         thread then answers no message for
 //                                         that long (a program that hangs)
+//   hold-file <path> <ms> <hwnd>          opens the file for reading with
+//                                         read and write sharing only (as a
+//                                         scanner holds it), posts BM_CLICK
+//                                         to the button hwnd, keeps the file
+//                                         open ms, closes it; prints "closed"
+//                                         and the system time then (100 ns
+//                                         since 1601, as file times)
 //   text <class>                          the window's text
 //   child-texts <class>                   class<TAB>text of every descendant
 //   box <caption> <ms> [keep]             waits for a top-level window with
@@ -234,6 +241,7 @@ constexpr Command kCommands[] = {
     {L"listen", &CmdListen},
     {L"hold-hotkey", &CmdHoldHotkey},
     {L"hang", &CmdHang},
+    {L"hold-file", &CmdHoldFile},
     {L"text", &CmdText},
     {L"child-texts", &CmdChildTexts},
     {L"box", &CmdBox},

@@ -8,7 +8,8 @@
 //                        captions, combo box items, tooltips
 //   driver_messages.cpp  posting and sending messages, device-change records
 //                        and broadcasts, windows of the driver's own (listen,
-//                        hold-hotkey, hang), ending the desktop process
+//                        hold-hotkey, hang), a file held open (hold-file),
+//                        ending the desktop process
 #pragma once
 
 #include <windows.h>
@@ -111,6 +112,7 @@ int CmdDevChangeNull(const Args& a);
 int CmdListen(const Args& a);
 int CmdHoldHotkey(const Args& a);
 int CmdHang(const Args& a);
+int CmdHoldFile(const Args& a);
 int CmdEndDesktop(const Args& a);
 int CmdPostHwnd(const Args& a);
 int CmdSendHwnd(const Args& a);

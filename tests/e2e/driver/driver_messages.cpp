@@ -1,7 +1,7 @@
 // Posting and sending messages: to windows found by class or given by
 // handle, WM_DEVICECHANGE with volume records built here (also to every
 // top-level window), and windows of the driver's own that log what they get,
-// hold a hotkey or hang; and ending the desktop process.
+// hold a hotkey or hang; a file held open; and ending the desktop process.
 #include "driver.h"
 
 #include <dbt.h>
@@ -315,6 +315,33 @@ int CmdHang(const Args& a) {
   Sleep(static_cast<DWORD>(seconds * 1000));
   DestroyWindow(hwnd);
   Line("done");
+  return 0;
+}
+
+// --- subcommands: a file another program holds ------------------------------
+
+int CmdHoldFile(const Args& a) {
+  long long ms = 0;
+  HWND button = nullptr;
+  if (!a.At(1) || !a.Number(2, &ms) || !a.At(3)) return Fail("usage: hold-file <path> <ms> <hwnd>", 64);
+  if (!ParseHwnd(a.At(3), &button)) return Fail("no window " + Utf8(a.At(3)));
+  // Open as a scanner or an indexer holds a file: others may read and
+  // write it, but not delete or rename over it.
+  HANDLE file = CreateFileW(a.At(1), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return Fail("CreateFile failed, error " + std::to_string(GetLastError()));
+  if (!PostMessageW(button, BM_CLICK, 0, 0)) {
+    CloseHandle(file);
+    return Fail("PostMessage failed, error " + std::to_string(GetLastError()));
+  }
+  Sleep(static_cast<DWORD>(ms));
+  CloseHandle(file);
+  // The system time, on the clock of the files' times: 100 ns since 1601.
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  const ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  Line("closed " + std::to_string(ticks));
   return 0;
 }
 
