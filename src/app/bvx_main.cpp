@@ -18,7 +18,8 @@ TAboutForm::TAboutForm(Os& os_, ui::Toolkit& toolkit_)
       TrayIcon(os, toolkit, *window),
       doors_(os, *window, drives),
       hotkeys_(os, toolkit, *window, drives),
-      guard_(os, toolkit, *window, drives, *this) {
+      guard_(os, toolkit, *window, drives, *this),
+      autostart_(os, toolkit) {
   CreateLinkLabels();
   BuildTrayMenu();
   // Menu commands reach the window even before the menu was first shown.
@@ -182,6 +183,22 @@ void TAboutForm::mnuiOptionsClick() {
   if (frmOptions != nullptr) return frmOptions->form->BringToFront();  // only one dialog
   TfrmOptions dialog(os, toolkit, SettingsFile(), drives, frmOptions);
   if (dialog.ShowModal() == ui::kModalOk) SettingsSaved();
+}
+
+bool TAboutForm::IsInAutostart() { return autostart_.IsInAutostart(); }
+
+void TAboutForm::ShowAutostart() {
+  mnuiStartup->BoundAction = IsInAutostart() ? &acDeletFromStartup : &acAddToStartup;
+}
+
+void TAboutForm::acAddToStartupExecute() {
+  autostart_.Add();
+  ShowAutostart();  // the item tells what the registry holds now, whatever failed
+}
+
+void TAboutForm::acDeletFromStartupExecute() {
+  autostart_.Remove();  // a failure is not reported: the item keeps offering it
+  ShowAutostart();
 }
 
 void TAboutForm::N1Click() { toolkit.Terminate(); }

@@ -11,7 +11,6 @@
 //                           the doors (TDoors: drives/doors)
 //   app/tray_icon.cpp       TTrayIcon, the notification-area icon itself
 //   settings/settings.cpp   LoadSettings
-//   about/autostart.cpp     IsInAutostart and the two autostart actions
 //   about/about_form.cpp    the About layout, link clicks
 #pragma once
 
@@ -22,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "about/autostart.h"
 #include "app/tray_icon.h"
 #include "drives/doors.h"
 #include "drives/drive_table.h"
@@ -160,6 +160,7 @@ class TAboutForm : public ui::FormEvents, public DoorRoad {
   TDoors doors_;
   TDriveHotKeys hotkeys_;
   TShutdownGuard guard_;
+  TAutostart autostart_;
   bool destroyed_ = false;
 };
 
