@@ -19,7 +19,8 @@ TAboutForm::TAboutForm(Os& os_, ui::Toolkit& toolkit_)
       doors_(os, *window, drives),
       hotkeys_(os, toolkit, *window, drives),
       guard_(os, toolkit, *window, drives, *this),
-      autostart_(os, toolkit) {
+      autostart_(os, toolkit),
+      settings_(os, drives) {
   CreateLinkLabels();
   BuildTrayMenu();
   // Menu commands reach the window even before the menu was first shown.
@@ -183,6 +184,26 @@ void TAboutForm::mnuiOptionsClick() {
   if (frmOptions != nullptr) return frmOptions->form->BringToFront();  // only one dialog
   TfrmOptions dialog(os, toolkit, SettingsFile(), drives, frmOptions);
   if (dialog.ShowModal() == ui::kModalOk) SettingsSaved();
+}
+
+std::string TAboutForm::SettingsFile() const { return settings_.File(); }
+
+void TAboutForm::LoadSettings() {
+  settings_.Load();
+  ShowDriveShortCuts();
+}
+
+void TAboutForm::ShowDriveShortCuts() {
+  const auto key_name = [this](unsigned vk) { return os.KeyName(vk); };
+  for (int k = 1; k <= drives.DriveCount; ++k) {
+    const TCDROM& d = drives.DriveTable[k];
+    ui::MenuItem* open = drives.DriveItems[k].OpenItem;
+    ui::MenuItem* close = drives.DriveItems[k].CloseItem;
+    open->ShortCut = d.OpenShortCut;
+    open->ShortCutText = ShortCutToText(d.OpenShortCut, key_name);
+    close->ShortCut = d.CloseShortCut;
+    close->ShortCutText = ShortCutToText(d.CloseShortCut, key_name);
+  }
 }
 
 bool TAboutForm::IsInAutostart() { return autostart_.IsInAutostart(); }

@@ -10,7 +10,6 @@
 //                           ShutdownGuard (TShutdownGuard: shutdown/),
 //                           the doors (TDoors: drives/doors)
 //   app/tray_icon.cpp       TTrayIcon, the notification-area icon itself
-//   settings/settings.cpp   LoadSettings
 //   about/about_form.cpp    the About layout, link clicks
 #pragma once
 
@@ -147,6 +146,8 @@ class TAboutForm : public ui::FormEvents, public DoorRoad {
   void BuildTrayMenu();
   // Drive k's two tray items, at 2k-2 (open) and 2k-1 (close).
   void AddDriveItems(int k);
+  // The combination shown beside each drive item.
+  void ShowDriveShortCuts();
   // Hands the command's tray item to OpenCD or CloseCD.
   void RunDoorCommand(DoorCommand command) override;
   // The options dialog wrote the settings file: read back, hotkeys registered again.
@@ -161,6 +162,7 @@ class TAboutForm : public ui::FormEvents, public DoorRoad {
   TDriveHotKeys hotkeys_;
   TShutdownGuard guard_;
   TAutostart autostart_;
+  TSettings settings_;
   bool destroyed_ = false;
 };
 

@@ -158,9 +158,7 @@ TEST_F(AutostartTest, BindingIsReadOnlyAtStart) {
   EXPECT_EQ(Shown(), "Добавить в автозагрузку");
 }
 
-struct LinkTest : ProgramTest {
-  void SetUp() override { Start(); }
-};
+struct LinkTest : ProgramTest { void SetUp() override { Start(); } };
 
 TEST_F(LinkTest, HoverUnderlinesAndLeaveRestores) {
   for (const char* name : {"LinkLabel1", "LinkLabel2"}) {

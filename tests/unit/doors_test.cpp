@@ -31,10 +31,6 @@ struct DoorsTest : ProgramTest {
     sys.log.Clear();
     return doors;
   }
-  void Start(std::set<char> cdroms, std::set<char> discs = {}) {
-    ProgramTest::Start(std::move(cdroms), std::move(discs));
-    sys.log.Clear();
-  }
   // The record handed over with the size its header declares.
   std::optional<std::intptr_t> DeviceChange(ui::DeviceEvent event,
                                             const std::vector<std::uint8_t>& record) {
@@ -177,6 +173,7 @@ TEST_F(DoorsTest, DeviceChangeTable) {
   };
   for (const Case& c : cases) {
     Start({'d', 'e'}, {'e'});
+    sys.log.Clear();
     EXPECT_EQ(DeviceChange(c.event, c.record), -1) << c.what;
     EXPECT_EQ(form->drives.DriveTable[1].DiscPresent, c.d_after) << c.what;
     EXPECT_EQ(form->drives.DriveTable[2].DiscPresent, c.e_after) << c.what;

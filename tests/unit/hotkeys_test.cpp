@@ -228,9 +228,9 @@ TEST_F(HotKeysTest, WmHotKeyRunsTheDoorCommandOfItsDrive) {
       {1000, {}, false},
   };
   for (const Case& c : cases) {
-    FakeSystem s;
-    s.os.cdroms = {'d', 'f'};
-    TAboutForm f(s.os, s.ui);
+    Program p;
+    p.Start({'d', 'f'});
+    FakeSystem& s = p.sys;
     const std::size_t before = s.log.lines.size();
     s.ui.HotKey(*s.ui.MainForm(), c.id);
     std::vector<std::string> mci;

@@ -30,19 +30,18 @@ TEST_F(MainFormTest, DiscoveryFillsTheTableInLetterOrder) {
       {{'z', 'a'}, {{"cdaudio!a:", 0x1}, {"cdaudio!z:", 0x2000000}}},
   };
   for (const Case& c : cases) {
-    FakeSystem s;
-    s.os.cdroms = c.letters;
-    TAboutForm f(s.os, s.ui);
-    ASSERT_EQ(f.drives.DriveCount, c.entries.size());
+    Program p;
+    p.Start(c.letters);
+    ASSERT_EQ(p.form->drives.DriveCount, c.entries.size());
     for (std::size_t i = 0; i < c.entries.size(); ++i) {
-      const TCDROM& d = f.drives.DriveTable[static_cast<long>(i + 1)];
+      const TCDROM& d = p.Drive(static_cast<int>(i + 1));
       EXPECT_EQ(d.DeviceName, c.entries[i].first);
       EXPECT_EQ(d.UnitMask, c.entries[i].second);
       EXPECT_EQ(d.Letter, c.entries[i].first[8]);
       EXPECT_FALSE(d.DiscPresent);
     }
     // Every letter was asked once, in order.
-    const auto asked = s.log.With("DriveType ");
+    const auto asked = p.sys.log.With("DriveType ");
     ASSERT_EQ(asked.size(), 26u);
     EXPECT_EQ(asked.front(), "DriveType a:\\");
     EXPECT_EQ(asked.back(), "DriveType z:\\");

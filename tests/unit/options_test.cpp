@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <functional>
 #include <optional>
 #include <string>
@@ -15,6 +14,7 @@
 #include "platform/toolkit_rules.h"
 #include "program.h"
 #include "settings/bvx_options.h"
+#include "settings/ini.h"
 
 namespace bvx {
 namespace {
@@ -22,34 +22,13 @@ namespace {
 using fake::FakeForm;
 using fake::FakeSystem;
 
-bool SameName(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
-
-// The value of section/key in INI text; names match without regard to case.
-std::optional<std::string> IniValue(std::string_view text, std::string_view section,
-                                    std::string_view key) {
-  std::string_view current;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    const std::string_view line = Trim(text.substr(0, end));
-    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-    if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-      current = Trim(line.substr(1, line.size() - 2));
-    } else if (const std::size_t eq = line.find('='); eq != std::string_view::npos) {
-      if (SameName(current, section) && SameName(Trim(line.substr(0, eq)), key))
-        return std::string(Trim(line.substr(eq + 1)));
-    }
-  }
-  return std::nullopt;
+// The value of section/key in the settings file of a fake, if it has one.
+std::optional<std::string> Ini(const FakeSystem& s, std::string_view section, std::string_view key) {
+  const auto file = s.os.files.find(kIni);
+  if (file == s.os.files.end()) return std::nullopt;
+  const ini::IniDocument ini(file->second);
+  const std::optional<std::string_view> value = ini.ReadString(section, key);
+  return value ? std::optional<std::string>(*value) : std::nullopt;
 }
 
 struct OptionsTest : ProgramTest {
@@ -73,11 +52,6 @@ struct OptionsTest : ProgramTest {
     sys.ui.Guard([&] { form->mnuiOptions->Click(); });
   }
   TfrmOptions& Dialog() { return dynamic_cast<TfrmOptions&>(sys.ui.FindForm("TfrmOptions")->Events()); }
-  std::optional<std::string> Ini(std::string_view section, std::string_view key) {
-    const auto it = sys.os.files.find(kIni);
-    if (it == sys.os.files.end()) return std::nullopt;
-    return IniValue(it->second, section, key);
-  }
   std::size_t OptionForms() const {
     return static_cast<std::size_t>(std::count_if(
         sys.ui.Forms().begin(), sys.ui.Forms().end(),
@@ -464,14 +438,14 @@ TEST_F(OptionsTest, OkOnTheSecondDriveTabWritesBothDrivesThenReloadsAndRegisters
     f.Click("BitBtn1");
   });
   EXPECT_TRUE(sys.ui.boxes.empty());
-  EXPECT_EQ(Ini("ShortCuts", "OpenShortCut1"), "16449");
-  EXPECT_EQ(Ini("ShortCuts", "CloseShortCut1"), "24642");
-  EXPECT_EQ(Ini("ShortCuts", "OpenShortCut2"), "32835");
-  EXPECT_EQ(Ini("ShortCuts", "CloseShortCut2"), "68");
-  EXPECT_EQ(Ini("Track", "DoTrack1"), "1");
-  EXPECT_EQ(Ini("Track", "DoTrack2"), "0");
-  EXPECT_EQ(Ini("BVX", "Default"), "1");
-  EXPECT_EQ(Ini("BVX", "OpenShortCut"), "16449");
+  EXPECT_EQ(Ini(sys, "ShortCuts", "OpenShortCut1"), "16449");
+  EXPECT_EQ(Ini(sys, "ShortCuts", "CloseShortCut1"), "24642");
+  EXPECT_EQ(Ini(sys, "ShortCuts", "OpenShortCut2"), "32835");
+  EXPECT_EQ(Ini(sys, "ShortCuts", "CloseShortCut2"), "68");
+  EXPECT_EQ(Ini(sys, "Track", "DoTrack1"), "1");
+  EXPECT_EQ(Ini(sys, "Track", "DoTrack2"), "0");
+  EXPECT_EQ(Ini(sys, "BVX", "Default"), "1");
+  EXPECT_EQ(Ini(sys, "BVX", "OpenShortCut"), "16449");
 
   const TCDROM& d1 = form->drives.DriveTable[1];
   const TCDROM& d2 = form->drives.DriveTable[2];
@@ -516,9 +490,9 @@ TEST_F(OptionsTest, ChangingTheDefaultDriveMovesTheBvxShortcutsToIt) {
     f.SetValue("hkOpenCd", 0x4035);
     f.Click("BitBtn1");
   });
-  EXPECT_EQ(Ini("BVX", "Default"), "2");
-  EXPECT_EQ(Ini("BVX", "OpenShortCut"), "16437");   // 0x4035, the working copy
-  EXPECT_EQ(Ini("BVX", "CloseShortCut"), "16436");  // 0x4034
+  EXPECT_EQ(Ini(sys, "BVX", "Default"), "2");
+  EXPECT_EQ(Ini(sys, "BVX", "OpenShortCut"), "16437");   // 0x4035, the working copy
+  EXPECT_EQ(Ini(sys, "BVX", "CloseShortCut"), "16436");  // 0x4034
   EXPECT_EQ(form->drives.DefaultDrive, 2);
   EXPECT_EQ(form->drives.DriveTable[1].OpenShortCut, 0x4031);
   EXPECT_EQ(form->drives.DriveTable[2].OpenShortCut, 0x4035);
@@ -546,9 +520,7 @@ TEST_F(OptionsTest, WaitSecondsAreSavedAsTyped) {
       dlg.Click("BitBtn1");
     });
     s.ui.Guard([&] { f.mnuiOptions->Click(); });
-    const auto it = s.os.files.find(kIni);
-    ASSERT_NE(it, s.os.files.end());
-    EXPECT_EQ(IniValue(it->second, "BVX", "WaitFor"), c.saved);
+    EXPECT_EQ(Ini(s, "BVX", "WaitFor"), c.saved);
     EXPECT_EQ(f.drives.DriveTable[1].WaitFor, c.loaded);
     EXPECT_EQ(f.drives.DriveTable[2].WaitFor, c.loaded);
   }
@@ -558,10 +530,10 @@ TEST_F(OptionsTest, WithNoDriveOkWritesDefaultZeroAndTheLoadMakesItOne) {
   Start({});
   form->drives.DefaultDrive = 1;
   Open([](FakeForm& f) { f.Click("BitBtn1"); });
-  EXPECT_EQ(Ini("BVX", "Default"), "0");
-  EXPECT_TRUE(Ini("BVX", "WaitFor").has_value());
-  EXPECT_EQ(Ini("ShortCuts", "OpenShortCut1"), std::nullopt);
-  EXPECT_EQ(Ini("Track", "DoTrack1"), std::nullopt);
+  EXPECT_EQ(Ini(sys, "BVX", "Default"), "0");
+  EXPECT_TRUE(Ini(sys, "BVX", "WaitFor").has_value());
+  EXPECT_EQ(Ini(sys, "ShortCuts", "OpenShortCut1"), std::nullopt);
+  EXPECT_EQ(Ini(sys, "Track", "DoTrack1"), std::nullopt);
   EXPECT_EQ(form->drives.DefaultDrive, 1);
   EXPECT_TRUE(sys.ui.boxes.empty());
 }
@@ -577,8 +549,8 @@ TEST_F(OptionsTest, AClearedHotkeyEditReleasesThatCombinationAfterOk) {
     f.SetValue("hkOpenCd", 0);
     f.Click("BitBtn1");
   });
-  EXPECT_EQ(Ini("ShortCuts", "OpenShortCut1"), "0");
-  EXPECT_EQ(Ini("ShortCuts", "CloseShortCut1"), std::to_string(kDefaultCloseShortCut));
+  EXPECT_EQ(Ini(sys, "ShortCuts", "OpenShortCut1"), "0");
+  EXPECT_EQ(Ini(sys, "ShortCuts", "CloseShortCut1"), std::to_string(kDefaultCloseShortCut));
   EXPECT_FALSE(sys.os.hotkeys.count(0));
   EXPECT_TRUE(sys.os.hotkeys.count(1));
   EXPECT_EQ(form->drives.DriveTable[1].OpenShortCut, 0);

@@ -48,8 +48,9 @@ struct Program {
 
 struct ProgramTest : ::testing::Test, Program {};
 
-// A drive table as discovery fills it, with these drive letters in order.
-inline Drives DriveTableOf(std::string_view letters) {
+// A drive table as discovery fills it: the drives with these letters, in
+// order, those in discs holding a disc.
+inline Drives DriveTableOf(std::string_view letters, std::string_view discs = {}) {
   Drives drives;
   for (const char letter : letters) {
     TCDROM& d = drives.DriveTable[++drives.DriveCount];
@@ -57,6 +58,7 @@ inline Drives DriveTableOf(std::string_view letters) {
     d.DeviceName = DriveDeviceName(letter);
     d.UnitMask = DriveUnitMask(letter);
     d.WaitFor = 15;
+    d.DiscPresent = discs.find(letter) != std::string_view::npos;
   }
   return drives;
 }

@@ -44,18 +44,16 @@ struct Session : Program, DoorRoad {
     for (int k = 1; k <= kMaxDrives; ++k) Drive(k).DoTrack = false;
   }
   void Build(const std::set<char>& cdroms, const std::set<char>& discs) {
-    drives = DriveTableOf(std::string(cdroms.begin(), cdroms.end()));
-    for (int k = 1; k <= drives.DriveCount; ++k)
-      drives.DriveTable[k].DiscPresent = discs.count(drives.DriveTable[k].Letter) != 0;
+    drives = DriveTableOf(std::string(cdroms.begin(), cdroms.end()), std::string(discs.begin(), discs.end()));
     guard.emplace(sys.os, sys.ui, Window(), drives, *this);
   }
   void RunDoorCommand(DoorCommand c) override {
     sys.log.Add(std::string(c.Open ? "Door open " : "Door close ") + std::to_string(c.Drive));
   }
-  TCDROM& Table(int k) { return (form ? form->drives : drives).DriveTable[k]; }
-  void Watch(int k, std::uint32_t wait) {
-    Table(k).DoTrack = true;
-    Table(k).WaitFor = wait;
+  void Watch(int k, std::uint32_t wait) {  // in the program's table once it runs
+    TCDROM& d = (form ? form->drives : drives).DriveTable[k];
+    d.DoTrack = true;
+    d.WaitFor = wait;
   }
   FakeForm* Notice() { return sys.ui.FindForm("TfrmNotifyCD"); }
   std::intptr_t Query(const ui::SessionEndQuery& query = {}) {
