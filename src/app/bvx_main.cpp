@@ -1,5 +1,6 @@
-// The main window: start-up and shut-down, the tray callback, the delayed
-// pop-up of the tray menu, and the program entry.
+// The main window: the rooms put together, the start-up and shut-down
+// sequences, the tray menu, the tray callback with the delayed pop-up, the
+// handlers that hand their work to a room, and the program entry.
 #include "app/bvx_main.h"
 
 #include <exception>
@@ -11,25 +12,25 @@
 
 namespace bvx {
 
-TAboutForm::TAboutForm(Os& os_, ui::Toolkit& toolkit_)
-    : os(os_),
-      toolkit(toolkit_),
-      window(toolkit.CreateForm(kAboutFormLayout, *this)),
-      TrayIcon(os, toolkit, *window),
-      doors_(os, *window, drives),
-      hotkeys_(os, toolkit, *window, drives),
-      guard_(os, toolkit, *window, drives, *this),
+TAboutForm::TAboutForm(Os& os, ui::Toolkit& toolkit)
+    : os_(os),
+      toolkit_(toolkit),
+      window_(toolkit.CreateForm(kAboutFormLayout, *this)),
+      TrayIcon(os, toolkit, *window_),
+      doors_(os, *window_, drives),
+      hotkeys_(os, toolkit, *window_, drives),
+      guard_(os, toolkit, *window_, drives, *this),
       autostart_(os, toolkit),
       settings_(os, drives) {
   CreateLinkLabels();
   BuildTrayMenu();
   // Menu commands reach the window even before the menu was first shown.
-  toolkit.AttachMenu(TrayPopup, *window);
+  toolkit_.AttachMenu(TrayPopup, *window_);
   try {
     FormCreate();
   } catch (const std::exception& e) {
     // FormCreate ends at the failing step; the program runs on with what was done.
-    ui::ShowStandardError(toolkit, e.what());
+    ui::ShowStandardError(toolkit_, e.what());
   }
 }
 
@@ -37,13 +38,47 @@ TAboutForm::~TAboutForm() {
   try {
     FormDestroy();
   } catch (const std::exception& e) {
-    ui::ShowStandardError(toolkit, e.what());
+    ui::ShowStandardError(toolkit_, e.what());
   }
   PopupTimer.reset();
   LinkLabel1.reset();
   LinkLabel2.reset();
-  window.reset();
+  window_.reset();
 }
+
+// --- start-up and shut-down ----------------------------------------------------------
+
+void TAboutForm::FormCreate() {
+  DiscoverDrives();
+
+  PopupTimer = toolkit_.CreateTimer(*window_, 1000, false, [this] { OutDelay(); });
+  PopupTimer->SetEnabled(false);
+  PopupTimer->SetInterval(os_.DoubleClickTime());
+
+  // No taskbar button and no Alt+Tab entry.
+  toolkit_.HideAppFromTaskbar();
+
+  ShowAutostart();
+
+  LoadSettings();
+  RegisterDriveHotKeys();
+  AddTrayIcon();
+}
+
+void TAboutForm::FormDestroy() {
+  if (destroyed_) return;
+  destroyed_ = true;
+  TrayIcon.Delete();
+  UnregisterDriveHotKeys();
+  for (int k = 1; k <= drives.DriveCount; ++k) {
+    TrayPopup.Remove(drives.DriveItems[k].OpenItem);
+    drives.DriveItems[k].OpenItem = nullptr;
+    TrayPopup.Remove(drives.DriveItems[k].CloseItem);
+    drives.DriveItems[k].CloseItem = nullptr;
+  }
+}
+
+// --- the tray menu ----------------------------------------------------------------------
 
 // The static items of the tray menu, created with the form in declaration
 // order (N1, N2, N3, N4, N5, mnuiStartup, mnuiOptions: command ids 1..7) and
@@ -71,51 +106,93 @@ void TAboutForm::BuildTrayMenu() {
   mnuiStartup->BoundAction = &acAddToStartup;
 }
 
-void TAboutForm::FormCreate() {
-  DiscoverDrives();
+namespace {
 
-  PopupTimer = toolkit.CreateTimer(*window, 1000, false, [this] { OutDelay(); });
-  PopupTimer->SetEnabled(false);
-  PopupTimer->SetInterval(os.DoubleClickTime());
-
-  // No taskbar button and no Alt+Tab entry.
-  toolkit.HideAppFromTaskbar();
-
-  ShowAutostart();
-
-  LoadSettings();
-  RegisterDriveHotKeys();
-  AddTrayIcon();
-}
-
-void TAboutForm::FormDestroy() {
-  if (destroyed_) return;
-  destroyed_ = true;
-  TrayIcon.Delete();
-  UnregisterDriveHotKeys();
-  for (int k = 1; k <= drives.DriveCount; ++k) {
-    TrayPopup.Remove(drives.DriveItems[k].OpenItem);
-    drives.DriveItems[k].OpenItem = nullptr;
-    TrayPopup.Remove(drives.DriveItems[k].CloseItem);
-    drives.DriveItems[k].CloseItem = nullptr;
-  }
-}
-
-void TAboutForm::DiscoverDrives() {
-  doors_.Discover();
-  for (int k = 1; k <= drives.DriveCount; ++k) AddDriveItems(k);
-}
-
-void TAboutForm::AddDriveItems(int k) {
+// Drive k's two tray items, at 2k-2 (open) and 2k-1 (close), handed to
+// OpenCD or CloseCD when clicked.
+void AddDriveItems(TAboutForm& form, int k) {
+  Drives& drives = form.drives;
   const char letter = drives.DriveTable[k].Letter;
   DriveItemPair& items = drives.DriveItems[k];
-  items.OpenItem = &TrayPopup.Insert(DoorCommand{k, true}.Index(), {}, DoorItemCaption(true, letter));
-  items.CloseItem = &TrayPopup.Insert(DoorCommand{k, false}.Index(), {}, DoorItemCaption(false, letter));
+  items.OpenItem = &form.TrayPopup.Insert(DoorCommand{k, true}.Index(), {}, DoorItemCaption(true, letter));
+  items.CloseItem = &form.TrayPopup.Insert(DoorCommand{k, false}.Index(), {}, DoorItemCaption(false, letter));
   for (const bool open : {true, false}) {
     ui::MenuItem& item = open ? *items.OpenItem : *items.CloseItem;
     item.Tag = k;
-    item.OnClick = [this, open](ui::MenuItem& clicked) { open ? OpenCD(clicked) : CloseCD(clicked); };
+    item.OnClick = [&form, open](ui::MenuItem& clicked) { open ? form.OpenCD(clicked) : form.CloseCD(clicked); };
   }
+}
+
+// The combination shown beside each drive item.
+void ShowDriveShortCuts(Drives& drives, Os& os) {
+  const auto key_name = [&os](unsigned vk) { return os.KeyName(vk); };
+  for (int k = 1; k <= drives.DriveCount; ++k) {
+    const TCDROM& d = drives.DriveTable[k];
+    ui::MenuItem* open = drives.DriveItems[k].OpenItem;
+    ui::MenuItem* close = drives.DriveItems[k].CloseItem;
+    open->ShortCut = d.OpenShortCut;
+    open->ShortCutText = ShortCutToText(d.OpenShortCut, key_name);
+    close->ShortCut = d.CloseShortCut;
+    close->ShortCutText = ShortCutToText(d.CloseShortCut, key_name);
+  }
+}
+
+}  // namespace
+
+// --- tray callback and pop-up ---------------------------------------------------------
+
+void TAboutForm::WMTrayNotify(ui::TrayMouse action) {
+  switch (action) {
+    case ui::TrayMouse::LeftDoubleClick:
+      OpenDefaultDrive();
+      break;
+    case ui::TrayMouse::RightDown:
+      // A second press while a pop-up is pending keeps its due time. The
+      // menu's images load during the double-click wait, not after it.
+      if (!PopupTimer->Enabled()) {
+        PopupTimer->SetEnabled(true);
+        toolkit_.PrepareMenu(TrayPopup);
+      }
+      break;
+    case ui::TrayMouse::RightDoubleClick:
+      SuppressPopup = true;
+      CloseDefaultDrive();
+      break;
+    case ui::TrayMouse::Other:
+      break;
+  }
+}
+
+void TAboutForm::OutDelay() {
+  PopupTimer->SetEnabled(false);
+  if (!SuppressPopup) {
+    os_.SetForegroundWindow(window_->Handle());
+    const Point at = os_.CursorPos();
+    toolkit_.Popup(TrayPopup, *window_, at);
+  }
+  SuppressPopup = false;
+}
+
+void TAboutForm::OpenDefaultDrive() { RunDoorCommand({drives.DefaultDrive, true}); }
+
+void TAboutForm::CloseDefaultDrive() { RunDoorCommand({drives.DefaultDrive, false}); }
+
+void TAboutForm::N1Click() { toolkit_.Terminate(); }
+
+void TAboutForm::N4Click() { window_->Show(); }
+
+void TAboutForm::Button1Click() { window_->Hide(); }
+
+// --- drives and doors: TDoors -----------------------------------------------------------
+
+void TAboutForm::DiscoverDrives() {
+  doors_.Discover();
+  for (int k = 1; k <= drives.DriveCount; ++k) AddDriveItems(*this, k);
+}
+
+void TAboutForm::RunDoorCommand(DoorCommand command) {
+  ui::MenuItem& item = TrayPopup.Items(command.Index());
+  command.Open ? OpenCD(item) : CloseCD(item);
 }
 
 void TAboutForm::OpenCD(ui::MenuItem& item) { doors_.Open(item.Tag); }
@@ -131,46 +208,7 @@ std::intptr_t TAboutForm::WMDeviceChange(const ui::DeviceNotice& notice) {
 
 void TAboutForm::AddTrayIcon() { TrayIcon.Add(doors_.TrayTip()); }
 
-void TAboutForm::WMTrayNotify(ui::TrayMouse action) {
-  switch (action) {
-    case ui::TrayMouse::LeftDoubleClick:
-      OpenDefaultDrive();
-      break;
-    case ui::TrayMouse::RightDown:
-      // A second press while a pop-up is pending keeps its due time. The
-      // menu's images load during the double-click wait, not after it.
-      if (!PopupTimer->Enabled()) {
-        PopupTimer->SetEnabled(true);
-        toolkit.PrepareMenu(TrayPopup);
-      }
-      break;
-    case ui::TrayMouse::RightDoubleClick:
-      SuppressPopup = true;
-      CloseDefaultDrive();
-      break;
-    case ui::TrayMouse::Other:
-      break;
-  }
-}
-
-void TAboutForm::OutDelay() {
-  PopupTimer->SetEnabled(false);
-  if (!SuppressPopup) {
-    os.SetForegroundWindow(window->Handle());
-    const Point at = os.CursorPos();
-    toolkit.Popup(TrayPopup, *window, at);
-  }
-  SuppressPopup = false;
-}
-
-void TAboutForm::OpenDefaultDrive() { RunDoorCommand({drives.DefaultDrive, true}); }
-
-void TAboutForm::CloseDefaultDrive() { RunDoorCommand({drives.DefaultDrive, false}); }
-
-void TAboutForm::RunDoorCommand(DoorCommand command) {
-  ui::MenuItem& item = TrayPopup.Items(command.Index());
-  command.Open ? OpenCD(item) : CloseCD(item);
-}
+// --- hotkeys: TDriveHotKeys ---------------------------------------------------------------
 
 void TAboutForm::RegisterDriveHotKeys() { hotkeys_.Register(); }
 
@@ -180,31 +218,26 @@ void TAboutForm::WMHotKey(int id) {
   if (const std::optional<DoorCommand> door = HotKeyDoor(id, drives.DriveCount)) RunDoorCommand(*door);
 }
 
-void TAboutForm::mnuiOptionsClick() {
-  if (frmOptions != nullptr) return frmOptions->form->BringToFront();  // only one dialog
-  TfrmOptions dialog(os, toolkit, SettingsFile(), drives, frmOptions);
-  if (dialog.ShowModal() == ui::kModalOk) SettingsSaved();
-}
+// --- settings: TSettings and TfrmOptions ----------------------------------------------
 
 std::string TAboutForm::SettingsFile() const { return settings_.File(); }
 
 void TAboutForm::LoadSettings() {
   settings_.Load();
-  ShowDriveShortCuts();
+  ShowDriveShortCuts(drives, os_);
 }
 
-void TAboutForm::ShowDriveShortCuts() {
-  const auto key_name = [this](unsigned vk) { return os.KeyName(vk); };
-  for (int k = 1; k <= drives.DriveCount; ++k) {
-    const TCDROM& d = drives.DriveTable[k];
-    ui::MenuItem* open = drives.DriveItems[k].OpenItem;
-    ui::MenuItem* close = drives.DriveItems[k].CloseItem;
-    open->ShortCut = d.OpenShortCut;
-    open->ShortCutText = ShortCutToText(d.OpenShortCut, key_name);
-    close->ShortCut = d.CloseShortCut;
-    close->ShortCutText = ShortCutToText(d.CloseShortCut, key_name);
-  }
+void TAboutForm::mnuiOptionsClick() {
+  if (frmOptions != nullptr) return frmOptions->form->BringToFront();  // only one dialog
+  TfrmOptions dialog(os_, toolkit_, SettingsFile(), drives, frmOptions);
+  if (dialog.ShowModal() == ui::kModalOk) SettingsSaved();
 }
+
+// --- shutdown: TShutdownGuard -----------------------------------------------------------
+
+bool TAboutForm::ShutdownGuard(const ui::SessionEndQuery& query) { return guard_.Query(query); }
+
+// --- autostart: TAutostart ---------------------------------------------------------------
 
 bool TAboutForm::IsInAutostart() { return autostart_.IsInAutostart(); }
 
@@ -222,15 +255,11 @@ void TAboutForm::acDeletFromStartupExecute() {
   ShowAutostart();
 }
 
-void TAboutForm::N1Click() { toolkit.Terminate(); }
-
-void TAboutForm::N4Click() { window->Show(); }
-
-void TAboutForm::Button1Click() { window->Hide(); }
+// --- ui::FormEvents ---------------------------------------------------------------------
 
 bool TAboutForm::OnCloseQuery() {
   // Closing the About window only hides it; the program never ends this way.
-  window->Hide();
+  window_->Hide();
   return false;
 }
 
@@ -244,24 +273,22 @@ void TAboutForm::OnClick(std::string_view control) {
   }
 }
 
-namespace {
-TLinkLabel* FindLink(TAboutForm& f, std::string_view control) {
-  if (f.LinkLabel1 && f.LinkLabel1->Name() == control) return f.LinkLabel1.get();
-  if (f.LinkLabel2 && f.LinkLabel2->Name() == control) return f.LinkLabel2.get();
+TLinkLabel* TAboutForm::Link(std::string_view control) {
+  if (LinkLabel1 && LinkLabel1->Name() == control) return LinkLabel1.get();
+  if (LinkLabel2 && LinkLabel2->Name() == control) return LinkLabel2.get();
   return nullptr;
 }
-}  // namespace
 
 void TAboutForm::OnMouseMove(std::string_view control) {
-  if (TLinkLabel* link = FindLink(*this, control)) link->WMMouseMove();
+  if (TLinkLabel* link = Link(control)) link->WMMouseMove();
 }
 
 void TAboutForm::OnMouseHover(std::string_view control) {
-  if (TLinkLabel* link = FindLink(*this, control)) link->WMMouseHover();
+  if (TLinkLabel* link = Link(control)) link->WMMouseHover();
 }
 
 void TAboutForm::OnMouseLeave(std::string_view control) {
-  if (TLinkLabel* link = FindLink(*this, control)) link->WMMouseLeave();
+  if (TLinkLabel* link = Link(control)) link->WMMouseLeave();
 }
 
 void TAboutForm::OnTrayMouse(ui::TrayMouse action) { WMTrayNotify(action); }
@@ -276,8 +303,6 @@ std::optional<bool> TAboutForm::OnQueryEndSession(const ui::SessionEndQuery& que
   return ShutdownGuard(query);
 }
 
-bool TAboutForm::ShutdownGuard(const ui::SessionEndQuery& query) { return guard_.Query(query); }
-
 void TAboutForm::OnTaskbarCreated() {
   // Explorer came (back): the notification area is new and empty, or the
   // display scale changed.
@@ -285,6 +310,8 @@ void TAboutForm::OnTaskbarCreated() {
 }
 
 void TAboutForm::OnDisplayScaleChanged() { TrayIcon.ScaleChanged(); }
+
+// --- the program entry --------------------------------------------------------------------
 
 int BVX(Os& os, ui::Toolkit& toolkit) {
   try {

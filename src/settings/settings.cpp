@@ -283,6 +283,8 @@ bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int def
 
 // --- TSettings ---------------------------------------------------------------------
 
+std::string TSettings::File() const { return SettingsFileName(os_.ModulePath()); }
+
 void TSettings::Load() {
   std::optional<std::string> text;
   try {

@@ -55,7 +55,7 @@ class TSettings {
   TSettings(Os& os, Drives& drives) : os_(os), drives_(drives) {}
 
   // The executable's path with its extension replaced (SettingsFileName).
-  std::string File() const { return SettingsFileName(os_.ModulePath()); }
+  std::string File() const;
   // Reads the file into the table in the load order. A file that cannot be
   // read (or decoded) counts as a missing one: every key takes its default.
   void Load();
