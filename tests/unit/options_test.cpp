@@ -520,6 +520,7 @@ TEST_F(OptionsTest, WaitSecondsAreSavedAsTyped) {
       dlg.Click("BitBtn1");
     });
     s.ui.Guard([&] { f.mnuiOptions->Click(); });
+    ASSERT_EQ(s.os.files.count(kIni), 1u);
     EXPECT_EQ(Ini(s, "BVX", "WaitFor"), c.saved);
     EXPECT_EQ(f.drives.DriveTable[1].WaitFor, c.loaded);
     EXPECT_EQ(f.drives.DriveTable[2].WaitFor, c.loaded);
