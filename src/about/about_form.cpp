@@ -53,20 +53,20 @@ const ui::FormLayout kAboutFormLayout{
 };
 
 void TAboutForm::CreateLinkLabels() {
-  LinkLabel1 = std::make_unique<TLinkLabel>(os, *window, "LinkLabel1", kTextFont, kLinkHoverFont);
-  LinkLabel2 = std::make_unique<TLinkLabel>(os, *window, "LinkLabel2", kTextFont, kLinkHoverFont);
+  LinkLabel1 = std::make_unique<TLinkLabel>(os_, *window_, "LinkLabel1", kTextFont, kLinkHoverFont);
+  LinkLabel2 = std::make_unique<TLinkLabel>(os_, *window_, "LinkLabel2", kTextFont, kLinkHoverFont);
   LinkLabel1->CreateWnd();
   LinkLabel2->CreateWnd();
 }
 
 void TAboutForm::LinkLabel1Click() {
-  os.ShellOpen(window->Handle(),
+  os_.ShellOpen(window_->Handle(),
                "mailto:" + std::string(kMailAddress) + "?subject=Brimvex%20" BVX_SHORT_VERSION,
                ShowAs::Normal);
 }
 
 void TAboutForm::LinkLabel2Click() {
-  os.ShellOpen(window->Handle(), kSiteAddress, ShowAs::Maximized);
+  os_.ShellOpen(window_->Handle(), kSiteAddress, ShowAs::Maximized);
 }
 
 }  // namespace bvx

@@ -1,7 +1,7 @@
-// The autostart toggle of the tray menu.
+// The autostart entry: its name and value, Task Manager's mark, and
+// TAutostart.
 #include "about/autostart.h"
 
-#include "app/bvx_main.h"
 #include "platform/errors.h"
 
 namespace bvx {
@@ -28,41 +28,29 @@ std::string StartupEnabledMark() {
   return mark;
 }
 
-// In autostart: the Run value exists and Task Manager has not disabled it
-// (a mark that cannot be read disables nothing).
-bool TAboutForm::IsInAutostart() {
-  const std::string name = AutostartValueName(os.ModulePath());
-  if (os.QueryRunValue(name) != RegResult::Ok) return false;
+bool TAutostart::IsInAutostart() {
+  const std::string name = AutostartValueName(os_.ModulePath());
+  if (os_.QueryRunValue(name) != RegResult::Ok) return false;
   std::string mark;
-  return os.ReadStartupApproved(name, &mark) != RegResult::Ok || !StartupMarkDisables(mark);
+  return os_.ReadStartupApproved(name, &mark) != RegResult::Ok || !StartupMarkDisables(mark);
 }
 
-void TAboutForm::ShowAutostart() {
-  mnuiStartup->BoundAction = IsInAutostart() ? &acDeletFromStartup : &acAddToStartup;
-}
-
-void TAboutForm::acAddToStartupExecute() {
-  const std::string path = os.ModulePath();
+void TAutostart::Add() {
+  const std::string path = os_.ModulePath();
   const std::string name = AutostartValueName(path);
   try {
     const std::string failed = "Failed to set data for '" + name + "'";
-    if (os.SetRunValue(name, AutostartCommand(path)) != RegResult::Ok) throw RegistryError(failed);
+    if (os_.SetRunValue(name, AutostartCommand(path)) != RegResult::Ok) throw RegistryError(failed);
     // Disabled in Task Manager: the value alone would not start the program.
     std::string mark;
-    if (os.ReadStartupApproved(name, &mark) == RegResult::Ok && StartupMarkDisables(mark) &&
-        os.WriteStartupApproved(name, StartupEnabledMark()) != RegResult::Ok)
+    if (os_.ReadStartupApproved(name, &mark) == RegResult::Ok && StartupMarkDisables(mark) &&
+        os_.WriteStartupApproved(name, StartupEnabledMark()) != RegResult::Ok)
       throw RegistryError(failed);
   } catch (const RegistryError& e) {
-    toolkit.MessageBox(e.what(), kRegistryErrorCaption, ui::MessageIcon::None);
+    toolkit_.MessageBox(e.what(), kRegistryErrorCaption, ui::MessageIcon::None);
   }
-  // The item tells what the registry holds now, whatever failed.
-  ShowAutostart();
 }
 
-void TAboutForm::acDeletFromStartupExecute() {
-  // A delete that fails is not reported: the item keeps offering it.
-  os.DeleteRunValue(AutostartValueName(os.ModulePath()));
-  ShowAutostart();
-}
+void TAutostart::Remove() { os_.DeleteRunValue(AutostartValueName(os_.ModulePath())); }
 
 }  // namespace bvx

@@ -1,28 +1,36 @@
-// The main window: start-up and shut-down, the tray callback, the delayed
-// pop-up of the tray menu, and the program entry.
+// The main window: the rooms put together, the start-up and shut-down
+// sequences, the tray menu, the tray callback with the delayed pop-up, the
+// handlers that hand their work to a room, and the program entry.
 #include "app/bvx_main.h"
 
 #include <exception>
 
 #include "about/LinkLabel.h"
 #include "about/about_form.h"
-#include "drives/doors.h"
 #include "platform/errors.h"
+#include "settings/bvx_options.h"
 
 namespace bvx {
 
-TAboutForm::TAboutForm(Os& os_, ui::Toolkit& toolkit_) : os(os_), toolkit(toolkit_) {
-  window = toolkit.CreateForm(kAboutFormLayout, *this);
-  TrayIcon = std::make_unique<TTrayIcon>(os, toolkit, *window);
+TAboutForm::TAboutForm(Os& os, ui::Toolkit& toolkit)
+    : os_(os),
+      toolkit_(toolkit),
+      window_(toolkit.CreateForm(kAboutFormLayout, *this)),
+      TrayIcon(os, toolkit, *window_),
+      doors_(os, *window_, drives),
+      hotkeys_(os, toolkit, *window_, drives),
+      guard_(os, toolkit, *window_, drives, *this),
+      autostart_(os, toolkit),
+      settings_(os, drives) {
   CreateLinkLabels();
   BuildTrayMenu();
   // Menu commands reach the window even before the menu was first shown.
-  toolkit.AttachMenu(TrayPopup, *window);
+  toolkit_.AttachMenu(TrayPopup, *window_);
   try {
     FormCreate();
   } catch (const std::exception& e) {
     // FormCreate ends at the failing step; the program runs on with what was done.
-    ui::ShowStandardError(toolkit, e.what());
+    ui::ShowStandardError(toolkit_, e.what());
   }
 }
 
@@ -30,14 +38,47 @@ TAboutForm::~TAboutForm() {
   try {
     FormDestroy();
   } catch (const std::exception& e) {
-    ui::ShowStandardError(toolkit, e.what());
+    ui::ShowStandardError(toolkit_, e.what());
   }
   PopupTimer.reset();
-  TrayIcon.reset();
   LinkLabel1.reset();
   LinkLabel2.reset();
-  window.reset();
+  window_.reset();
 }
+
+// --- start-up and shut-down ----------------------------------------------------------
+
+void TAboutForm::FormCreate() {
+  DiscoverDrives();
+
+  PopupTimer = toolkit_.CreateTimer(*window_, 1000, false, [this] { OutDelay(); });
+  PopupTimer->SetEnabled(false);
+  PopupTimer->SetInterval(os_.DoubleClickTime());
+
+  // No taskbar button and no Alt+Tab entry.
+  toolkit_.HideAppFromTaskbar();
+
+  ShowAutostart();
+
+  LoadSettings();
+  RegisterDriveHotKeys();
+  AddTrayIcon();
+}
+
+void TAboutForm::FormDestroy() {
+  if (destroyed_) return;
+  destroyed_ = true;
+  TrayIcon.Delete();
+  UnregisterDriveHotKeys();
+  for (int k = 1; k <= drives.DriveCount; ++k) {
+    TrayPopup.Remove(drives.DriveItems[k].OpenItem);
+    drives.DriveItems[k].OpenItem = nullptr;
+    TrayPopup.Remove(drives.DriveItems[k].CloseItem);
+    drives.DriveItems[k].CloseItem = nullptr;
+  }
+}
+
+// --- the tray menu ----------------------------------------------------------------------
 
 // The static items of the tray menu, created with the form in declaration
 // order (N1, N2, N3, N4, N5, mnuiStartup, mnuiOptions: command ids 1..7) and
@@ -65,35 +106,40 @@ void TAboutForm::BuildTrayMenu() {
   mnuiStartup->BoundAction = &acAddToStartup;
 }
 
-void TAboutForm::FormCreate() {
-  DiscoverDrives();
+namespace {
 
-  PopupTimer = toolkit.CreateTimer(*window, 1000, false, [this] { OutDelay(); });
-  PopupTimer->SetEnabled(false);
-  PopupTimer->SetInterval(os.DoubleClickTime());
-
-  // No taskbar button and no Alt+Tab entry.
-  toolkit.HideAppFromTaskbar();
-
-  ShowAutostart();
-
-  LoadSettings();
-  RegisterDriveHotKeys();
-  AddTrayIcon();
-}
-
-void TAboutForm::FormDestroy() {
-  if (destroyed_) return;
-  destroyed_ = true;
-  TrayIcon->Delete();
-  UnregisterDriveHotKeys();
-  for (int k = 1; k <= drives.DriveCount; ++k) {
-    TrayPopup.Remove(drives.DriveItems[k].OpenItem);
-    drives.DriveItems[k].OpenItem = nullptr;
-    TrayPopup.Remove(drives.DriveItems[k].CloseItem);
-    drives.DriveItems[k].CloseItem = nullptr;
+// Drive k's two tray items, at 2k-2 (open) and 2k-1 (close), handed to
+// OpenCD or CloseCD when clicked.
+void AddDriveItems(TAboutForm& form, int k) {
+  Drives& drives = form.drives;
+  const char letter = drives.DriveTable[k].Letter;
+  DriveItemPair& items = drives.DriveItems[k];
+  items.OpenItem = &form.TrayPopup.Insert(DoorCommand{k, true}.Index(), {}, DoorItemCaption(true, letter));
+  items.CloseItem = &form.TrayPopup.Insert(DoorCommand{k, false}.Index(), {}, DoorItemCaption(false, letter));
+  for (const bool open : {true, false}) {
+    ui::MenuItem& item = open ? *items.OpenItem : *items.CloseItem;
+    item.Tag = k;
+    item.OnClick = [&form, open](ui::MenuItem& clicked) { open ? form.OpenCD(clicked) : form.CloseCD(clicked); };
   }
 }
+
+// The combination shown beside each drive item.
+void ShowDriveShortCuts(Drives& drives, Os& os) {
+  const auto key_name = [&os](unsigned vk) { return os.KeyName(vk); };
+  for (int k = 1; k <= drives.DriveCount; ++k) {
+    const TCDROM& d = drives.DriveTable[k];
+    ui::MenuItem* open = drives.DriveItems[k].OpenItem;
+    ui::MenuItem* close = drives.DriveItems[k].CloseItem;
+    open->ShortCut = d.OpenShortCut;
+    open->ShortCutText = ShortCutToText(d.OpenShortCut, key_name);
+    close->ShortCut = d.CloseShortCut;
+    close->ShortCutText = ShortCutToText(d.CloseShortCut, key_name);
+  }
+}
+
+}  // namespace
+
+// --- tray callback and pop-up ---------------------------------------------------------
 
 void TAboutForm::WMTrayNotify(ui::TrayMouse action) {
   switch (action) {
@@ -105,7 +151,7 @@ void TAboutForm::WMTrayNotify(ui::TrayMouse action) {
       // menu's images load during the double-click wait, not after it.
       if (!PopupTimer->Enabled()) {
         PopupTimer->SetEnabled(true);
-        toolkit.PrepareMenu(TrayPopup);
+        toolkit_.PrepareMenu(TrayPopup);
       }
       break;
     case ui::TrayMouse::RightDoubleClick:
@@ -120,30 +166,100 @@ void TAboutForm::WMTrayNotify(ui::TrayMouse action) {
 void TAboutForm::OutDelay() {
   PopupTimer->SetEnabled(false);
   if (!SuppressPopup) {
-    os.SetForegroundWindow(window->Handle());
-    const Point at = os.CursorPos();
-    toolkit.Popup(TrayPopup, *window, at);
+    os_.SetForegroundWindow(window_->Handle());
+    const Point at = os_.CursorPos();
+    toolkit_.Popup(TrayPopup, *window_, at);
   }
   SuppressPopup = false;
 }
 
-void TAboutForm::OpenDefaultDrive() {
-  OpenCD(TrayPopup.Items(static_cast<std::size_t>(2 * drives.DefaultDrive - 2)));
+void TAboutForm::OpenDefaultDrive() { RunDoorCommand({drives.DefaultDrive, true}); }
+
+void TAboutForm::CloseDefaultDrive() { RunDoorCommand({drives.DefaultDrive, false}); }
+
+void TAboutForm::N1Click() { toolkit_.Terminate(); }
+
+void TAboutForm::N4Click() { window_->Show(); }
+
+void TAboutForm::Button1Click() { window_->Hide(); }
+
+// --- drives and doors: TDoors -----------------------------------------------------------
+
+void TAboutForm::DiscoverDrives() {
+  doors_.Discover();
+  for (int k = 1; k <= drives.DriveCount; ++k) AddDriveItems(*this, k);
 }
 
-void TAboutForm::CloseDefaultDrive() {
-  CloseCD(TrayPopup.Items(static_cast<std::size_t>(2 * drives.DefaultDrive - 1)));
+void TAboutForm::RunDoorCommand(DoorCommand command) {
+  ui::MenuItem& item = TrayPopup.Items(command.Index());
+  command.Open ? OpenCD(item) : CloseCD(item);
 }
 
-void TAboutForm::N1Click() { toolkit.Terminate(); }
+void TAboutForm::OpenCD(ui::MenuItem& item) { doors_.Open(item.Tag); }
 
-void TAboutForm::N4Click() { window->Show(); }
+void TAboutForm::CloseCD(ui::MenuItem& item) { doors_.Close(item.Tag); }
 
-void TAboutForm::Button1Click() { window->Hide(); }
+bool TAboutForm::QueryMediaPresent(std::uint8_t k) { return doors_.QueryMediaPresent(k); }
+
+std::intptr_t TAboutForm::WMDeviceChange(const ui::DeviceNotice& notice) {
+  if (doors_.DeviceChange(notice)) TrayIcon.SetTip(doors_.TrayTip());
+  return -1;
+}
+
+void TAboutForm::AddTrayIcon() { TrayIcon.Add(doors_.TrayTip()); }
+
+// --- hotkeys: TDriveHotKeys ---------------------------------------------------------------
+
+void TAboutForm::RegisterDriveHotKeys() { hotkeys_.Register(); }
+
+void TAboutForm::UnregisterDriveHotKeys() { hotkeys_.Unregister(); }
+
+void TAboutForm::WMHotKey(int id) {
+  if (const std::optional<DoorCommand> door = HotKeyDoor(id, drives.DriveCount)) RunDoorCommand(*door);
+}
+
+// --- settings: TSettings and TfrmOptions ----------------------------------------------
+
+std::string TAboutForm::SettingsFile() const { return settings_.File(); }
+
+void TAboutForm::LoadSettings() {
+  settings_.Load();
+  ShowDriveShortCuts(drives, os_);
+}
+
+void TAboutForm::mnuiOptionsClick() {
+  if (frmOptions != nullptr) return frmOptions->form->BringToFront();  // only one dialog
+  TfrmOptions dialog(os_, toolkit_, SettingsFile(), drives, frmOptions);
+  if (dialog.ShowModal() == ui::kModalOk) SettingsSaved();
+}
+
+// --- shutdown: TShutdownGuard -----------------------------------------------------------
+
+bool TAboutForm::ShutdownGuard(const ui::SessionEndQuery& query) { return guard_.Query(query); }
+
+// --- autostart: TAutostart ---------------------------------------------------------------
+
+bool TAboutForm::IsInAutostart() { return autostart_.IsInAutostart(); }
+
+void TAboutForm::ShowAutostart() {
+  mnuiStartup->BoundAction = IsInAutostart() ? &acDeletFromStartup : &acAddToStartup;
+}
+
+void TAboutForm::acAddToStartupExecute() {
+  autostart_.Add();
+  ShowAutostart();  // the item tells what the registry holds now, whatever failed
+}
+
+void TAboutForm::acDeletFromStartupExecute() {
+  autostart_.Remove();  // a failure is not reported: the item keeps offering it
+  ShowAutostart();
+}
+
+// --- ui::FormEvents ---------------------------------------------------------------------
 
 bool TAboutForm::OnCloseQuery() {
   // Closing the About window only hides it; the program never ends this way.
-  window->Hide();
+  window_->Hide();
   return false;
 }
 
@@ -157,24 +273,22 @@ void TAboutForm::OnClick(std::string_view control) {
   }
 }
 
-namespace {
-TLinkLabel* FindLink(TAboutForm& f, std::string_view control) {
-  if (f.LinkLabel1 && f.LinkLabel1->Name() == control) return f.LinkLabel1.get();
-  if (f.LinkLabel2 && f.LinkLabel2->Name() == control) return f.LinkLabel2.get();
+TLinkLabel* TAboutForm::Link(std::string_view control) {
+  if (LinkLabel1 && LinkLabel1->Name() == control) return LinkLabel1.get();
+  if (LinkLabel2 && LinkLabel2->Name() == control) return LinkLabel2.get();
   return nullptr;
 }
-}  // namespace
 
 void TAboutForm::OnMouseMove(std::string_view control) {
-  if (TLinkLabel* link = FindLink(*this, control)) link->WMMouseMove();
+  if (TLinkLabel* link = Link(control)) link->WMMouseMove();
 }
 
 void TAboutForm::OnMouseHover(std::string_view control) {
-  if (TLinkLabel* link = FindLink(*this, control)) link->WMMouseHover();
+  if (TLinkLabel* link = Link(control)) link->WMMouseHover();
 }
 
 void TAboutForm::OnMouseLeave(std::string_view control) {
-  if (TLinkLabel* link = FindLink(*this, control)) link->WMMouseLeave();
+  if (TLinkLabel* link = Link(control)) link->WMMouseLeave();
 }
 
 void TAboutForm::OnTrayMouse(ui::TrayMouse action) { WMTrayNotify(action); }
@@ -186,16 +300,18 @@ std::optional<std::intptr_t> TAboutForm::OnDeviceChange(const ui::DeviceNotice& 
 }
 
 std::optional<bool> TAboutForm::OnQueryEndSession(const ui::SessionEndQuery& query) {
-  return ShutdownGuard(query) != 0;
+  return ShutdownGuard(query);
 }
 
 void TAboutForm::OnTaskbarCreated() {
   // Explorer came (back): the notification area is new and empty, or the
   // display scale changed.
-  TrayIcon->AddAgain();
+  TrayIcon.AddAgain();
 }
 
-void TAboutForm::OnDisplayScaleChanged() { TrayIcon->ScaleChanged(); }
+void TAboutForm::OnDisplayScaleChanged() { TrayIcon.ScaleChanged(); }
+
+// --- the program entry --------------------------------------------------------------------
 
 int BVX(Os& os, ui::Toolkit& toolkit) {
   try {

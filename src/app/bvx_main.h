@@ -1,19 +1,20 @@
-// TAboutForm: the hidden main window and, when shown, the About window.
+// TAboutForm: the hidden main window and, when shown, the About window; the
+// program's composition root.
 //
-// It runs the start-up and shut-down sequences, owns the tray icon and the
-// tray menu, and handles the tray callback, hotkeys, device changes and the
-// end-of-session query. The handlers of each subsystem are defined in that
-// subsystem's folder:
-//   app/bvx_main.cpp        start-up, shut-down, tray callback, pop-up, menu
-//   app/tray_icon.cpp       TTrayIcon, the notification-area icon itself
-//   drives/doors.cpp        DiscoverDrives, OpenCD, CloseCD, QueryMediaPresent,
-//                           WMDeviceChange, tray tooltip
-//   hotkeys/hotkeys.cpp     RegisterDriveHotKeys, UnregisterDriveHotKeys, WMHotKey
-//   settings/settings.cpp   LoadSettings
-//   settings/bvx_options.cpp mnuiOptionsClick
-//   shutdown/shutdown_guard.cpp ShutdownGuard
-//   about/autostart.cpp     IsInAutostart and the two autostart actions
-//   about/about_form.cpp    the About layout, link clicks
+// It holds the drive table, the tray menu with its items, and one object per
+// room, each built from the platform interfaces and the data it needs:
+//   TTrayIcon       app/tray_icon            the notification-area icon
+//   TDoors          drives/doors             discovery, disc query, doors, disc flags
+//   TDriveHotKeys   hotkeys/hotkeys          the drives' hotkeys
+//   TSettings       settings/settings        reading the settings file
+//   TfrmOptions     settings/bvx_options     the options dialog, made at each opening
+//   TShutdownGuard  shutdown/shutdown_guard  the end of a session
+//   TAutostart      about/autostart          the autostart entry
+//   TLinkLabel      about/LinkLabel          the About window's two links
+// Every handler the program's design names is a member of a few lines that
+// hands the work to its room; FormCreate and FormDestroy run the start-up
+// and shut-down sequences. The members are defined in app/bvx_main.cpp, the
+// About window's in about/about_form.cpp.
 #pragma once
 
 #include <cstdint>
@@ -21,14 +22,17 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "about/autostart.h"
 #include "app/tray_icon.h"
+#include "drives/doors.h"
 #include "drives/drive_table.h"
+#include "hotkeys/hotkeys.h"
 #include "platform/menu.h"
 #include "platform/os.h"
 #include "platform/ui.h"
 #include "settings/settings.h"
+#include "shutdown/shutdown_guard.h"
 
 namespace bvx {
 
@@ -42,7 +46,13 @@ inline constexpr int kCmdAbout = 4;    // N4 "О программе..."
 inline constexpr int kCmdStartup = 6;  // mnuiStartup
 inline constexpr int kCmdOptions = 7;  // mnuiOptions
 
-class TAboutForm : public ui::FormEvents {
+class TAboutForm : public ui::FormEvents, public DoorRoad {
+  // The platform and the window, which every room is built on; first in the
+  // object, where they are reached with the shortest code.
+  Os& os_;
+  ui::Toolkit& toolkit_;
+  std::unique_ptr<ui::Form> window_;
+
  public:
   // Creates the window hidden (class TAboutForm) and runs FormCreate behind
   // the dispatch boundary: an error ends FormCreate at that step, is shown in
@@ -87,8 +97,8 @@ class TAboutForm : public ui::FormEvents {
   void mnuiOptionsClick();
 
   // --- shutdown ------------------------------------------------------------------
-  // reason: the query's lParam (ENDSESSION_* bits).
-  std::intptr_t ShutdownGuard(const ui::SessionEndQuery& query);
+  // The answer to an end-of-session query: always true, the session may end.
+  bool ShutdownGuard(const ui::SessionEndQuery& query);
 
   // --- autostart and about ------------------------------------------------------
   bool IsInAutostart();
@@ -98,8 +108,6 @@ class TAboutForm : public ui::FormEvents {
   void acDeletFromStartupExecute();
   void LinkLabel1Click();
   void LinkLabel2Click();
-  // The two link labels of the About window, made with the window.
-  void CreateLinkLabels();
 
   // --- ui::FormEvents ----------------------------------------------------------------
   bool OnCloseQuery() override;
@@ -114,47 +122,51 @@ class TAboutForm : public ui::FormEvents {
   void OnTaskbarCreated() override;
   void OnDisplayScaleChanged() override;
 
-  // --- state -------------------------------------------------------------------
-  Os& os;
-  ui::Toolkit& toolkit;
-  std::unique_ptr<ui::Form> window;
-
+  // --- what the rooms share ---------------------------------------------------
   Drives drives;
 
   ui::PopupMenu TrayPopup;
   ui::MenuItem* N1 = nullptr;
-  ui::MenuItem* N2 = nullptr;
-  ui::MenuItem* N3 = nullptr;
   ui::MenuItem* N4 = nullptr;
-  ui::MenuItem* N5 = nullptr;
   ui::MenuItem* mnuiStartup = nullptr;
   ui::MenuItem* mnuiOptions = nullptr;
-  ui::Action acAddToStartup;
-  ui::Action acDeletFromStartup;
-
-  // The notification-area icon, made with the window.
-  std::unique_ptr<TTrayIcon> TrayIcon;
 
   std::unique_ptr<ui::Timer> PopupTimer;
   bool SuppressPopup = false;
 
-  // Set while the end-of-session guard runs. A second query can arrive
-  // through a notice's message loop (the user cancelled the first and asked
-  // again); it is answered at once and leaves the walk, the reason and the
-  // ending to the guard that is already running.
-  bool GuardRunning = false;
+ private:
+  void BuildTrayMenu();
+  // The two link labels of the About window, made with the window.
+  void CreateLinkLabels();
+  // The link label with that component name, if it is one.
+  TLinkLabel* Link(std::string_view control);
+  // Hands the command's tray item to OpenCD or CloseCD.
+  void RunDoorCommand(DoorCommand command) override;
+  // The options dialog wrote the settings file: read back, hotkeys registered again.
+  void SettingsSaved() {
+    LoadSettings();
+    RegisterDriveHotKeys();
+  }
 
+  ui::MenuItem* N2 = nullptr;
+  ui::MenuItem* N3 = nullptr;
+  ui::MenuItem* N5 = nullptr;
+  ui::Action acAddToStartup;
+  ui::Action acDeletFromStartup;
+
+  // The notification-area icon, made with the window.
+  TTrayIcon TrayIcon;
   std::unique_ptr<TLinkLabel> LinkLabel1;
   std::unique_ptr<TLinkLabel> LinkLabel2;
 
-  // The options dialog while it is open, and its working copies (one element
-  // per drive, filled from the drive table at every opening).
+  // The options dialog while it is open.
   TfrmOptions* frmOptions = nullptr;
-  std::vector<ShortcutPair> WorkShortcuts;
-  std::vector<std::uint8_t> WorkTrackFlags;
 
- private:
-  void BuildTrayMenu();
+  TDoors doors_;
+  TDriveHotKeys hotkeys_;
+  TShutdownGuard guard_;
+  TAutostart autostart_;
+  TSettings settings_;
   bool destroyed_ = false;
 };
 

@@ -1,10 +1,6 @@
 // Drive discovery, the door commands, disc presence and the tray tooltip.
 #include "drives/doors.h"
 
-#include <cstring>
-
-#include "app/bvx_main.h"
-
 namespace bvx {
 
 std::string MciOpenCommand(std::string_view device_name) {
@@ -17,6 +13,10 @@ std::string MciCloseCommand(std::string_view device_name) {
 
 std::string MciQueryCommand(std::string_view device_name) {
   return "info " + std::string(device_name) + " identity wait";
+}
+
+std::string DoorItemCaption(bool open, char letter) {
+  return (open ? "Открыть " : "Закрыть ") + DriveDisplayName(letter);
 }
 
 namespace {
@@ -90,14 +90,14 @@ bool ApplyDeviceChange(DriveArray& table, std::uint8_t count, const ui::DeviceNo
   return true;
 }
 
-// --- TAboutForm: discovery, doors, presence --------------------------------
+// --- TDoors -------------------------------------------------------------------
 
-void TAboutForm::DiscoverDrives() {
+void TDoors::Discover() {
   for (char c = 'a'; c <= 'z'; ++c) {
-    if (os.DriveType(DriveRoot(c)) != DriveKind::CdRom) continue;
-    ++drives.DriveCount;
-    const int k = drives.DriveCount;
-    TCDROM& d = drives.DriveTable[k];
+    if (os_.DriveType(DriveRoot(c)) != DriveKind::CdRom) continue;
+    ++drives_.DriveCount;
+    const int k = drives_.DriveCount;
+    TCDROM& d = drives_.DriveTable[k];
     d.Letter = c;
     d.DeviceName = DriveDeviceName(c);
     d.UnitMask = DriveUnitMask(c);
@@ -105,48 +105,31 @@ void TAboutForm::DiscoverDrives() {
     d.CloseShortCut = 0;
     d.WaitFor = 15;
     d.DiscPresent = QueryMediaPresent(static_cast<std::uint8_t>(k));
-
-    const std::string name = DriveDisplayName(c);
-    ui::MenuItem& open = TrayPopup.Insert(static_cast<std::size_t>(2 * k - 2), {}, "Открыть " + name);
-    drives.DriveItems[k].OpenItem = &open;
-    open.Tag = k;
-    open.OnClick = [this](ui::MenuItem& item) { OpenCD(item); };
-    ui::MenuItem& close = TrayPopup.Insert(static_cast<std::size_t>(2 * k - 1), {}, "Закрыть " + name);
-    drives.DriveItems[k].CloseItem = &close;
-    close.Tag = k;
-    close.OnClick = [this](ui::MenuItem& item) { CloseCD(item); };
   }
 }
 
-void TAboutForm::OpenCD(ui::MenuItem& item) {
-  const TCDROM& d = drives.DriveTable[item.Tag];  // a tag outside 1..26: range error
+void TDoors::Open(int k) {
+  const TCDROM& d = drives_.DriveTable[k];  // outside 1..26: range error
   const VolumeRecord record = MakeVolumeRecord(d.UnitMask);
   // Only a refusal keeps the door shut; a broadcast that could not be sent
   // asked nobody, and nobody said no.
-  if (os.BroadcastQueryRemove(record) == QueryRemoveAnswer::Denied) return;
-  os.MciSendString(MciOpenCommand(d.DeviceName), 0, nullptr, window->Handle());
+  if (os_.BroadcastQueryRemove(record) == QueryRemoveAnswer::Denied) return;
+  os_.MciSendString(MciOpenCommand(d.DeviceName), 0, nullptr, window_.Handle());
 }
 
-void TAboutForm::CloseCD(ui::MenuItem& item) {
-  const TCDROM& d = drives.DriveTable[item.Tag];
-  os.MciSendString(MciCloseCommand(d.DeviceName), 0, nullptr, window->Handle());
+void TDoors::Close(int k) {
+  const TCDROM& d = drives_.DriveTable[k];
+  os_.MciSendString(MciCloseCommand(d.DeviceName), 0, nullptr, window_.Handle());
 }
 
-bool TAboutForm::QueryMediaPresent(std::uint8_t k) {
+bool TDoors::QueryMediaPresent(std::uint8_t k) {
   std::string reply;
-  return os.MciSendString(MciQueryCommand(drives.DriveTable[k].DeviceName), kMciReplySize, &reply,
-                          0) == 0;
+  return os_.MciSendString(MciQueryCommand(drives_.DriveTable[k].DeviceName), kMciReplySize, &reply,
+                           0) == 0;
 }
 
-std::intptr_t TAboutForm::WMDeviceChange(const ui::DeviceNotice& notice) {
-  if (ApplyDeviceChange(drives.DriveTable, drives.DriveCount, notice)) {
-    TrayIcon->SetTip(TrayTipField(BuildTrayTip(drives.DriveTable, drives.DriveCount)));
-  }
-  return -1;
-}
-
-void TAboutForm::AddTrayIcon() {
-  TrayIcon->Add(TrayTipField(BuildTrayTip(drives.DriveTable, drives.DriveCount)));
+std::string TDoors::TrayTip() const {
+  return TrayTipField(BuildTrayTip(drives_.DriveTable, drives_.DriveCount));
 }
 
 }  // namespace bvx

@@ -1,5 +1,6 @@
-// MCI command texts, the query-remove volume record, disc presence from
-// device-change notices, and the tray tooltip.
+// The drives' doors: TDoors (discovery, the disc query, opening and closing
+// a door); the MCI command texts, the query-remove volume record, disc
+// presence from device-change notices, and the tray tooltip.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,9 @@ std::string MciOpenCommand(std::string_view device_name);
 std::string MciCloseCommand(std::string_view device_name);
 std::string MciQueryCommand(std::string_view device_name);
 
+// The caption of a drive's tray item: "Открыть D:" or "Закрыть D:".
+std::string DoorItemCaption(bool open, char letter);
+
 // The packed 18-byte record: size 18, type 2, reserved 0, unit mask, flags 1.
 VolumeRecord MakeVolumeRecord(std::uint32_t unit_mask);
 
@@ -44,5 +48,35 @@ bool ReadVolumeNotice(std::span<const std::uint8_t> record, VolumeNotice* out);
 // Applies one device change to the disc flags. Returns true when the
 // tooltip must be refreshed (a volume notice with the media flag).
 bool ApplyDeviceChange(DriveArray& table, std::uint8_t count, const ui::DeviceNotice& notice);
+
+// The doors of the drives in the table, moved for the main window (MCI's
+// callback window).
+class TDoors {
+ public:
+  TDoors(Os& os, ui::Form& window, Drives& drives) : os_(os), window_(window), drives_(drives) {}
+
+  // Fills the table with the optical drives in letter order; each drive's
+  // disc is queried right after its drive type.
+  void Discover();
+  // Opens drive k's door: a query-remove broadcast for its volume, then,
+  // unless an application refused, the MCI command. Close sends the command
+  // alone. A k outside 1..26 raises RangeError before anything is sent.
+  void Open(int k);
+  void Close(int k);
+  // Whether drive k holds a disc: the MCI query answers 0.
+  bool QueryMediaPresent(std::uint8_t k);
+  // Applies a device notice to the disc flags; true when the tooltip is to
+  // be refreshed.
+  bool DeviceChange(const ui::DeviceNotice& notice) {
+    return ApplyDeviceChange(drives_.DriveTable, drives_.DriveCount, notice);
+  }
+  // The tip field of the table's tooltip.
+  std::string TrayTip() const;
+
+ private:
+  Os& os_;
+  ui::Form& window_;
+  Drives& drives_;
+};
 
 }  // namespace bvx

@@ -49,6 +49,24 @@ struct DriveItemPair {
 
 using DriveArray = OneBased<TCDROM>;
 
+// A door command of drive k: open or close its door. Its tray item and its
+// hotkey id are the same number, 2k-2 to open and 2k-1 to close.
+struct DoorCommand {
+  int Drive = 0;
+  bool Open = false;
+  std::size_t Index() const { return static_cast<std::size_t>(2 * Drive - (Open ? 2 : 1)); }
+};
+
+// The one road of every door command, whatever its source: the main window
+// hands the command's tray item to OpenCD or CloseCD.
+class DoorRoad {
+ public:
+  virtual void RunDoorCommand(DoorCommand command) = 0;
+
+ protected:
+  ~DoorRoad() = default;
+};
+
 // The drive table and the values that go with it.
 struct Drives {
   DriveArray DriveTable;

@@ -3,9 +3,6 @@
 
 #include <cctype>
 
-#include "app/bvx_main.h"
-#include "platform/errors.h"
-
 namespace bvx {
 
 unsigned ShortCutKey(std::uint16_t shortcut) { return shortcut & kScKeyMask; }
@@ -80,45 +77,32 @@ void ErrorBox(ui::Toolkit& toolkit, std::string_view text, std::string_view capt
   toolkit.MessageBox(text, caption, ui::MessageIcon::Error);
 }
 
-// --- TAboutForm ------------------------------------------------------------------
+// --- TDriveHotKeys ------------------------------------------------------------------
 
-void TAboutForm::RegisterDriveHotKeys() {
-  const WindowId main = window->Handle();
-  for (int k = 1; k <= drives.DriveCount; ++k) {
+void TDriveHotKeys::Register() {
+  const WindowId main = window_.Handle();
+  for (int k = 1; k <= drives_.DriveCount; ++k) {
     const int open_id = 2 * k - 2;
     const int close_id = 2 * k - 1;
     // The drive's old combinations go first, whatever the new ones are.
-    os.UnregisterHotKey(main, open_id);
-    os.UnregisterHotKey(main, close_id);
-    const TCDROM& d = drives.DriveTable[k];
-    if (d.OpenShortCut != 0 && !os.RegisterHotKey(main, open_id, d.OpenShortCut)) {
-      ErrorBox(toolkit, HotKeyFailureText(true, d.Letter), kHotKeyErrorCaption);
+    os_.UnregisterHotKey(main, open_id);
+    os_.UnregisterHotKey(main, close_id);
+    const TCDROM& d = drives_.DriveTable[k];
+    if (d.OpenShortCut != 0 && !os_.RegisterHotKey(main, open_id, d.OpenShortCut)) {
+      ErrorBox(toolkit_, HotKeyFailureText(true, d.Letter), kHotKeyErrorCaption);
     }
-    if (d.CloseShortCut != 0 && !os.RegisterHotKey(main, close_id, d.CloseShortCut)) {
-      ErrorBox(toolkit, HotKeyFailureText(false, d.Letter), kHotKeyErrorCaption);
+    if (d.CloseShortCut != 0 && !os_.RegisterHotKey(main, close_id, d.CloseShortCut)) {
+      ErrorBox(toolkit_, HotKeyFailureText(false, d.Letter), kHotKeyErrorCaption);
     }
   }
 }
 
-void TAboutForm::UnregisterDriveHotKeys() {
-  const WindowId main = window->Handle();
-  for (int k = 1; k <= drives.DriveCount; ++k) {
-    const TCDROM& d = drives.DriveTable[k];
-    if (d.OpenShortCut != 0) os.UnregisterHotKey(main, 2 * k - 2);
-    if (d.CloseShortCut != 0) os.UnregisterHotKey(main, 2 * k - 1);
-  }
-}
-
-void TAboutForm::WMHotKey(int id) {
-  for (int k = 1; k <= drives.DriveCount; ++k) {
-    if (id == 2 * k - 2) {
-      OpenCD(TrayPopup.Items(static_cast<std::size_t>(2 * k - 2)));
-      return;
-    }
-    if (id == 2 * k - 1) {
-      CloseCD(TrayPopup.Items(static_cast<std::size_t>(2 * k - 1)));
-      return;
-    }
+void TDriveHotKeys::Unregister() {
+  const WindowId main = window_.Handle();
+  for (int k = 1; k <= drives_.DriveCount; ++k) {
+    const TCDROM& d = drives_.DriveTable[k];
+    if (d.OpenShortCut != 0) os_.UnregisterHotKey(main, 2 * k - 2);
+    if (d.CloseShortCut != 0) os_.UnregisterHotKey(main, 2 * k - 1);
   }
 }
 

@@ -1,7 +1,7 @@
 // Global hotkeys of the drives: the shortcut value, its text shown beside a
-// tray item, the failure report and ErrorBox. The TAboutForm handlers
-// (RegisterDriveHotKeys, UnregisterDriveHotKeys, WMHotKey) are defined in
-// hotkeys.cpp.
+// tray item, the failure report and ErrorBox; TDriveHotKeys, which registers
+// and releases the drives' hotkeys for the main window; and which door
+// command a hotkey id stands for.
 //
 // Shortcut value: 16 bits, 0x2000 Shift, 0x4000 Ctrl, 0x8000 Alt, the
 // virtual-key code in the other 13 bits; 0 means no combination. Drive k's
@@ -10,9 +10,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "drives/drive_table.h"
+#include "platform/os.h"
 #include "platform/ui.h"
 
 namespace bvx {
@@ -44,5 +47,34 @@ inline constexpr std::string_view kHotKeyErrorCaption = "BVX";
 
 // A modal message box with the error icon and one OK button.
 void ErrorBox(ui::Toolkit& toolkit, std::string_view text, std::string_view caption);
+
+// The door command of hotkey id: drive k's open (2k-2) or close (2k-1)
+// command; none for an id of no drive.
+inline std::optional<DoorCommand> HotKeyDoor(int id, int drive_count) {
+  if (id < 0 || id >= 2 * drive_count) return std::nullopt;
+  return DoorCommand{id / 2 + 1, id % 2 == 0};
+}
+
+// The drives' hotkeys, registered for the main window from the shortcuts
+// the drive table holds.
+class TDriveHotKeys {
+ public:
+  TDriveHotKeys(Os& os, ui::Toolkit& toolkit, ui::Form& window, const Drives& drives)
+      : os_(os), toolkit_(toolkit), window_(window), drives_(drives) {}
+
+  // Drive by drive: both ids released first, whatever the shortcuts are,
+  // then each combination that is set registered; each one that cannot be
+  // registered is reported in an ErrorBox before the next is tried.
+  void Register();
+  // Releases the ids of the shortcuts the table holds now, whether their
+  // registration succeeded or not.
+  void Unregister();
+
+ private:
+  Os& os_;
+  ui::Toolkit& toolkit_;
+  ui::Form& window_;
+  const Drives& drives_;
+};
 
 }  // namespace bvx

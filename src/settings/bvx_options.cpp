@@ -1,15 +1,10 @@
-// The options dialog: its layout, its handlers, and the main window's
-// mnuiOptionsClick that opens it.
+// The options dialog: its layout, its handlers, and its opening.
 #include "settings/bvx_options.h"
 
 #include <cstddef>
-#include <cstdint>
-#include <string>
-#include <vector>
+#include <utility>
 
-#include "app/bvx_main.h"
 #include "platform/errors.h"
-#include "settings/settings.h"
 
 namespace bvx {
 
@@ -94,18 +89,6 @@ T& WorkElement(std::vector<T>& work, int k) {
   return work[static_cast<std::size_t>(k - 1)];
 }
 
-// Clears frmOptions when the opening ends, however it ends.
-class DialogSlot {
- public:
-  DialogSlot(TfrmOptions*& slot, TfrmOptions& dialog) : slot_(slot) { slot_ = &dialog; }
-  ~DialogSlot() { slot_ = nullptr; }
-  DialogSlot(const DialogSlot&) = delete;
-  DialogSlot& operator=(const DialogSlot&) = delete;
-
- private:
-  TfrmOptions*& slot_;
-};
-
 }  // namespace
 
 const ui::FormLayout kOptionsFormLayout{
@@ -121,15 +104,38 @@ const ui::FormLayout kOptionsFormLayout{
 
 // --- TfrmOptions ---------------------------------------------------------------------
 
-TfrmOptions::TfrmOptions(TAboutForm& owner_) : owner(owner_) {
-  form = owner.toolkit.CreateForm(kOptionsFormLayout, *this);
+TfrmOptions::TfrmOptions(Os& os, ui::Toolkit& toolkit, std::string settings_file, const Drives& drives,
+                         TfrmOptions*& open)
+    : form(toolkit.CreateForm(kOptionsFormLayout, *this)),
+      os_(os),
+      toolkit_(toolkit),
+      settings_file_(std::move(settings_file)),
+      open_(open) {
+  const int count = drives.DriveCount;
+  WorkShortcuts.assign(static_cast<std::size_t>(count), ShortcutPair{});
+  WorkTrackFlags.assign(static_cast<std::size_t>(count), 0);
+  for (int i = 1; i <= count; ++i) {
+    const TCDROM& drive = drives.DriveTable[i];
+    const std::string name = DriveDisplayName(drive.Letter);
+    form->AddItem(kDriveList, name);
+    form->AddItem(kTabs, name);
+    WorkShortcuts[static_cast<std::size_t>(i - 1)] = {drive.OpenShortCut, drive.CloseShortCut};
+    WorkTrackFlags[static_cast<std::size_t>(i - 1)] = drive.DoTrack ? 1 : 0;
+  }
+
+  // An index outside the list selects nothing, as the list control does.
+  const int selected = drives.DefaultDrive - 1;
+  form->SetValue(kDriveList, selected >= 0 && selected < form->ItemCount(kDriveList) ? selected : -1);
+  form->SetEnabled(kDriveList, count != 1);
+  form->SetValue(kWaitEdit, static_cast<int>(drives.DriveTable[1].WaitFor));
+  open_ = this;
 }
 
-TfrmOptions::~TfrmOptions() = default;
+TfrmOptions::~TfrmOptions() { open_ = nullptr; }
 
 void TfrmOptions::StoreDrivePage(int k) {
-  ShortcutPair& pair = WorkElement(owner.WorkShortcuts, k);
-  std::uint8_t& track = WorkElement(owner.WorkTrackFlags, k);
+  ShortcutPair& pair = WorkElement(WorkShortcuts, k);
+  std::uint8_t& track = WorkElement(WorkTrackFlags, k);
   pair.Open = static_cast<std::uint16_t>(form->Value(kOpenEdit));
   pair.Close = static_cast<std::uint16_t>(form->Value(kCloseEdit));
   track = form->Value(kTrackBox) != 0 ? 1 : 0;
@@ -147,10 +153,10 @@ void TfrmOptions::OptionTabsChange() {
   form->SetVisible("TrackGroupBox", k == 0);
   if (k == 0) return;
   form->SetText("HotKeysBox", " Горячие клавиши для привода " + form->Item(kDriveList, k - 1) + " ");
-  const ShortcutPair& pair = WorkElement(owner.WorkShortcuts, k);
+  const ShortcutPair& pair = WorkElement(WorkShortcuts, k);
   form->SetValue(kOpenEdit, pair.Open);
   form->SetValue(kCloseEdit, pair.Close);
-  form->SetValue(kTrackBox, WorkElement(owner.WorkTrackFlags, k) != 0 ? 1 : 0);
+  form->SetValue(kTrackBox, WorkElement(WorkTrackFlags, k) != 0 ? 1 : 0);
 }
 
 void TfrmOptions::OptionTabsDrawTab(ui::Canvas& canvas, int tab_index, const ui::Rect& rect,
@@ -168,8 +174,8 @@ void TfrmOptions::btnOkClick() {
   // The OK button has already set the OK result; the dialog closes on return.
   const int k = form->Value(kTabs);
   if (k != 0) StoreDrivePage(k);
-  SaveSettings(owner.os, owner.toolkit, owner.SettingsFile(), form->Value(kDriveList) + 1,
-               form->Value(kWaitEdit), owner.WorkShortcuts, owner.WorkTrackFlags);
+  SaveSettings(os_, toolkit_, settings_file_, form->Value(kDriveList) + 1, form->Value(kWaitEdit),
+               WorkShortcuts, WorkTrackFlags);
 }
 
 void TfrmOptions::OnClick(std::string_view control) {
@@ -189,44 +195,6 @@ void TfrmOptions::OnTabChanged(std::string_view control) {
 void TfrmOptions::OnDrawTab(std::string_view control, ui::Canvas& canvas, int tab,
                             const ui::Rect& rect, bool active) {
   if (control == kTabs) OptionTabsDrawTab(canvas, tab, rect, active);
-}
-
-// --- TAboutForm::mnuiOptionsClick -------------------------------------------------------
-
-void TAboutForm::mnuiOptionsClick() {
-  if (frmOptions != nullptr) {
-    // Only one dialog: a second choice while it is open brings it forward.
-    frmOptions->form->BringToFront();
-    return;
-  }
-
-  // Declared in this order, frmOptions is cleared before the dialog goes.
-  const auto dialog = std::make_unique<TfrmOptions>(*this);
-  const DialogSlot slot(frmOptions, *dialog);
-  ui::Form& f = *dialog->form;
-
-  const int count = drives.DriveCount;
-  WorkShortcuts.assign(static_cast<std::size_t>(count), ShortcutPair{});
-  WorkTrackFlags.assign(static_cast<std::size_t>(count), 0);
-  for (int i = 1; i <= count; ++i) {
-    const TCDROM& drive = drives.DriveTable[i];
-    const std::string name = DriveDisplayName(drive.Letter);
-    f.AddItem(kDriveList, name);
-    f.AddItem(kTabs, name);
-    WorkShortcuts[static_cast<std::size_t>(i - 1)] = {drive.OpenShortCut, drive.CloseShortCut};
-    WorkTrackFlags[static_cast<std::size_t>(i - 1)] = drive.DoTrack ? 1 : 0;
-  }
-
-  // An index outside the list selects nothing, as the list control does.
-  const int selected = drives.DefaultDrive - 1;
-  f.SetValue(kDriveList, selected >= 0 && selected < f.ItemCount(kDriveList) ? selected : -1);
-  f.SetEnabled(kDriveList, count != 1);
-  f.SetValue(kWaitEdit, static_cast<int>(drives.DriveTable[1].WaitFor));
-
-  if (f.ShowModal() == ui::kModalOk) {
-    LoadSettings();
-    RegisterDriveHotKeys();
-  }
 }
 
 }  // namespace bvx

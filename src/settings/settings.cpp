@@ -18,8 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "app/bvx_main.h"
-#include "hotkeys/hotkeys.h"
 #include "platform/errors.h"
 #include "settings/file_text.h"
 
@@ -283,32 +281,18 @@ bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int def
   return saved;
 }
 
-// --- TAboutForm ---------------------------------------------------------------------
+// --- TSettings ---------------------------------------------------------------------
 
-std::string TAboutForm::SettingsFile() const { return SettingsFileName(os.ModulePath()); }
+std::string TSettings::File() const { return SettingsFileName(os_.ModulePath()); }
 
-void TAboutForm::LoadSettings() {
-  // A settings file that cannot be read (or decoded) counts as a missing
-  // one: every key takes its default and the program runs on.
+void TSettings::Load() {
   std::optional<std::string> text;
   try {
-    text = os.ReadFile(SettingsFile());
+    text = os_.ReadFile(File());
   } catch (const Error&) {
     text.reset();
   }
-  ReadSettings(SettingsDocumentOfBytes(text ? std::move(*text) : std::string()), drives);
-
-  // The combination shown beside each drive item.
-  const auto key_name = [this](unsigned vk) { return os.KeyName(vk); };
-  for (int k = 1; k <= drives.DriveCount; ++k) {
-    const TCDROM& d = drives.DriveTable[k];
-    ui::MenuItem* open = drives.DriveItems[k].OpenItem;
-    ui::MenuItem* close = drives.DriveItems[k].CloseItem;
-    open->ShortCut = d.OpenShortCut;
-    open->ShortCutText = ShortCutToText(d.OpenShortCut, key_name);
-    close->ShortCut = d.CloseShortCut;
-    close->ShortCutText = ShortCutToText(d.CloseShortCut, key_name);
-  }
+  ReadSettings(SettingsDocumentOfBytes(text ? std::move(*text) : std::string()), drives_);
 }
 
 }  // namespace bvx

@@ -1,6 +1,6 @@
 // The settings file beside the executable: sections "BVX", "ShortCuts" and
-// "Track". LoadSettings (a TAboutForm method) reads it into the drive table;
-// SaveSettings writes what the options dialog holds, key by key.
+// "Track". TSettings reads it into the drive table; SaveSettings writes what
+// the options dialog holds, key by key.
 #pragma once
 
 #include <cstdint>
@@ -48,5 +48,21 @@ void ReadSettings(const ini::IniDocument& ini, Drives& drives);
 bool SaveSettings(Os& os, ui::Toolkit& toolkit, const std::string& path, int default_position,
                   int wait_seconds, std::span<const ShortcutPair> shortcuts,
                   std::span<const std::uint8_t> track_flags);
+
+// The settings file of the running executable, read into the drive table.
+class TSettings {
+ public:
+  TSettings(Os& os, Drives& drives) : os_(os), drives_(drives) {}
+
+  // The executable's path with its extension replaced (SettingsFileName).
+  std::string File() const;
+  // Reads the file into the table in the load order. A file that cannot be
+  // read (or decoded) counts as a missing one: every key takes its default.
+  void Load();
+
+ private:
+  Os& os_;
+  Drives& drives_;
+};
 
 }  // namespace bvx

@@ -1,4 +1,5 @@
-// The autostart toggle and the link labels of the About window.
+// The autostart entry (TAutostart on the fake, and the tray item that tells
+// it in the program) and the link labels of the About window.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -6,21 +7,15 @@
 #include "about/LinkLabel.h"
 #include "about/about_form.h"
 #include "about/autostart.h"
-#include "app/bvx_main.h"
-#include "fake/fake_system.h"
+#include "program.h"
 
 namespace bvx {
 namespace {
 
 using fake::FakeSystem;
 
-struct AutostartTest : ::testing::Test {
-  FakeSystem sys;
-  std::unique_ptr<TAboutForm> form;
-  void Start() {
-    sys.ui.SetTitle("Brimvex");
-    form = std::make_unique<TAboutForm>(sys.os, sys.ui);
-  }
+struct AutostartTest : ProgramTest {
+  TAutostart Autostart() { return {sys.os, sys.ui}; }  // built without the program
   const std::string& Shown() { return form->mnuiStartup->ShownCaption(); }
 };
 
@@ -41,24 +36,24 @@ TEST(AutostartName, IsTheFileNameWithoutItsLastExtension) {
 const std::string kDisabled("\x03\0\0\0\x10\x20\x30\x40\x50\x60\x70\x01", 12);  // Task Manager's "Disable"
 const std::string kEnabled("\x02\0\0\0\0\0\0\0\0\0\0\0", 12);
 
-TEST_F(AutostartTest, TheItemFollowsTheRegistryAndTaskManagersMark) {
+TEST_F(AutostartTest, InAutostartFollowsTheRegistryAndTaskManagersMark) {
   struct Case {
     bool present;
     bool key_exists;
     std::optional<std::string> mark;
     std::optional<fake::Op> failing;  // the operation made to fail
-    const char* caption;
+    bool in;
   };
   const Case cases[] = {
-      {true, true, std::nullopt, std::nullopt, "Удалить из автозагрузки"},
-      {false, true, std::nullopt, std::nullopt, "Добавить в автозагрузку"},
-      {true, false, std::nullopt, std::nullopt, "Добавить в автозагрузку"},
-      {true, true, kDisabled, std::nullopt, "Добавить в автозагрузку"},
-      {true, true, std::string("\x07", 1), std::nullopt, "Добавить в автозагрузку"},
-      {true, true, kEnabled, std::nullopt, "Удалить из автозагрузки"},
-      {true, true, std::string(), std::nullopt, "Удалить из автозагрузки"},
-      {true, true, kDisabled, fake::Op::ReadStartupApproved, "Удалить из автозагрузки"},
-      {true, true, std::nullopt, fake::Op::QueryRunValue, "Добавить в автозагрузку"},
+      {true, true, std::nullopt, std::nullopt, true},
+      {false, true, std::nullopt, std::nullopt, false},
+      {true, false, std::nullopt, std::nullopt, false},
+      {true, true, kDisabled, std::nullopt, false},
+      {true, true, std::string("\x07", 1), std::nullopt, false},
+      {true, true, kEnabled, std::nullopt, true},
+      {true, true, std::string(), std::nullopt, true},
+      {true, true, kDisabled, fake::Op::ReadStartupApproved, true},
+      {true, true, std::nullopt, fake::Op::QueryRunValue, false},
   };
   for (const Case& c : cases) {
     FakeSystem s;
@@ -66,8 +61,7 @@ TEST_F(AutostartTest, TheItemFollowsTheRegistryAndTaskManagersMark) {
     if (c.present) s.os.run_values["BVX"] = "C:\\old\\BVX.exe";
     if (c.mark) s.os.startup_approved["BVX"] = *c.mark;
     if (c.failing) s.os.FailAlways(*c.failing);
-    TAboutForm f(s.os, s.ui);
-    EXPECT_EQ(f.mnuiStartup->ShownCaption(), c.caption)
+    EXPECT_EQ(TAutostart(s.os, s.ui).IsInAutostart(), c.in)
         << (c.failing ? fake::OpName(*c.failing) : "") << " " << c.mark.value_or("none").size();
     EXPECT_TRUE(s.ui.boxes.empty());
   }
@@ -110,15 +104,13 @@ TEST_F(AutostartTest, AFailureIsReportedOnlyForAWriteAndTheItemTellsTheTruth) {
     const char* caption;
   };
   const Case cases[] = {
-      {"the write fails", false, true, std::nullopt, fake::Op::SetRunValue, true, true,
-       "Добавить в автозагрузку"},
+      {"the write fails", false, true, std::nullopt, fake::Op::SetRunValue, true, true, "Добавить в автозагрузку"},
       {"the write fails over an old value", true, true, std::nullopt, fake::Op::SetRunValue, true, true,
        "Удалить из автозагрузки"},
       {"no Run key", false, false, std::nullopt, std::nullopt, true, true, "Добавить в автозагрузку"},
       {"the mark cannot be cleared", true, true, kDisabled, fake::Op::WriteStartupApproved, true, true,
        "Добавить в автозагрузку"},
-      {"the delete fails", true, true, std::nullopt, fake::Op::DeleteRunValue, false, false,
-       "Удалить из автозагрузки"},
+      {"the delete fails", true, true, std::nullopt, fake::Op::DeleteRunValue, false, false, "Удалить из автозагрузки"},
       {"nothing to delete", false, true, std::nullopt, std::nullopt, false, false, "Добавить в автозагрузку"},
   };
   for (const Case& c : cases) {
@@ -153,11 +145,11 @@ TEST_F(AutostartTest, CaptionHoldsThreeLatinLetters) {
 TEST_F(AutostartTest, ARenamedExecutableNeitherFindsNorDeletesTheOldEntry) {
   sys.os.run_values["BVX"] = "\"C:\\Program Files\\Brimvex\\BVX.exe\"";
   sys.os.module_path = "C:\\Program Files\\Brimvex\\Tray.exe";
-  Start();
-  EXPECT_EQ(Shown(), "Добавить в автозагрузку");
-  form->acDeletFromStartupExecute();
+  TAutostart autostart = Autostart();
+  EXPECT_FALSE(autostart.IsInAutostart());
+  autostart.Remove();
   EXPECT_EQ(sys.os.run_values.count("BVX"), 1u);
-  form->acAddToStartupExecute();
+  autostart.Add();
   EXPECT_EQ(sys.os.run_values["Tray"], "\"C:\\Program Files\\Brimvex\\Tray.exe\"");
 }
 
@@ -167,15 +159,7 @@ TEST_F(AutostartTest, BindingIsReadOnlyAtStart) {
   EXPECT_EQ(Shown(), "Добавить в автозагрузку");
 }
 
-struct LinkTest : ::testing::Test {
-  FakeSystem sys;
-  std::unique_ptr<TAboutForm> form;
-  void SetUp() override {
-    sys.ui.SetTitle("Brimvex");
-    form = std::make_unique<TAboutForm>(sys.os, sys.ui);
-  }
-  fake::FakeForm& Main() { return *sys.ui.MainForm(); }
-};
+struct LinkTest : ProgramTest { void SetUp() override { Start(); } };
 
 TEST_F(LinkTest, HoverUnderlinesAndLeaveRestores) {
   for (const char* name : {"LinkLabel1", "LinkLabel2"}) {

@@ -1,4 +1,5 @@
-// Door commands, the query-remove record, disc presence and the tooltip.
+// Door commands, the query-remove record and discovery by TDoors over a
+// table of its own; disc presence and the tooltip in the program.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,9 +7,8 @@
 #include <optional>
 #include <span>
 
-#include "app/bvx_main.h"
 #include "drives/doors.h"
-#include "fake/fake_system.h"
+#include "program.h"
 
 namespace bvx {
 namespace {
@@ -22,17 +22,15 @@ std::vector<std::string> MciCommands(const fake::CallLog& log) {
   return out;
 }
 
-struct DoorsTest : ::testing::Test {
-  FakeSystem sys;
-  std::unique_ptr<TAboutForm> form;
-  void Start(std::set<char> cdroms, std::set<char> discs = {}) {
-    sys.os.cdroms = std::move(cdroms);
-    sys.os.discs = std::move(discs);
-    sys.ui.SetTitle("Brimvex");
-    form = std::make_unique<TAboutForm>(sys.os, sys.ui);
+struct DoorsTest : ProgramTest {
+  Drives drives;  // of doors built without the program
+  // The doors of `drives` with these letters (the log cleared once their window is made).
+  TDoors Doors(std::string_view letters) {
+    drives = DriveTableOf(letters);
+    TDoors doors(sys.os, Window(), drives);
     sys.log.Clear();
+    return doors;
   }
-  ui::MenuItem& Item(std::size_t pos) { return form->TrayPopup.Items(pos); }
   // The record handed over with the size its header declares.
   std::optional<std::intptr_t> DeviceChange(ui::DeviceEvent event,
                                             const std::vector<std::uint8_t>& record) {
@@ -77,15 +75,14 @@ TEST(VolumeRecordBytes, AreSizeTypeZeroReservedMaskAndMediaFlag) {
 }
 
 TEST_F(DoorsTest, OpenBroadcastsQueryRemoveThenSendsTheOpenCommand) {
-  Start({'d', 'e'});
-  form->OpenCD(Item(2));
+  Doors("de").Open(2);
   ASSERT_EQ(sys.log.lines.size(), 2u);
   EXPECT_EQ(sys.log.lines[0], "Broadcast QueryRemove 120000000200000000000000100000000100");
   EXPECT_EQ(sys.log.lines[1], "Mci Set cdaudio!e: door open wait | reply 0 | cb 0x100");
 }
 
 TEST_F(DoorsTest, OnlyADeniedQueryKeepsTheDoorShut) {
-  Start({'d'});
+  TDoors doors = Doors("d");
   struct Case {
     QueryRemoveAnswer answer;
     bool opens;
@@ -94,7 +91,7 @@ TEST_F(DoorsTest, OnlyADeniedQueryKeepsTheDoorShut) {
                        Case{QueryRemoveAnswer::Failed, true}}) {
     sys.log.Clear();
     sys.os.broadcast_answer = c.answer;
-    form->OpenCD(Item(0));
+    doors.Open(1);
     EXPECT_EQ(sys.log.Count("Broadcast"), 1u);
     EXPECT_EQ(sys.log.Count("Mci Set cdaudio!d: door open wait"), c.opens ? 1u : 0u) << c.opens;
   }
@@ -102,39 +99,39 @@ TEST_F(DoorsTest, OnlyADeniedQueryKeepsTheDoorShut) {
 }
 
 TEST_F(DoorsTest, CloseSendsNoBroadcast) {
-  Start({'d'});
+  TDoors doors = Doors("d");
   sys.os.broadcast_answer = QueryRemoveAnswer::Denied;
-  form->CloseCD(Item(1));
+  doors.Close(1);
   EXPECT_EQ(MciCommands(sys.log), std::vector<std::string>{"Set cdaudio!d: door closed wait"});
   EXPECT_EQ(sys.log.Count("Broadcast"), 0u);
 }
 
 TEST_F(DoorsTest, DoorCommandsIgnoreTheDiscFlagAndMciFailures) {
-  Start({'d'}, {'d'});
+  TDoors doors = Doors("d");
+  drives.DriveTable[1].DiscPresent = true;
   sys.os.mci_door_answer = 263;
-  form->OpenCD(Item(0));
-  form->CloseCD(Item(1));
+  doors.Open(1);
+  doors.Close(1);
   EXPECT_EQ(MciCommands(sys.log), (std::vector<std::string>{"Set cdaudio!d: door open wait",
                                                             "Set cdaudio!d: door closed wait"}));
-  EXPECT_TRUE(form->drives.DriveTable[1].DiscPresent);
+  EXPECT_TRUE(drives.DriveTable[1].DiscPresent);
   EXPECT_TRUE(sys.ui.boxes.empty());
 }
 
 TEST_F(DoorsTest, ATagOutsideTheTableIsRefusedBeforeAnythingIsSent) {
-  Start({'d'});
+  TDoors doors = Doors("d");
   for (int tag : {0, 27, -1}) {
-    ui::MenuItem bogus;
-    bogus.Tag = tag;
-    EXPECT_THROW(form->OpenCD(bogus), RangeError);
-    EXPECT_THROW(form->CloseCD(bogus), RangeError);
+    EXPECT_THROW(doors.Open(tag), RangeError);
+    EXPECT_THROW(doors.Close(tag), RangeError);
   }
   EXPECT_TRUE(sys.log.lines.empty());
 }
 
 TEST_F(DoorsTest, FailingDiscQueryCountsAsEmpty) {
   sys.os.FailAlways(fake::Op::Mci);
-  Start({'d'}, {'d'});
-  EXPECT_FALSE(form->drives.DriveTable[1].DiscPresent);
+  sys.os.cdroms = sys.os.discs = {'d'};
+  Doors("").Discover();
+  EXPECT_FALSE(drives.DriveTable[1].DiscPresent);
 }
 
 // A device-change record with the volume layout; size may lie.
@@ -176,6 +173,7 @@ TEST_F(DoorsTest, DeviceChangeTable) {
   };
   for (const Case& c : cases) {
     Start({'d', 'e'}, {'e'});
+    sys.log.Clear();
     EXPECT_EQ(DeviceChange(c.event, c.record), -1) << c.what;
     EXPECT_EQ(form->drives.DriveTable[1].DiscPresent, c.d_after) << c.what;
     EXPECT_EQ(form->drives.DriveTable[2].DiscPresent, c.e_after) << c.what;

@@ -23,11 +23,11 @@
 #include <vector>
 
 #include "about/autostart.h"
-#include "app/bvx_main.h"
 #include "drives/doors.h"
-#include "fake/fake_system.h"
 #include "hotkeys/hotkeys.h"
 #include "platform/errors.h"
+#include "program.h"
+#include "settings/bvx_options.h"
 #include "settings/ini.h"
 #include "settings/settings.h"
 
@@ -36,8 +36,6 @@ namespace {
 
 using fake::FakeForm;
 using fake::FakeSystem;
-
-const std::string kIni = "C:\\Program Files\\Brimvex\\BVX.ini";
 
 // A settings file as a user may have it: a comment, a section of another
 // program, keys of a third drive this machine does not have.
@@ -190,7 +188,7 @@ struct Session {
                       next = std::size_t{0}](const std::vector<ui::ShownItem>&) mutable {
       return next < choices.size() ? choices[next++] : 0;
     };
-    ui.on_modal.push_back([this, main](FakeForm& f) {
+    ui.on_modal.push_back([this](FakeForm& f) {
       if (f.Description().ClassName != "TfrmOptions") return;
       if (f.ItemCount("OptionTabs") > 1) {
         f.SelectTab("OptionTabs", 1);
@@ -198,9 +196,8 @@ struct Session {
       }
       f.SetValue("speWaitFor", 3);
       f.Click("BitBtn1");
-      const TAboutForm* m = main();
-      saved =
-          Saved{f.Value("cbDriveLetters") + 1, f.Value("speWaitFor"), m->WorkShortcuts, m->WorkTrackFlags};
+      const auto& d = dynamic_cast<const TfrmOptions&>(f.Events());
+      saved = Saved{f.Value("cbDriveLetters") + 1, f.Value("speWaitFor"), d.WorkShortcuts, d.WorkTrackFlags};
     });
     ui.At(3600, [&ui] {
       if (FakeForm* f = ui.MainForm()) {
@@ -502,7 +499,8 @@ TEST(Faults, ASaveStoppedAtAnyKeyLeavesTheCompleteFileOfTheKeysBefore) {
       const SaveResult full = SaveOnto(start.file, values);
       ASSERT_EQ(full.before_replace.size(), order.size()) << start.name;
       for (std::size_t fail_at = 1; fail_at <= order.size(); ++fail_at) {
-        SCOPED_TRACE(std::string(start.name) + ", " + std::string(fake::OpName(op)) + " failing at key " + std::to_string(fail_at));
+        SCOPED_TRACE(std::string(start.name) + ", " + std::string(fake::OpName(op)) + " failing at key " +
+                     std::to_string(fail_at));
         FakeSystem sys;
         sys.ui.SetTitle("Brimvex");
         if (start.file) sys.os.files[kIni] = *start.file;
@@ -582,11 +580,9 @@ TEST(Faults, HostileEventValuesChangeNothingAndShowNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    FakeSystem sys;
-    sys.os.cdroms = {'d', 'e'};
-    sys.os.discs = {'e'};
-    sys.ui.SetTitle("Brimvex");
-    TAboutForm form(sys.os, sys.ui);
+    Program p;
+    p.Start({'d', 'e'}, {'e'});
+    FakeSystem& sys = p.sys;
     sys.log.Clear();
     c.send(sys.ui, *sys.ui.MainForm());
     sys.ui.Advance(10000);  // a pop-up would be due by now
@@ -595,8 +591,8 @@ TEST(Faults, HostileEventValuesChangeNothingAndShowNothing) {
     EXPECT_EQ(sys.log.Count("Mci "), 0u);
     EXPECT_EQ(sys.log.Count("Broadcast"), 0u);
     EXPECT_EQ(sys.log.Count("TrayModifyTip"), 0u);
-    EXPECT_FALSE(form.drives.DriveTable[1].DiscPresent);
-    EXPECT_TRUE(form.drives.DriveTable[2].DiscPresent);
+    EXPECT_FALSE(p.Drive(1).DiscPresent);
+    EXPECT_TRUE(p.Drive(2).DiscPresent);
   }
 }
 

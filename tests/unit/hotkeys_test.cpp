@@ -1,5 +1,6 @@
-// Global hotkeys on the fake: the combination texts, registration order and
-// ids, failure reports, release, and the WM_HOTKEY dispatch.
+// Global hotkeys on the fake: the combination texts; registration order and
+// ids, failure reports and release by TDriveHotKeys over a table of its own;
+// the registration at start and the WM_HOTKEY dispatch in the program.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -7,16 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "app/bvx_main.h"
-#include "fake/fake_system.h"
 #include "hotkeys/hotkeys.h"
+#include "program.h"
 
 namespace bvx {
 namespace {
 
 using fake::FakeSystem;
-
-const std::string kIni = "C:\\Program Files\\Brimvex\\BVX.ini";
 const std::string kSecondLine = "Выберите, пожалуйста, другую комбинацию клавиш.";
 const std::string kOpenFailed = "Не удалось зарегестрировать комбинацию горячих клавиш для открытия привода";
 const std::string kCloseFailed = "Не удалось зарегестрировать комбинацию горячих клавиш для закрытия привода";
@@ -80,17 +78,18 @@ TEST(ShortCutConversion, ModifierBitsAndVirtualKey) {
   }
 }
 
-struct HotKeysTest : ::testing::Test {
-  FakeSystem sys;
-  std::unique_ptr<TAboutForm> form;
+struct HotKeysTest : ProgramTest {
+  Drives drives = DriveTableOf("de");  // the table of TDriveHotKeys built without the program
+  TDriveHotKeys Room() { return {sys.os, sys.ui, Window(), drives}; }
 
-  void Start(std::set<char> cdroms, std::optional<std::string> file = std::nullopt) {
-    sys.os.cdroms = std::move(cdroms);
-    if (file) sys.os.files[kIni] = *file;
-    sys.ui.SetTitle("Brimvex");
-    form = std::make_unique<TAboutForm>(sys.os, sys.ui);
+  // Sets the shortcuts of drive 1, 2 ... of a table.
+  static void SetShortcuts(Drives& table, const std::vector<ShortcutPair>& pairs) {
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+      TCDROM& d = table.DriveTable[static_cast<long>(i + 1)];
+      d.OpenShortCut = pairs[i].Open;
+      d.CloseShortCut = pairs[i].Close;
+    }
   }
-  TCDROM& Drive(int k) { return form->drives.DriveTable[k]; }
   // The hotkey calls logged since line `from`.
   std::vector<std::string> HotKeyCalls(std::size_t from = 0) {
     std::vector<std::string> out;
@@ -100,13 +99,12 @@ struct HotKeysTest : ::testing::Test {
     }
     return out;
   }
-  fake::FakeForm& Main() { return *sys.ui.MainForm(); }
 };
 
 TEST_F(HotKeysTest, StartRegistersDriveByDriveReleasingBothIdsFirst) {
   // Drive 1 (the default) falls back to Ctrl+Alt+[ / Ctrl+Alt+]; drive 2 has
   // none; drive 3 has Shift+Ctrl+Alt+A and Shift+B.
-  Start({'d', 'e', 'f'}, "[ShortCuts]\nOpenShortCut3=57409\nCloseShortCut3=8258\n");
+  Start({'d', 'e', 'f'}, {}, "[ShortCuts]\nOpenShortCut3=57409\nCloseShortCut3=8258\n");
   EXPECT_EQ(HotKeyCalls(), (std::vector<std::string>{
                                "UnregisterHotKey 0x100 id 0",
                                "UnregisterHotKey 0x100 id 1",
@@ -128,28 +126,28 @@ TEST_F(HotKeysTest, StartRegistersDriveByDriveReleasingBothIdsFirst) {
 TEST_F(HotKeysTest, EachFailedCombinationIsReportedInDriveOrderWithItsLetter) {
   struct Case {
     const char* name;
-    std::string file;
+    std::vector<ShortcutPair> shortcuts;  // of D: and E:
     std::set<std::uint16_t> held;  // shortcuts held by other programs
     std::vector<std::string> reports;
     std::set<int> registered;  // the ids that work afterwards
   };
   const Case cases[] = {
-      {"open of E: held elsewhere", "[BVX]\nDefault=2\n", {0xC0DB},
+      {"open of E: held elsewhere", {{0, 0}, {0xC0DB, 0xC0DD}}, {0xC0DB},
        {kOpenFailed + "E:.\r\n" + kSecondLine}, {3}},
-      {"both of E: held elsewhere", "[BVX]\nDefault=2\n", {0xC0DB, 0xC0DD},
+      {"both of E: held elsewhere", {{0, 0}, {0xC0DB, 0xC0DD}}, {0xC0DB, 0xC0DD},
        {kOpenFailed + "E:.\r\n" + kSecondLine, kCloseFailed + "E:.\r\n" + kSecondLine}, {}},
-      {"E: repeats the combination of D:", "[ShortCuts]\nCloseShortCut2=49371\n", {},
+      {"E: repeats the combination of D:", {{0xC0DB, 0xC0DD}, {0, 0xC0DB}}, {},
        {kCloseFailed + "E:.\r\n" + kSecondLine}, {0, 1}},
-      {"D: close, then E: open", "[ShortCuts]\nCloseShortCut1=16449\nOpenShortCut2=16450\n",
+      {"D: close, then E: open", {{0xC0DB, 0x4041}, {0x4042, 0}},
        {0x4041, 0x4042},
        {kCloseFailed + "D:.\r\n" + kSecondLine, kOpenFailed + "E:.\r\n" + kSecondLine}, {0}},
   };
   for (const Case& c : cases) {
-    FakeSystem s;
-    s.os.cdroms = {'d', 'e'};
-    s.os.files[kIni] = c.file;
+    Program p;
+    FakeSystem& s = p.sys;
     for (std::uint16_t held : c.held) s.os.held_hotkeys.insert(ui::ShortcutCombination(held));
-    TAboutForm f(s.os, s.ui);
+    SetShortcuts(drives, c.shortcuts);
+    TDriveHotKeys(s.os, s.ui, p.Window(), drives).Register();
     ASSERT_EQ(s.ui.boxes.size(), c.reports.size()) << c.name;
     for (std::size_t i = 0; i < c.reports.size(); ++i) {
       EXPECT_EQ(s.ui.boxes[i].text, c.reports[i]) << c.name;
@@ -164,11 +162,13 @@ TEST_F(HotKeysTest, EachFailedCombinationIsReportedInDriveOrderWithItsLetter) {
 }
 
 TEST_F(HotKeysTest, ACombinationMovedFromDrive2ToDrive1FailsForDrive1) {
-  Start({'d', 'e'}, "[ShortCuts]\nOpenShortCut2=16449\n");  // Ctrl+A on drive 2
+  SetShortcuts(drives, {{0xC0DB, 0xC0DD}, {0x4041, 0}});  // Ctrl+A on drive 2
+  TDriveHotKeys hotkeys = Room();
+  hotkeys.Register();
   ASSERT_TRUE(sys.ui.boxes.empty());
-  Drive(1).OpenShortCut = 0x4041;  // Ctrl+A moves to drive 1 ...
-  Drive(2).OpenShortCut = 0x4042;  // ... and drive 2 takes Ctrl+B, in one step
-  form->RegisterDriveHotKeys();
+  drives.DriveTable[1].OpenShortCut = 0x4041;  // Ctrl+A moves to drive 1 ...
+  drives.DriveTable[2].OpenShortCut = 0x4042;  // ... and drive 2 takes Ctrl+B, in one step
+  hotkeys.Register();
   ASSERT_EQ(sys.ui.boxes.size(), 1u);
   EXPECT_EQ(sys.ui.boxes[0].text, kOpenFailed + "D:.\r\n" + kSecondLine);
   EXPECT_EQ(sys.os.hotkeys.count(0), 0u);
@@ -177,10 +177,12 @@ TEST_F(HotKeysTest, ACombinationMovedFromDrive2ToDrive1FailsForDrive1) {
 }
 
 TEST_F(HotKeysTest, AClearedShortcutLosesItsHotkeyAtTheNextRegistration) {
-  Start({'d'});
+  SetShortcuts(drives, {{0xC0DB, 0xC0DD}});
+  TDriveHotKeys hotkeys = Room();
+  hotkeys.Register();
   ASSERT_EQ(sys.os.hotkeys.size(), 2u);
-  Drive(1).CloseShortCut = 0;
-  form->RegisterDriveHotKeys();
+  drives.DriveTable[1].CloseShortCut = 0;
+  hotkeys.Register();
   EXPECT_EQ(sys.os.hotkeys.size(), 1u);
   EXPECT_EQ(sys.os.hotkeys.count(1), 0u);
 }
@@ -188,17 +190,19 @@ TEST_F(HotKeysTest, AClearedShortcutLosesItsHotkeyAtTheNextRegistration) {
 TEST_F(HotKeysTest, ReleaseLooksOnlyAtTheCurrentShortcuts) {
   // Drive 1's open combination is held elsewhere: it failed, yet it is released.
   sys.os.held_hotkeys = {ui::ShortcutCombination(0xC0DB)};
-  Start({'d', 'e'}, "[ShortCuts]\nCloseShortCut1=0\nCloseShortCut2=16450\n");
+  SetShortcuts(drives, {{0xC0DB, 0}, {0, 0x4042}});
+  TDriveHotKeys hotkeys = Room();
+  hotkeys.Register();
   ASSERT_EQ(sys.ui.boxes.size(), 1u);
   const std::size_t before = sys.log.lines.size();
-  form.reset();
+  hotkeys.Unregister();
   EXPECT_EQ(HotKeyCalls(before), (std::vector<std::string>{"UnregisterHotKey 0x100 id 0",
                                                            "UnregisterHotKey 0x100 id 3"}));
   EXPECT_TRUE(sys.os.hotkeys.empty());
 }
 
 TEST_F(HotKeysTest, WithNoDriveNoHotkeyCallIsMade) {
-  Start({}, "[BVX]\nOpenShortCut=16449\nCloseShortCut=16450\n");
+  Start({}, {}, "[BVX]\nOpenShortCut=16449\nCloseShortCut=16450\n");
   form->RegisterDriveHotKeys();
   sys.ui.HotKey(Main(), 0);
   form.reset();
@@ -224,9 +228,9 @@ TEST_F(HotKeysTest, WmHotKeyRunsTheDoorCommandOfItsDrive) {
       {1000, {}, false},
   };
   for (const Case& c : cases) {
-    FakeSystem s;
-    s.os.cdroms = {'d', 'f'};
-    TAboutForm f(s.os, s.ui);
+    Program p;
+    p.Start({'d', 'f'});
+    FakeSystem& s = p.sys;
     const std::size_t before = s.log.lines.size();
     s.ui.HotKey(*s.ui.MainForm(), c.id);
     std::vector<std::string> mci;

@@ -2,25 +2,14 @@
 // tray menu, the tray callback and the delayed pop-up, the program entry.
 #include <gtest/gtest.h>
 
-#include "app/bvx_main.h"
-#include "fake/fake_system.h"
+#include "program.h"
 
 namespace bvx {
 namespace {
 
 using fake::FakeSystem;
 
-struct MainFormTest : ::testing::Test {
-  FakeSystem sys;
-  std::unique_ptr<TAboutForm> form;
-
-  void Start(std::set<char> cdroms, std::set<char> discs = {}) {
-    sys.os.cdroms = std::move(cdroms);
-    sys.os.discs = std::move(discs);
-    sys.ui.SetTitle("Brimvex");  // as the program entry does before the window
-    form = std::make_unique<TAboutForm>(sys.os, sys.ui);
-  }
-  fake::FakeForm& Main() { return *sys.ui.MainForm(); }
+struct MainFormTest : ProgramTest {
   void Tray(ui::TrayMouse action) { sys.ui.TrayMouse(Main(), action); }
   std::vector<std::string> Captions() {
     std::vector<std::string> out;
@@ -41,19 +30,18 @@ TEST_F(MainFormTest, DiscoveryFillsTheTableInLetterOrder) {
       {{'z', 'a'}, {{"cdaudio!a:", 0x1}, {"cdaudio!z:", 0x2000000}}},
   };
   for (const Case& c : cases) {
-    FakeSystem s;
-    s.os.cdroms = c.letters;
-    TAboutForm f(s.os, s.ui);
-    ASSERT_EQ(f.drives.DriveCount, c.entries.size());
+    Program p;
+    p.Start(c.letters);
+    ASSERT_EQ(p.form->drives.DriveCount, c.entries.size());
     for (std::size_t i = 0; i < c.entries.size(); ++i) {
-      const TCDROM& d = f.drives.DriveTable[static_cast<long>(i + 1)];
+      const TCDROM& d = p.Drive(static_cast<int>(i + 1));
       EXPECT_EQ(d.DeviceName, c.entries[i].first);
       EXPECT_EQ(d.UnitMask, c.entries[i].second);
       EXPECT_EQ(d.Letter, c.entries[i].first[8]);
       EXPECT_FALSE(d.DiscPresent);
     }
     // Every letter was asked once, in order.
-    const auto asked = s.log.With("DriveType ");
+    const auto asked = p.sys.log.With("DriveType ");
     ASSERT_EQ(asked.size(), 26u);
     EXPECT_EQ(asked.front(), "DriveType a:\\");
     EXPECT_EQ(asked.back(), "DriveType z:\\");
@@ -150,6 +138,7 @@ TEST_F(MainFormTest, FormDestroyRemovesIconReleasesHotkeysAndFreesDriveItems) {
   ASSERT_FALSE(tail.empty());
   EXPECT_EQ(tail.front(), "TrayDelete 0x100 id 1");
   EXPECT_FALSE(sys.os.tray_tip.has_value());
+  EXPECT_TRUE(sys.os.hotkeys.empty());
   EXPECT_EQ(tail.back(), "DestroyForm TAboutForm");
 }
 

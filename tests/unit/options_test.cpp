@@ -1,20 +1,20 @@
 // The options dialog on the fake: its layout, opening and closing, the tab
-// changes that move edits into the working copies, tab drawing, and OK with
-// the settings file, the reload and the hotkey registration behind it.
+// changes that move edits into the working copies, and tab drawing, over a
+// table of its own; then OK in the program, with the settings file, the
+// reload and the hotkey registration behind it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "app/bvx_main.h"
-#include "fake/fake_system.h"
 #include "platform/toolkit_rules.h"
+#include "program.h"
 #include "settings/bvx_options.h"
+#include "settings/ini.h"
 
 namespace bvx {
 namespace {
@@ -22,64 +22,36 @@ namespace {
 using fake::FakeForm;
 using fake::FakeSystem;
 
-const std::string kIni = "C:\\Program Files\\Brimvex\\BVX.ini";
-
-bool SameName(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-  });
+// The value of section/key in the settings file of a fake, if it has one.
+std::optional<std::string> Ini(const FakeSystem& s, std::string_view section, std::string_view key) {
+  const auto file = s.os.files.find(kIni);
+  if (file == s.os.files.end()) return std::nullopt;
+  const ini::IniDocument ini(file->second);
+  const std::optional<std::string_view> value = ini.ReadString(section, key);
+  return value ? std::optional<std::string>(*value) : std::nullopt;
 }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
+struct OptionsTest : ProgramTest {
+  Drives drives;                // the table of a dialog opened without the program
+  TfrmOptions* open = nullptr;  // that dialog while it is shown
 
-// The value of section/key in INI text; names match without regard to case.
-std::optional<std::string> IniValue(std::string_view text, std::string_view section,
-                                    std::string_view key) {
-  std::string_view current;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    const std::string_view line = Trim(text.substr(0, end));
-    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-    if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-      current = Trim(line.substr(1, line.size() - 2));
-    } else if (const std::size_t eq = line.find('='); eq != std::string_view::npos) {
-      if (SameName(current, section) && SameName(Trim(line.substr(0, eq)), key))
-        return std::string(Trim(line.substr(eq + 1)));
-    }
-  }
-  return std::nullopt;
-}
-
-struct OptionsTest : ::testing::Test {
-  FakeSystem sys;
-  std::unique_ptr<TAboutForm> form;
-
-  void Start(std::set<char> cdroms) {
-    sys.os.cdroms = std::move(cdroms);
-    sys.ui.SetTitle("Brimvex");
-    form = std::make_unique<TAboutForm>(sys.os, sys.ui);
-  }
   // Sets drive k's entry as the dialog will copy it.
-  void SetDrive(int k, std::uint16_t open, std::uint16_t close, bool track) {
-    TCDROM& d = form->drives.DriveTable[k];
+  static void SetDrive(TCDROM& d, std::uint16_t open, std::uint16_t close, bool track) {
     d.OpenShortCut = open;
     d.CloseShortCut = close;
     d.DoTrack = track;
   }
-  // Chooses "Параметры..." with script run once the dialog's modal loop starts.
+  // Shows a dialog over `drives` with script run once its modal loop starts.
+  int Show(std::function<void(FakeForm&)> script) {
+    sys.ui.on_modal.push_back(std::move(script));
+    return TfrmOptions(sys.os, sys.ui, kIni, drives, open).ShowModal();
+  }
+  // Chooses "Параметры..." in the started program, likewise.
   void Open(std::function<void(FakeForm&)> script) {
     sys.ui.on_modal.push_back(std::move(script));
     sys.ui.Guard([&] { form->mnuiOptions->Click(); });
   }
-  std::optional<std::string> Ini(std::string_view section, std::string_view key) {
-    const auto it = sys.os.files.find(kIni);
-    if (it == sys.os.files.end()) return std::nullopt;
-    return IniValue(it->second, section, key);
-  }
+  TfrmOptions& Dialog() { return dynamic_cast<TfrmOptions&>(sys.ui.FindForm("TfrmOptions")->Events()); }
   std::size_t OptionForms() const {
     return static_cast<std::size_t>(std::count_if(
         sys.ui.Forms().begin(), sys.ui.Forms().end(),
@@ -150,8 +122,7 @@ TEST_F(OptionsTest, LayoutRowsMatchTheComponentTable) {
       {"Label4", ui::Kind::Label, "TrackGroupBox", 167, 50, 41, 15, "секунд.", "Arial", false, grey, -1},
       {"speWaitFor", ui::Kind::SpinEdit, "TrackGroupBox", 107, 48, 57, 24, "0", "Arial", true, ui::Rgb(0, 0, 0), 0, "открывать его на"},
   };
-  Start({'d'});
-  Open([&](FakeForm& f) {
+  Show([&](FakeForm& f) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.name));
       const ui::ControlRow& r = Row(c.name);
@@ -231,15 +202,15 @@ TEST(OptionsLayout, GeneralPageBoxesLieAboveAndCoverTheDriveBoxes) {
 // --- opening --------------------------------------------------------------------------
 
 TEST_F(OptionsTest, OpeningFillsListTabsSelectionAndWaitFromTheTable) {
-  Start({'d', 'e', 'f'});
-  form->drives.DefaultDrive = 3;
-  form->drives.DriveTable[1].WaitFor = 25;
-  form->drives.DriveTable[2].WaitFor = 40;
-  SetDrive(1, 0x4031, 0x4032, false);
-  SetDrive(2, 0x4045, 0x4046, true);
-  SetDrive(3, 0, 0x4047, true);
+  drives = DriveTableOf("def");
+  drives.DefaultDrive = 3;
+  drives.DriveTable[1].WaitFor = 25;
+  drives.DriveTable[2].WaitFor = 40;
+  SetDrive(drives.DriveTable[1], 0x4031, 0x4032, false);
+  SetDrive(drives.DriveTable[2], 0x4045, 0x4046, true);
+  SetDrive(drives.DriveTable[3], 0, 0x4047, true);
   bool ran = false;
-  Open([&](FakeForm& f) {
+  EXPECT_EQ(Show([&](FakeForm& f) {
     ran = true;
     EXPECT_EQ(f.Caption(), "Параметры Brimvex");
     EXPECT_EQ(Items(f, "cbDriveLetters"), (std::vector<std::string>{"D:", "E:", "F:"}));
@@ -250,15 +221,15 @@ TEST_F(OptionsTest, OpeningFillsListTabsSelectionAndWaitFromTheTable) {
     EXPECT_EQ(f.Value("OptionTabs"), 0);
     EXPECT_TRUE(f.IsControlVisible("DefaultDriveBox"));
     EXPECT_TRUE(f.IsControlVisible("TrackGroupBox"));
-    ASSERT_NE(form->frmOptions, nullptr);
-    EXPECT_EQ(form->frmOptions->form.get(), &f);
-    EXPECT_EQ(form->WorkShortcuts,
+    ASSERT_NE(open, nullptr);
+    EXPECT_EQ(open->form.get(), &f);
+    EXPECT_EQ(open->WorkShortcuts,
               (std::vector<ShortcutPair>{{0x4031, 0x4032}, {0x4045, 0x4046}, {0, 0x4047}}));
-    EXPECT_EQ(form->WorkTrackFlags, (std::vector<std::uint8_t>{0, 1, 1}));
+    EXPECT_EQ(open->WorkTrackFlags, (std::vector<std::uint8_t>{0, 1, 1}));
     f.Click("BitBtn2");
-  });
+  }), ui::kModalCancel);
   EXPECT_TRUE(ran);
-  EXPECT_EQ(form->frmOptions, nullptr);
+  EXPECT_EQ(open, nullptr);
   EXPECT_EQ(OptionForms(), 0u);
   EXPECT_EQ(sys.log.Count("DestroyForm TfrmOptions"), 1u);
   EXPECT_TRUE(sys.ui.boxes.empty());
@@ -266,85 +237,82 @@ TEST_F(OptionsTest, OpeningFillsListTabsSelectionAndWaitFromTheTable) {
 
 TEST_F(OptionsTest, DriveListStateFollowsTheDriveCount) {
   struct Case {
-    std::set<char> cdroms;
+    std::string_view letters;
     std::vector<std::string> tabs;
     bool enabled;
     int selected;
   };
   const Case cases[] = {
-      {{}, {"Общие"}, true, -1},
-      {{'d'}, {"Общие", "D:"}, false, 0},
-      {{'d', 'g'}, {"Общие", "D:", "G:"}, true, 0},
+      {"", {"Общие"}, true, -1},
+      {"d", {"Общие", "D:"}, false, 0},
+      {"dg", {"Общие", "D:", "G:"}, true, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tabs.size());
-    FakeSystem s;
-    s.os.cdroms = c.cdroms;
-    TAboutForm f(s.os, s.ui);
-    s.ui.on_modal.push_back([&](FakeForm& dlg) {
+    drives = DriveTableOf(c.letters);
+    Show([&](FakeForm& dlg) {
       EXPECT_EQ(Items(dlg, "OptionTabs"), c.tabs);
       EXPECT_EQ(dlg.ItemCount("cbDriveLetters"), static_cast<int>(c.tabs.size()) - 1);
       EXPECT_EQ(dlg.IsEnabled("cbDriveLetters"), c.enabled);
       EXPECT_EQ(dlg.Value("cbDriveLetters"), c.selected);
       dlg.Click("BitBtn2");
     });
-    s.ui.Guard([&] { f.mnuiOptions->Click(); });
-    EXPECT_TRUE(s.ui.boxes.empty());
+    EXPECT_TRUE(sys.ui.boxes.empty());
   }
 }
 
 TEST_F(OptionsTest, ChoosingOptionsAgainWhileOpenOnlyBringsTheDialogForward) {
   Start({'d', 'e'});
-  SetDrive(1, 0x4031, 0x4032, false);
+  SetDrive(Drive(1), 0x4031, 0x4032, false);
   Open([&](FakeForm& f) {
     f.SelectTab("OptionTabs", 1);
     f.SetValue("hkOpenCd", 0x4039);
     f.SelectTab("OptionTabs", 0);
-    TfrmOptions* const first = form->frmOptions;
+    TfrmOptions* const first = &Dialog();
     const std::size_t before = sys.log.lines.size();
     sys.ui.Guard([&] { form->mnuiOptions->Click(); });
     const std::vector<std::string> added(sys.log.lines.begin() + static_cast<long>(before),
                                          sys.log.lines.end());
     EXPECT_EQ(added, (std::vector<std::string>{"BringToFront TfrmOptions"}));
-    EXPECT_EQ(form->frmOptions, first);
+    EXPECT_EQ(&Dialog(), first);
     EXPECT_EQ(OptionForms(), 1u);
     EXPECT_TRUE(f.InModal());
     // The working copies were not refilled: the edit survives.
-    ASSERT_EQ(form->WorkShortcuts.size(), 2u);
-    EXPECT_EQ(form->WorkShortcuts[0].Open, 0x4039);
+    ASSERT_EQ(Dialog().WorkShortcuts.size(), 2u);
+    EXPECT_EQ(Dialog().WorkShortcuts[0].Open, 0x4039);
     f.Click("BitBtn2");
   });
   EXPECT_EQ(sys.log.Count("CreateForm TfrmOptions"), 1u);
-  EXPECT_EQ(form->frmOptions, nullptr);
+  EXPECT_EQ(OptionForms(), 0u);
 }
 
 TEST_F(OptionsTest, AnOpeningThatEndsWithAnErrorLeavesNoDialogBehind) {
-  Start({'d'});
+  drives = DriveTableOf("d");
   // No script: the modal loop has nothing that could close it and raises.
-  EXPECT_THROW(form->mnuiOptionsClick(), fake::WaitsForever);
-  EXPECT_EQ(form->frmOptions, nullptr);
+  EXPECT_THROW(TfrmOptions(sys.os, sys.ui, kIni, drives, open).ShowModal(), fake::WaitsForever);
+  EXPECT_EQ(open, nullptr);
   EXPECT_EQ(OptionForms(), 0u);
-  // The next choice opens a new dialog.
-  Open([](FakeForm& f) { f.Click("BitBtn2"); });
+  // The next opening makes a new dialog.
+  Show([](FakeForm& f) { f.Click("BitBtn2"); });
   EXPECT_EQ(sys.log.Count("CreateForm TfrmOptions"), 2u);
-  EXPECT_EQ(form->frmOptions, nullptr);
+  EXPECT_EQ(open, nullptr);
 }
 
 // --- tabs ----------------------------------------------------------------------------------
 
 TEST_F(OptionsTest, TabChangesMoveEditsBetweenControlsAndWorkingCopies) {
-  Start({'d', 'e'});
-  SetDrive(1, 0x4031, 0x4032, false);
-  SetDrive(2, 0x4033, 0x4034, true);
-  Open([&](FakeForm& f) {
+  drives = DriveTableOf("de");
+  SetDrive(drives.DriveTable[1], 0x4031, 0x4032, false);
+  SetDrive(drives.DriveTable[2], 0x4033, 0x4034, true);
+  Show([&](FakeForm& f) {
     // General to a drive tab stores nothing, even with values in the hidden edits.
     f.SetValue("hkOpenCd", 0x2051);
     f.SetValue("chbTrackDrive", 1);
     f.SelectTab("OptionTabs", 1);
-    ASSERT_EQ(form->WorkShortcuts.size(), 2u);
-    ASSERT_EQ(form->WorkTrackFlags.size(), 2u);
-    EXPECT_EQ(form->WorkShortcuts[0], (ShortcutPair{0x4031, 0x4032}));
-    EXPECT_EQ(form->WorkTrackFlags[0], 0);
+    ASSERT_EQ(open->WorkShortcuts.size(), 2u);
+    ASSERT_EQ(open->WorkTrackFlags.size(), 2u);
+    EXPECT_EQ(open->WorkShortcuts[0], (ShortcutPair{0x4031, 0x4032}));
+    EXPECT_EQ(open->WorkTrackFlags[0], 0);
     EXPECT_EQ(f.Value("hkOpenCd"), 0x4031);
     EXPECT_EQ(f.Value("hkCloseCd"), 0x4032);
     EXPECT_EQ(f.Value("chbTrackDrive"), 0);
@@ -357,8 +325,8 @@ TEST_F(OptionsTest, TabChangesMoveEditsBetweenControlsAndWorkingCopies) {
     // Drive tab to drive tab stores the old drive and shows the new one.
     f.SetValue("hkOpenCd", 0x2052);
     f.SelectTab("OptionTabs", 2);
-    EXPECT_EQ(form->WorkShortcuts[0], (ShortcutPair{0x2052, 0x4032}));
-    EXPECT_EQ(form->WorkShortcuts[1], (ShortcutPair{0x4033, 0x4034}));
+    EXPECT_EQ(open->WorkShortcuts[0], (ShortcutPair{0x2052, 0x4032}));
+    EXPECT_EQ(open->WorkShortcuts[1], (ShortcutPair{0x4033, 0x4034}));
     EXPECT_EQ(f.Value("hkOpenCd"), 0x4033);
     EXPECT_EQ(f.Value("chbTrackDrive"), 1);
     EXPECT_EQ(f.Text("HotKeysBox"), " Горячие клавиши для привода E: ");
@@ -367,8 +335,8 @@ TEST_F(OptionsTest, TabChangesMoveEditsBetweenControlsAndWorkingCopies) {
     f.SetValue("hkCloseCd", 0);
     f.Click("chbTrackDrive");
     f.SelectTab("OptionTabs", 0);
-    EXPECT_EQ(form->WorkShortcuts[1], (ShortcutPair{0x4033, 0}));
-    EXPECT_EQ(form->WorkTrackFlags[1], 0);
+    EXPECT_EQ(open->WorkShortcuts[1], (ShortcutPair{0x4033, 0}));
+    EXPECT_EQ(open->WorkTrackFlags[1], 0);
     EXPECT_TRUE(f.IsControlVisible("DefaultDriveBox"));
     EXPECT_TRUE(f.IsControlVisible("TrackGroupBox"));
     // The caption keeps the last drive's name on the general page.
@@ -377,8 +345,8 @@ TEST_F(OptionsTest, TabChangesMoveEditsBetweenControlsAndWorkingCopies) {
   });
   EXPECT_TRUE(sys.ui.boxes.empty());
   // The dialog never touched the drive table.
-  EXPECT_EQ(form->drives.DriveTable[1].OpenShortCut, 0x4031);
-  EXPECT_EQ(form->drives.DriveTable[2].CloseShortCut, 0x4034);
+  EXPECT_EQ(drives.DriveTable[1].OpenShortCut, 0x4031);
+  EXPECT_EQ(drives.DriveTable[2].CloseShortCut, 0x4034);
 }
 
 TEST_F(OptionsTest, DrawTabCentresTheCaptionAboveTheBottomEdge) {
@@ -396,8 +364,8 @@ TEST_F(OptionsTest, DrawTabCentresTheCaptionAboveTheBottomEdge) {
       {1, {-9, 0, 0, 10}, "-10,-6 E:"},
       {0, {-31, 0, 0, 16}, "-30,0 Общие"},
   };
-  Start({'e'});
-  Open([&](FakeForm& f) {
+  drives = DriveTableOf("e");
+  Show([&](FakeForm& f) {
     for (const Case& c : cases) {
       SCOPED_TRACE(c.text);
       const std::string fill = "Fill " + std::to_string(c.rect.Left) + "," + std::to_string(c.rect.Top) +
@@ -441,7 +409,7 @@ TEST_F(OptionsTest, CancelEscAndCloseBoxDropEveryEdit) {
     EXPECT_EQ(s.log.Find("RegisterHotKey", before), std::string::npos);
     EXPECT_NE(s.log.Find("EndModal TfrmOptions 2", before), std::string::npos);
     EXPECT_EQ(f.drives.DriveTable[1].OpenShortCut, 0x4031);
-    EXPECT_EQ(f.frmOptions, nullptr);
+    EXPECT_EQ(s.ui.FindForm("TfrmOptions"), nullptr);
 
     // The next opening shows the table's values again.
     s.ui.on_modal.push_back([&](FakeForm& dlg) {
@@ -457,8 +425,8 @@ TEST_F(OptionsTest, CancelEscAndCloseBoxDropEveryEdit) {
 
 TEST_F(OptionsTest, OkOnTheSecondDriveTabWritesBothDrivesThenReloadsAndRegisters) {
   Start({'d', 'e'});
-  SetDrive(1, 0x4031, 0x4032, false);
-  SetDrive(2, 0, 0, false);
+  SetDrive(Drive(1), 0x4031, 0x4032, false);
+  SetDrive(Drive(2), 0, 0, false);
   Open([&](FakeForm& f) {
     f.SelectTab("OptionTabs", 1);
     f.SetValue("hkOpenCd", 0x4041);   // Ctrl+A
@@ -470,14 +438,14 @@ TEST_F(OptionsTest, OkOnTheSecondDriveTabWritesBothDrivesThenReloadsAndRegisters
     f.Click("BitBtn1");
   });
   EXPECT_TRUE(sys.ui.boxes.empty());
-  EXPECT_EQ(Ini("ShortCuts", "OpenShortCut1"), "16449");
-  EXPECT_EQ(Ini("ShortCuts", "CloseShortCut1"), "24642");
-  EXPECT_EQ(Ini("ShortCuts", "OpenShortCut2"), "32835");
-  EXPECT_EQ(Ini("ShortCuts", "CloseShortCut2"), "68");
-  EXPECT_EQ(Ini("Track", "DoTrack1"), "1");
-  EXPECT_EQ(Ini("Track", "DoTrack2"), "0");
-  EXPECT_EQ(Ini("BVX", "Default"), "1");
-  EXPECT_EQ(Ini("BVX", "OpenShortCut"), "16449");
+  EXPECT_EQ(Ini(sys, "ShortCuts", "OpenShortCut1"), "16449");
+  EXPECT_EQ(Ini(sys, "ShortCuts", "CloseShortCut1"), "24642");
+  EXPECT_EQ(Ini(sys, "ShortCuts", "OpenShortCut2"), "32835");
+  EXPECT_EQ(Ini(sys, "ShortCuts", "CloseShortCut2"), "68");
+  EXPECT_EQ(Ini(sys, "Track", "DoTrack1"), "1");
+  EXPECT_EQ(Ini(sys, "Track", "DoTrack2"), "0");
+  EXPECT_EQ(Ini(sys, "BVX", "Default"), "1");
+  EXPECT_EQ(Ini(sys, "BVX", "OpenShortCut"), "16449");
 
   const TCDROM& d1 = form->drives.DriveTable[1];
   const TCDROM& d2 = form->drives.DriveTable[2];
@@ -509,22 +477,22 @@ TEST_F(OptionsTest, OkWritesThenClosesThenReloadsAndRegistersThenDestroys) {
   EXPECT_LT(write, end);
   EXPECT_LT(read, reg);
   EXPECT_LT(reg, destroy);
-  EXPECT_EQ(form->frmOptions, nullptr);
+  EXPECT_EQ(OptionForms(), 0u);
 }
 
 TEST_F(OptionsTest, ChangingTheDefaultDriveMovesTheBvxShortcutsToIt) {
   Start({'d', 'e'});
-  SetDrive(1, 0x4031, 0x4032, true);
-  SetDrive(2, 0x4033, 0x4034, true);
+  SetDrive(Drive(1), 0x4031, 0x4032, true);
+  SetDrive(Drive(2), 0x4033, 0x4034, true);
   Open([&](FakeForm& f) {
     f.SetValue("cbDriveLetters", 1);
     f.SelectTab("OptionTabs", 2);
     f.SetValue("hkOpenCd", 0x4035);
     f.Click("BitBtn1");
   });
-  EXPECT_EQ(Ini("BVX", "Default"), "2");
-  EXPECT_EQ(Ini("BVX", "OpenShortCut"), "16437");   // 0x4035, the working copy
-  EXPECT_EQ(Ini("BVX", "CloseShortCut"), "16436");  // 0x4034
+  EXPECT_EQ(Ini(sys, "BVX", "Default"), "2");
+  EXPECT_EQ(Ini(sys, "BVX", "OpenShortCut"), "16437");   // 0x4035, the working copy
+  EXPECT_EQ(Ini(sys, "BVX", "CloseShortCut"), "16436");  // 0x4034
   EXPECT_EQ(form->drives.DefaultDrive, 2);
   EXPECT_EQ(form->drives.DriveTable[1].OpenShortCut, 0x4031);
   EXPECT_EQ(form->drives.DriveTable[2].OpenShortCut, 0x4035);
@@ -552,9 +520,8 @@ TEST_F(OptionsTest, WaitSecondsAreSavedAsTyped) {
       dlg.Click("BitBtn1");
     });
     s.ui.Guard([&] { f.mnuiOptions->Click(); });
-    const auto it = s.os.files.find(kIni);
-    ASSERT_NE(it, s.os.files.end());
-    EXPECT_EQ(IniValue(it->second, "BVX", "WaitFor"), c.saved);
+    ASSERT_EQ(s.os.files.count(kIni), 1u);
+    EXPECT_EQ(Ini(s, "BVX", "WaitFor"), c.saved);
     EXPECT_EQ(f.drives.DriveTable[1].WaitFor, c.loaded);
     EXPECT_EQ(f.drives.DriveTable[2].WaitFor, c.loaded);
   }
@@ -564,10 +531,10 @@ TEST_F(OptionsTest, WithNoDriveOkWritesDefaultZeroAndTheLoadMakesItOne) {
   Start({});
   form->drives.DefaultDrive = 1;
   Open([](FakeForm& f) { f.Click("BitBtn1"); });
-  EXPECT_EQ(Ini("BVX", "Default"), "0");
-  EXPECT_TRUE(Ini("BVX", "WaitFor").has_value());
-  EXPECT_EQ(Ini("ShortCuts", "OpenShortCut1"), std::nullopt);
-  EXPECT_EQ(Ini("Track", "DoTrack1"), std::nullopt);
+  EXPECT_EQ(Ini(sys, "BVX", "Default"), "0");
+  EXPECT_TRUE(Ini(sys, "BVX", "WaitFor").has_value());
+  EXPECT_EQ(Ini(sys, "ShortCuts", "OpenShortCut1"), std::nullopt);
+  EXPECT_EQ(Ini(sys, "Track", "DoTrack1"), std::nullopt);
   EXPECT_EQ(form->drives.DefaultDrive, 1);
   EXPECT_TRUE(sys.ui.boxes.empty());
 }
@@ -583,8 +550,8 @@ TEST_F(OptionsTest, AClearedHotkeyEditReleasesThatCombinationAfterOk) {
     f.SetValue("hkOpenCd", 0);
     f.Click("BitBtn1");
   });
-  EXPECT_EQ(Ini("ShortCuts", "OpenShortCut1"), "0");
-  EXPECT_EQ(Ini("ShortCuts", "CloseShortCut1"), std::to_string(kDefaultCloseShortCut));
+  EXPECT_EQ(Ini(sys, "ShortCuts", "OpenShortCut1"), "0");
+  EXPECT_EQ(Ini(sys, "ShortCuts", "CloseShortCut1"), std::to_string(kDefaultCloseShortCut));
   EXPECT_FALSE(sys.os.hotkeys.count(0));
   EXPECT_TRUE(sys.os.hotkeys.count(1));
   EXPECT_EQ(form->drives.DriveTable[1].OpenShortCut, 0);
@@ -606,7 +573,6 @@ TEST_F(OptionsTest, AnUnwritableFileIsReportedAndTheDialogStillClosesWithOk) {
   ASSERT_NE(end, std::string::npos);
   EXPECT_NE(sys.log.Find("ReadFile " + kIni, end), std::string::npos);
   EXPECT_NE(sys.log.Find("RegisterHotKey", end), std::string::npos);
-  EXPECT_EQ(form->frmOptions, nullptr);
   EXPECT_EQ(OptionForms(), 0u);
   // Nothing reached the file, so the reload keeps what the start gave.
   EXPECT_FALSE(sys.os.files.count(kIni));

@@ -1,6 +1,7 @@
-// The settings file on the fake: its name, the load order and its defaults,
-// the shortcut texts of the tray items, the save order, what a save keeps,
-// and saves that fail or stop half-way.
+// The settings file on the fake: its name, the load order and its defaults
+// (TSettings over a table of its own), the shortcut texts of the tray items
+// (the program), the save order, what a save keeps, and saves that fail or
+// stop half-way.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/bvx_main.h"
-#include "fake/fake_system.h"
+#include "program.h"
 #include "settings/ini.h"
 #include "settings/settings.h"
 
@@ -19,19 +19,15 @@ namespace {
 
 using fake::FakeSystem;
 
-const std::string kIni = "C:\\Program Files\\Brimvex\\BVX.ini";
-
-struct SettingsTest : ::testing::Test {
-  FakeSystem sys;
-  std::unique_ptr<TAboutForm> form;
-
-  void Start(std::set<char> cdroms, std::optional<std::string> file = std::nullopt) {
-    sys.os.cdroms = std::move(cdroms);
+struct SettingsTest : ProgramTest {
+  Drives drives;  // the table of a TSettings of its own
+  // Loads the file (none: no file) into a table of drives with these letters.
+  void Load(std::string_view letters, std::optional<std::string> file = std::nullopt) {
     if (file) sys.os.files[kIni] = *file;
-    sys.ui.SetTitle("Brimvex");
-    form = std::make_unique<TAboutForm>(sys.os, sys.ui);
+    drives = DriveTableOf(letters);
+    TSettings(sys.os, drives).Load();
   }
-  TCDROM& Drive(int k) { return form->drives.DriveTable[k]; }
+  TCDROM& Entry(int k) { return drives.DriveTable[k]; }
   bool Save(int position, int wait, std::vector<ShortcutPair> pairs, std::vector<std::uint8_t> flags) {
     return SaveSettings(sys.os, sys.ui, kIni, position, wait, pairs, flags);
   }
@@ -64,8 +60,7 @@ TEST(SettingsFileName, ReplacesOrAppendsTheExtensionOfTheFileName) {
 
 TEST_F(SettingsTest, SettingsFileFollowsTheModulePath) {
   sys.os.module_path = "D:\\Portable.Apps\\Brimvex";
-  Start({});
-  EXPECT_EQ(form->SettingsFile(), "D:\\Portable.Apps\\Brimvex.ini");
+  EXPECT_EQ(TSettings(sys.os, drives).File(), "D:\\Portable.Apps\\Brimvex.ini");
 }
 
 TEST_F(SettingsTest, LoadFollowsTheReadOrderAndItsDefaults) {
@@ -121,13 +116,13 @@ TEST_F(SettingsTest, LoadFollowsTheReadOrderAndItsDefaults) {
   };
   for (const Case& c : cases) {
     FakeSystem s;
-    s.os.cdroms = c.cdroms;
     if (c.file) s.os.files[kIni] = *c.file;
-    TAboutForm f(s.os, s.ui);
-    EXPECT_EQ(f.drives.DefaultDrive, c.default_drive) << c.name;
-    ASSERT_EQ(f.drives.DriveCount, c.drives.size()) << c.name;
+    Drives table = DriveTableOf(std::string(c.cdroms.begin(), c.cdroms.end()));
+    TSettings(s.os, table).Load();
+    EXPECT_EQ(table.DefaultDrive, c.default_drive) << c.name;
+    ASSERT_EQ(table.DriveCount, c.drives.size()) << c.name;
     for (std::size_t i = 0; i < c.drives.size(); ++i) {
-      const TCDROM& d = f.drives.DriveTable[static_cast<long>(i + 1)];
+      const TCDROM& d = table.DriveTable[static_cast<long>(i + 1)];
       const Expect& e = c.drives[i];
       EXPECT_EQ(d.OpenShortCut, e.open) << c.name << ", drive " << i + 1;
       EXPECT_EQ(d.CloseShortCut, e.close) << c.name << ", drive " << i + 1;
@@ -135,7 +130,7 @@ TEST_F(SettingsTest, LoadFollowsTheReadOrderAndItsDefaults) {
       EXPECT_EQ(d.DoTrack, e.track) << c.name << ", drive " << i + 1;
     }
     // Entries past the drive count stay untouched.
-    const TCDROM& next = f.drives.DriveTable[static_cast<long>(c.drives.size() + 1)];
+    const TCDROM& next = table.DriveTable[static_cast<long>(c.drives.size() + 1)];
     EXPECT_EQ(next.OpenShortCut | next.CloseShortCut, 0) << c.name;
     EXPECT_FALSE(next.DoTrack) << c.name;
     EXPECT_TRUE(s.ui.boxes.empty()) << c.name;
@@ -143,12 +138,12 @@ TEST_F(SettingsTest, LoadFollowsTheReadOrderAndItsDefaults) {
 }
 
 TEST_F(SettingsTest, WithNoDriveOnlyTheBvxShortcutsReachTheFirstEntry) {
-  Start({}, "[BVX]\nDefault=5\nOpenShortCut=1\nCloseShortCut=2\nWaitFor=7\n");
-  EXPECT_EQ(form->drives.DefaultDrive, 1);
-  EXPECT_EQ(Drive(1).OpenShortCut, 1);
-  EXPECT_EQ(Drive(1).CloseShortCut, 2);
-  EXPECT_EQ(Drive(1).WaitFor, 0u);  // not read at all
-  EXPECT_FALSE(Drive(1).DoTrack);
+  Load("", "[BVX]\nDefault=5\nOpenShortCut=1\nCloseShortCut=2\nWaitFor=7\n");
+  EXPECT_EQ(drives.DefaultDrive, 1);
+  EXPECT_EQ(Entry(1).OpenShortCut, 1);
+  EXPECT_EQ(Entry(1).CloseShortCut, 2);
+  EXPECT_EQ(Entry(1).WaitFor, 0u);  // not read at all
+  EXPECT_FALSE(Entry(1).DoTrack);
 }
 
 TEST_F(SettingsTest, TheLoadReadsTheFileOnceAndNeverWritesIt) {
@@ -162,7 +157,7 @@ TEST_F(SettingsTest, TheLoadReadsTheFileOnceAndNeverWritesIt) {
 
 TEST_F(SettingsTest, TrayItemsShowTheLoadedCombinations) {
   sys.os.key_names[0xDB] = "[";
-  Start({'d', 'e'}, "[ShortCuts]\nCloseShortCut1=0\nOpenShortCut2=24646\n");
+  Start({'d', 'e'}, {}, "[ShortCuts]\nCloseShortCut1=0\nOpenShortCut2=24646\n");
   const DriveItemPair d1 = form->drives.DriveItems[1];
   const DriveItemPair d2 = form->drives.DriveItems[2];
   EXPECT_EQ(d1.OpenItem->ShortCut, 0xC0DB);
@@ -182,7 +177,7 @@ TEST_F(SettingsTest, TrayItemsShowTheLoadedCombinations) {
 }
 
 TEST_F(SettingsTest, FirstSaveOnTwoDrivesWritesEachKeyInOrderAsItGoes) {
-  Start({'d', 'e'});
+  Load("de");
   // The file as it stands before each replace.
   std::vector<std::string> before_each;
   sys.os.FailWhen(fake::Op::ReplaceFile, [&](int) {
@@ -190,9 +185,9 @@ TEST_F(SettingsTest, FirstSaveOnTwoDrivesWritesEachKeyInOrderAsItGoes) {
     before_each.push_back(it == sys.os.files.end() ? std::string() : it->second);
     return false;
   });
-  const TCDROM& d1 = Drive(1);
-  const TCDROM& d2 = Drive(2);
-  ASSERT_TRUE(Save(form->drives.DefaultDrive, static_cast<int>(d1.WaitFor),
+  const TCDROM& d1 = Entry(1);
+  const TCDROM& d2 = Entry(2);
+  ASSERT_TRUE(Save(drives.DefaultDrive, static_cast<int>(d1.WaitFor),
                    {{d1.OpenShortCut, d1.CloseShortCut}, {d2.OpenShortCut, d2.CloseShortCut}},
                    {d1.DoTrack, d2.DoTrack}));
   struct Row {
@@ -253,7 +248,7 @@ TEST_F(SettingsTest, SaveKeepsEveryOtherByteOfTheFile) {
       "  DoTrack1 = 0\r\n"
       "\r\n"
       "; trailing comment\r\n";
-  Start({'d', 'e'}, file);
+  sys.os.files[kIni] = file;
   ASSERT_TRUE(Save(1, 20, {{0x4041, 0x4042}, {0, 0x8043}}, {1, 0}));
   EXPECT_EQ(sys.os.files[kIni],
             "\xEF\xBB\xBF; Brimvex settings\r\n"
@@ -288,11 +283,9 @@ TEST_F(SettingsTest, SaveKeepsEveryOtherByteOfTheFile) {
 TEST_F(SettingsTest, AUnicodeFileIsWrittenBackInItsOwnEncodingAndLineEnds) {
   for (const bool big_endian : {false, true}) {
     FakeSystem s;
-    s.os.cdroms = {'d'};
     s.os.files[kIni] = Utf16File(u"; \u041D\u0430\u0441\u0442\u0440\u043E\u0439\u043A\u0438 \U0001F4BF\n"
                                  u"[BVX]\nDefault = 1\nName=\u00C9t\u00E9\n",
                                  big_endian);
-    TAboutForm f(s.os, s.ui);
     ASSERT_TRUE(SaveSettings(s.os, s.ui, kIni, 1, 5, std::vector<ShortcutPair>{{1, 2}}, std::vector<std::uint8_t>{0}));
     EXPECT_EQ(s.os.files[kIni],
               Utf16File(u"; \u041D\u0430\u0441\u0442\u0440\u043E\u0439\u043A\u0438 \U0001F4BF\n"
@@ -305,7 +298,7 @@ TEST_F(SettingsTest, AUnicodeFileIsWrittenBackInItsOwnEncodingAndLineEnds) {
 }
 
 TEST_F(SettingsTest, SaveAddsLinesWithTheLineEndsTheFileUses) {
-  Start({'d'}, "[BVX]\nDefault=1\n\n[Other]\nx=1");
+  sys.os.files[kIni] = "[BVX]\nDefault=1\n\n[Other]\nx=1";
   ASSERT_TRUE(Save(1, 10, {{1, 2}}, {1}));
   EXPECT_EQ(sys.os.files[kIni],
             "[BVX]\nDefault=1\nWaitFor=10\nOpenShortCut=1\nCloseShortCut=2\n\n[Other]\nx=1\n"
@@ -330,13 +323,12 @@ TEST_F(SettingsTest, WhatTheSaveWritesTheLoadReadsBack) {
   };
   for (const Case& c : cases) {
     FakeSystem s;
-    s.os.cdroms = {'d', 'e'};
-    TAboutForm f(s.os, s.ui);
+    Drives table = DriveTableOf("de");
     ASSERT_TRUE(SaveSettings(s.os, s.ui, kIni, c.position, c.wait, c.pairs, c.flags)) << c.name;
-    f.LoadSettings();
-    EXPECT_EQ(f.drives.DefaultDrive, c.default_drive) << c.name;
+    TSettings(s.os, table).Load();
+    EXPECT_EQ(table.DefaultDrive, c.default_drive) << c.name;
     for (int k = 1; k <= 2; ++k) {
-      const TCDROM& d = f.drives.DriveTable[k];
+      const TCDROM& d = table.DriveTable[k];
       const ShortcutPair& want = c.loaded[static_cast<std::size_t>(k - 1)];
       EXPECT_EQ((ShortcutPair{d.OpenShortCut, d.CloseShortCut}), want) << c.name << ", drive " << k;
       EXPECT_EQ(d.WaitFor, c.loaded_wait) << c.name;
@@ -346,7 +338,6 @@ TEST_F(SettingsTest, WhatTheSaveWritesTheLoadReadsBack) {
 }
 
 TEST_F(SettingsTest, WithNoDriveTheSaveWritesOnlyDefaultAndWaitFor) {
-  Start({});
   ASSERT_TRUE(Save(0, 10, {}, {}));
   EXPECT_EQ(sys.log.Count("ReplaceFile"), 2u);
   EXPECT_EQ(sys.os.files[kIni], "[BVX]\r\nDefault=0\r\nWaitFor=10\r\n");
@@ -414,7 +405,6 @@ TEST_F(SettingsTest, AFileThatExistsButCannotBeReadIsNeverWrittenOver) {
 }
 
 TEST_F(SettingsTest, AWriteThatFailsMidwayKeepsTheKeysWrittenBefore) {
-  Start({'d', 'e'});
   sys.os.FailWhen(fake::Op::ReplaceFile, [](int n) { return n == 3; });
   EXPECT_FALSE(Save(1, 10, {{1, 2}, {3, 4}}, {1, 1}));
   EXPECT_EQ(sys.log.Count("ReplaceFile"), 3u);
@@ -496,10 +486,10 @@ TEST_F(SettingsTest, ASaveRemovesOnlyTheLeftoversOfKilledSavesAndCopiesThatDidTh
     for (const Leftover& f : files) s.os.files[folder + f.name] = f.text;
     // A leftover that cannot be deleted (still open elsewhere) stops nothing.
     s.os.FailWhen(fake::Op::DeleteFile, [](int n) { return n == 1; });
-    s.os.cdroms = {'d'};
-    TAboutForm form(s.os, s.ui);
-    EXPECT_EQ(form.drives.DefaultDrive, 1);
-    EXPECT_EQ(form.drives.DriveTable[1].OpenShortCut, kDefaultOpenShortCut);
+    Drives table = DriveTableOf("d");
+    TSettings(s.os, table).Load();
+    EXPECT_EQ(table.DefaultDrive, 1);
+    EXPECT_EQ(table.DriveTable[1].OpenShortCut, kDefaultOpenShortCut);
     ASSERT_TRUE(SaveSettings(s.os, s.ui, kIni, 1, 10, std::vector<ShortcutPair>{{1, 2}},
                              std::vector<std::uint8_t>{1}));
     EXPECT_TRUE(s.ui.boxes.empty());
@@ -581,7 +571,6 @@ TEST_F(SettingsTest, AWriteIntoTheFileThatStopsHalfWayLeavesItsCompleteCopyForGo
   const std::string file = "[BVX]\r\nDefault=2\r\n\r\n[Other]\r\nKeep=this text, all of it\r\n";
   sys.os.files[kIni] = file;
   sys.os.links[kIni] = {2, NameKind::Plain};
-  Start({'d'});
   sys.os.torn.insert(kIni);
   EXPECT_FALSE(Save(1, 10, {{1, 2}}, {1}));
   ASSERT_EQ(sys.ui.boxes.size(), 1u);
@@ -619,13 +608,11 @@ TEST_F(SettingsTest, LoadFindsTheKeysAfterAMegabyteOfOtherSections) {
     for (int k = 0; k < i % 12; ++k) file += "Key" + std::to_string(k) + " = value " + std::to_string(k) + "\r\n";
   }
   file += "[BVX]\r\nDefault=26\r\n[ShortCuts]\r\nOpenShortCut26=1\r\n[Track]\r\nDoTrack26=0\r\n";
-  std::set<char> all;
-  for (char c = 'a'; c <= 'z'; ++c) all.insert(c);
-  Start(all, file);
-  EXPECT_EQ(form->drives.DefaultDrive, 26);
-  EXPECT_EQ(Drive(26).OpenShortCut, 1);
-  EXPECT_FALSE(Drive(26).DoTrack);
-  EXPECT_EQ(Drive(25).OpenShortCut, 0);
+  Load("abcdefghijklmnopqrstuvwxyz", file);
+  EXPECT_EQ(drives.DefaultDrive, 26);
+  EXPECT_EQ(Entry(26).OpenShortCut, 1);
+  EXPECT_FALSE(Entry(26).DoTrack);
+  EXPECT_EQ(Entry(25).OpenShortCut, 0);
 }
 
 }  // namespace

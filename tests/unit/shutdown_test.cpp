@@ -1,12 +1,13 @@
-// The end-of-session guard and the eject notice on the fake, in virtual time.
+// The end-of-session guard and the eject notice on the fake, in virtual time:
+// the guard over a table of its own, and its road through the program.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "app/bvx_main.h"
 #include "drives/doors.h"
-#include "fake/fake_system.h"
+#include "program.h"
 #include "shutdown/bvx_notification.h"
+#include "shutdown/shutdown_guard.h"
 
 namespace bvx {
 namespace {
@@ -28,40 +29,47 @@ VolumeRecord MediaRecord(std::uint32_t unit_mask) {
   return r;
 }
 
-// One running program on the fake.
-struct Session {
-  FakeSystem sys;
-  std::unique_ptr<TAboutForm> form;
+// The guard in a running program (Start), or one of its own over a table of
+// its own (Build), whose door commands only write "Door open k" or "Door
+// close k" to the log.
+struct Session : Program, DoorRoad {
+  Drives drives;
+  std::optional<TShutdownGuard> guard;
   std::size_t query_at = 0;  // log size when the query came
   std::string label;         // Label1 as the notice was shown
 
   void Start(std::set<char> cdroms, std::set<char> discs) {
-    sys.os.cdroms = std::move(cdroms);
-    sys.os.discs = std::move(discs);
-    sys.ui.SetTitle("Brimvex");
-    form = std::make_unique<TAboutForm>(sys.os, sys.ui);
+    Program::Start(std::move(cdroms), std::move(discs));
     // Whatever the settings file says, only the drives a test watches count.
-    for (int k = 1; k <= kMaxDrives; ++k) form->drives.DriveTable[k].DoTrack = false;
+    for (int k = 1; k <= kMaxDrives; ++k) Drive(k).DoTrack = false;
   }
-  void Watch(int k, std::uint32_t wait) {
-    form->drives.DriveTable[k].DoTrack = true;
-    form->drives.DriveTable[k].WaitFor = wait;
+  void Build(const std::set<char>& cdroms, const std::set<char>& discs) {
+    drives = DriveTableOf(std::string(cdroms.begin(), cdroms.end()), std::string(discs.begin(), discs.end()));
+    guard.emplace(sys.os, sys.ui, Window(), drives, *this);
   }
-  FakeForm& Main() { return *sys.ui.MainForm(); }
+  void RunDoorCommand(DoorCommand c) override {
+    sys.log.Add(std::string(c.Open ? "Door open " : "Door close ") + std::to_string(c.Drive));
+  }
+  void Watch(int k, std::uint32_t wait) {  // in the program's table once it runs
+    TCDROM& d = (form ? form->drives : drives).DriveTable[k];
+    d.DoTrack = true;
+    d.WaitFor = wait;
+  }
   FakeForm* Notice() { return sys.ui.FindForm("TfrmNotifyCD"); }
   std::intptr_t Query(const ui::SessionEndQuery& query = {}) {
     query_at = sys.log.lines.size();
-    return MayEnd(sys.ui.QueryEndSession(Main(), query));
+    return MayEnd(form ? sys.ui.QueryEndSession(Main(), query) : guard->Query(query));
   }
   // The answer as the window procedure gives it: 1 yes, 0 no or no handler.
   static std::intptr_t MayEnd(std::optional<bool> answer) { return answer.value_or(false) ? 1 : 0; }
-  // What the guard did: MCI commands without their parameters, the query-remove
+  // What the guard did: MCI commands without their parameters (or the door
+  // commands of a guard of its own), the query-remove
   // broadcast without its bytes, the notice's life, the reason, the ending.
   std::vector<std::string> GuardLog() const {
     std::vector<std::string> out;
     for (std::size_t i = query_at; i < sys.log.lines.size(); ++i) {
       const std::string& l = sys.log.lines[i];
-      if (l.starts_with("Mci ")) {
+      if (l.starts_with("Mci ") || l.starts_with("Door ")) {
         out.push_back(l.substr(0, l.find(" |")));
       } else if (l.starts_with("Broadcast")) {
         out.emplace_back("Broadcast");
@@ -111,7 +119,7 @@ TEST(Shutdown, WithoutAWatchedDriveHoldingADiscTheProgramJustEnds) {
   };
   for (const Case& c : cases) {
     Session t;
-    t.Start(c.cdroms, c.discs);
+    t.Build(c.cdroms, c.discs);
     for (int k : c.watched) t.Watch(k, 5);
     EXPECT_EQ(t.Query(c.query), 1) << c.name;
     EXPECT_EQ(t.GuardLog(), std::vector<std::string>{"Terminate"}) << c.name;
@@ -164,7 +172,7 @@ TEST(Shutdown, CountdownShowsEverySecondAndClosesOneTickAfterZero) {
   };
   for (const Case& c : cases) {
     Session t;
-    t.Start({'d', 'e'}, {'e'});
+    t.Build({'d', 'e'}, {'e'});
     t.Watch(2, c.wait);
     t.sys.ui.Advance(250);  // the guard need not start on a whole second
     std::vector<std::string> texts;
@@ -275,11 +283,11 @@ TEST(Shutdown, ReasonIsGivenWhileTheGuardWorksAndWithdrawnAfter) {
 }
 
 TEST_F(ShutdownTest, ASecondQueryDuringANoticeIsAnsweredAndLeavesTheFirstAtWork) {
-  Start({'d'}, {'d'});
+  Build({'d'}, {'d'});
   Watch(1, 5);
   std::intptr_t inner = 0;
   sys.ui.on_modal.push_back([&](FakeForm&) {
-    sys.ui.At(1500, [&] { inner = MayEnd(sys.ui.QueryEndSession(Main())); });
+    sys.ui.At(1500, [&] { inner = MayEnd(guard->Query({})); });
   });
   EXPECT_EQ(Query(), 1);
   EXPECT_EQ(inner, 1);
