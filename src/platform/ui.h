@@ -190,25 +190,20 @@ class Form {
   virtual WindowId Handle() const = 0;
   // The window of one control (link labels track the mouse on their own window).
   virtual WindowId ControlHandle(std::string_view control) const = 0;
-  virtual const FormLayout& Description() const = 0;
 
   virtual void Show() = 0;          // visible and in front
   virtual void Hide() = 0;
-  virtual bool IsVisible() const = 0;
   virtual void BringToFront() = 0;
   // Shows the form modally (owner disabled) and runs a nested loop until a
   // modal result is set; hides the form again and returns the result.
   virtual int ShowModal() = 0;
   virtual void SetModalResult(int result) = 0;
-  virtual void SetCaption(std::string_view caption) = 0;
 
   // Controls by component name. An unknown name raises Error.
   virtual void SetText(std::string_view control, std::string_view text) = 0;
   virtual std::string Text(std::string_view control) const = 0;
   virtual void SetVisible(std::string_view control, bool visible) = 0;
-  virtual bool IsControlVisible(std::string_view control) const = 0;
   virtual void SetEnabled(std::string_view control, bool enabled) = 0;
-  virtual bool IsEnabled(std::string_view control) const = 0;
   // Hotkey: shortcut; spin edit: integer; check box: 0/1; list: selected
   // index (-1 none); tab control: selected tab.
   virtual int Value(std::string_view control) const = 0;
@@ -228,7 +223,6 @@ class Timer {
   virtual void SetEnabled(bool enabled) = 0;
   virtual bool Enabled() const = 0;
   virtual void SetInterval(unsigned ms) = 0;
-  virtual unsigned Interval() const = 0;
 };
 
 // The icon of a message box.

@@ -352,7 +352,7 @@ bool FakeOs::ShutdownReasonDestroy(WindowId window) {
 
 FakeForm::FakeForm(FakeToolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events,
                    WindowId handle)
-    : toolkit_(toolkit), layout_(desc), events_(events), handle_(handle), caption_(desc.Caption) {
+    : toolkit_(toolkit), layout_(desc), events_(events), handle_(handle) {
   WindowId next = handle + 1;
   for (const ui::ControlRow& c : desc.Controls) {
     FakeControl control;
@@ -451,7 +451,6 @@ bool FakeForm::IsControlVisible(std::string_view control) const {
 
 void FakeForm::SetEnabled(std::string_view control, bool enabled) { Find(control).enabled = enabled; }
 
-bool FakeForm::IsEnabled(std::string_view control) const { return Control(control).enabled; }
 
 int FakeForm::Value(std::string_view control) const {
   const FakeControl& c = Control(control);

@@ -214,20 +214,15 @@ class FakeForm : public ui::Form {
 
   WindowId Handle() const override { return handle_; }
   WindowId ControlHandle(std::string_view control) const override;
-  const ui::FormLayout& Description() const override { return layout_; }
   void Show() override;
   void Hide() override;
-  bool IsVisible() const override { return visible_; }
   void BringToFront() override;
   int ShowModal() override;
   void SetModalResult(int result) override { modal_result_ = result; }
-  void SetCaption(std::string_view caption) override { caption_ = caption; }
   void SetText(std::string_view control, std::string_view text) override;
   std::string Text(std::string_view control) const override;
   void SetVisible(std::string_view control, bool visible) override;
-  bool IsControlVisible(std::string_view control) const override;
   void SetEnabled(std::string_view control, bool enabled) override;
-  bool IsEnabled(std::string_view control) const override;
   int Value(std::string_view control) const override;
   void SetValue(std::string_view control, int value) override;
   void AddItem(std::string_view control, std::string_view text) override;
@@ -252,7 +247,14 @@ class FakeForm : public ui::Form {
   // Draws one tab through the owner-draw handler on a recording canvas.
   std::vector<std::string> DrawTab(std::string_view control, int tab, const ui::Rect& rect);
 
-  const std::string& Caption() const { return caption_; }
+  // --- what a test reads ---------------------------------------------------------
+  const ui::FormLayout& Description() const { return layout_; }
+  bool IsVisible() const { return visible_; }
+  // Shown: the control and every parent of it visible (as IsWindowVisible
+  // tells of a window).
+  bool IsControlVisible(std::string_view control) const;
+  bool IsEnabled(std::string_view control) const { return Control(control).enabled; }
+  std::string_view Caption() const { return layout_.Caption; }
   int ModalResult() const { return modal_result_; }
   bool InModal() const { return in_modal_; }
   bool InFront() const { return in_front_; }
@@ -268,7 +270,6 @@ class FakeForm : public ui::Form {
   const ui::FormLayout& layout_;
   ui::FormEvents& events_;
   WindowId handle_;
-  std::string caption_;
   std::map<std::string, FakeControl, std::less<>> controls_;
   std::vector<std::string> z_order_;  // every control, the bottom one first
   bool visible_ = false;
@@ -389,7 +390,7 @@ class FakeTimer : public ui::Timer {
   void SetEnabled(bool enabled) override;
   bool Enabled() const override { return enabled_; }
   void SetInterval(unsigned ms) override;
-  unsigned Interval() const override { return interval_; }
+  unsigned Interval() const { return interval_; }
   std::uint64_t Due() const { return due_; }
 
  private:

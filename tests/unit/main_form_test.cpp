@@ -102,7 +102,7 @@ TEST_F(MainFormTest, FormCreateRunsItsStepsInOrder) {
   EXPECT_LT(style, autostart);
   EXPECT_LT(autostart, tray);
   EXPECT_EQ(log.lines.back().substr(0, 7), "TrayAdd");
-  EXPECT_EQ(form->PopupTimer->Interval(), 500u);
+  EXPECT_EQ(static_cast<const fake::FakeTimer&>(*form->PopupTimer).Interval(), 500u);  // the double-click time
   EXPECT_FALSE(form->PopupTimer->Enabled());
   EXPECT_TRUE(sys.ui.app_hidden_from_taskbar);
   EXPECT_FALSE(Main().IsVisible());

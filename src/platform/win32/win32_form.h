@@ -63,20 +63,15 @@ class Win32Form final : public ui::Form {
   // --- ui::Form ---------------------------------------------------------------
   WindowId Handle() const override { return FromHwnd(hwnd_); }
   WindowId ControlHandle(std::string_view control) const override;
-  const ui::FormLayout& Description() const override { return layout_; }
   void Show() override;
   void Hide() override;
-  bool IsVisible() const override;
   void BringToFront() override;
   int ShowModal() override;
   void SetModalResult(int result) override { modal_result_ = result; }
-  void SetCaption(std::string_view caption) override;
   void SetText(std::string_view control, std::string_view text) override;
   std::string Text(std::string_view control) const override;
   void SetVisible(std::string_view control, bool visible) override;
-  bool IsControlVisible(std::string_view control) const override;
   void SetEnabled(std::string_view control, bool enabled) override;
-  bool IsEnabled(std::string_view control) const override;
   int Value(std::string_view control) const override;
   void SetValue(std::string_view control, int value) override;
   void AddItem(std::string_view control, std::string_view text) override;

@@ -134,7 +134,6 @@ class Win32Timer final : public ui::Timer {
   void SetEnabled(bool enabled) override;
   bool Enabled() const override { return enabled_; }
   void SetInterval(unsigned ms) override;
-  unsigned Interval() const override { return interval_; }
 
   HWND Owner() const { return owner_; }
   std::function<void()> Callback() const { return on_tick_; }
