@@ -351,8 +351,8 @@ bool FakeOs::ShutdownReasonDestroy(WindowId window) {
 // --- FakeForm -------------------------------------------------------------------
 
 FakeForm::FakeForm(FakeToolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events,
-                   WindowId handle)
-    : toolkit_(toolkit), layout_(desc), events_(events), handle_(handle) {
+                   ui::MainFormEvents* app_events, WindowId handle)
+    : toolkit_(toolkit), layout_(desc), events_(events), app_events_(app_events), handle_(handle) {
   WindowId next = handle + 1;
   for (const ui::ControlRow& c : desc.Controls) {
     FakeControl control;
@@ -598,9 +598,19 @@ void FakeToolkit::HideAppFromTaskbar() {
   app_hidden_from_taskbar = true;
 }
 
+std::unique_ptr<ui::Form> FakeToolkit::CreateMainForm(const ui::FormLayout& desc,
+                                                      ui::MainFormEvents& events) {
+  return MakeForm(desc, events, &events);
+}
+
 std::unique_ptr<ui::Form> FakeToolkit::CreateForm(const ui::FormLayout& desc, ui::FormEvents& events) {
+  return MakeForm(desc, events, nullptr);
+}
+
+std::unique_ptr<ui::Form> FakeToolkit::MakeForm(const ui::FormLayout& desc, ui::FormEvents& events,
+                                                ui::MainFormEvents* app_events) {
   log_.Add("CreateForm " + std::string(desc.ClassName));
-  auto form = std::make_unique<FakeForm>(*this, desc, events, next_handle_);
+  auto form = std::make_unique<FakeForm>(*this, desc, events, app_events, next_handle_);
   next_handle_ += 0x100;
   forms_.push_back(form.get());
   return form;
@@ -714,27 +724,29 @@ void FakeToolkit::RunUntil(const std::function<bool()>& done) {
 }
 
 void FakeToolkit::TrayMouse(FakeForm& form, ui::TrayMouse action) {
-  Guard([&] { form.Events().OnTrayMouse(action); });
+  if (ui::MainFormEvents* events = form.AppEvents()) Guard([&] { events->OnTrayMouse(action); });
 }
 
 void FakeToolkit::DisplayScaleChanged(FakeForm& form) {
-  Guard([&] { form.Events().OnDisplayScaleChanged(); });
+  if (ui::MainFormEvents* events = form.AppEvents()) Guard([&] { events->OnDisplayScaleChanged(); });
 }
 
 void FakeToolkit::HotKey(FakeForm& form, int id) {
-  Guard([&] { form.Events().OnHotKey(id); });
+  if (ui::MainFormEvents* events = form.AppEvents()) Guard([&] { events->OnHotKey(id); });
 }
 
-std::optional<std::intptr_t> FakeToolkit::DeviceChange(FakeForm& form, ui::DeviceEvent event,
-                                                       std::span<const std::uint8_t> record) {
-  std::optional<std::intptr_t> answer;
-  Guard([&] { answer = form.Events().OnDeviceChange(ui::DeviceNotice{event, record}); });
+ui::DeviceAnswer FakeToolkit::DeviceChange(FakeForm& form, ui::DeviceEvent event,
+                                           std::span<const std::uint8_t> record) {
+  ui::DeviceAnswer answer = ui::DeviceAnswer::Default;
+  if (ui::MainFormEvents* events = form.AppEvents())
+    Guard([&] { answer = events->OnDeviceChange(ui::DeviceNotice{event, record}); });
   return answer;
 }
 
 std::optional<bool> FakeToolkit::QueryEndSession(FakeForm& form, const ui::SessionEndQuery& query) {
   std::optional<bool> answer;
-  Guard([&] { answer = form.Events().OnQueryEndSession(query); });
+  if (ui::MainFormEvents* events = form.AppEvents())
+    Guard([&] { answer = events->OnQueryEndSession(query); });
   return answer;
 }
 

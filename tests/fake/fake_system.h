@@ -209,7 +209,10 @@ struct FakeControl {
 
 class FakeForm : public ui::Form {
  public:
-  FakeForm(FakeToolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events, WindowId handle);
+  // app_events: the main form's (the application's events reach it); null
+  // for any other form.
+  FakeForm(FakeToolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events,
+           ui::MainFormEvents* app_events, WindowId handle);
   ~FakeForm() override;
 
   WindowId Handle() const override { return handle_; }
@@ -259,6 +262,7 @@ class FakeForm : public ui::Form {
   bool InModal() const { return in_modal_; }
   bool InFront() const { return in_front_; }
   ui::FormEvents& Events() { return events_; }
+  ui::MainFormEvents* AppEvents() { return app_events_; }
   const FakeControl& Control(std::string_view control) const;
   // The control's siblings that lie above it, the nearest first, as
   // GetWindow with GW_HWNDPREV walks their windows.
@@ -269,6 +273,7 @@ class FakeForm : public ui::Form {
   FakeToolkit& toolkit_;
   const ui::FormLayout& layout_;
   ui::FormEvents& events_;
+  ui::MainFormEvents* app_events_;
   WindowId handle_;
   std::map<std::string, FakeControl, std::less<>> controls_;
   std::vector<std::string> z_order_;  // every control, the bottom one first
@@ -315,15 +320,18 @@ class FakeToolkit : public ui::Toolkit {
   void Advance(std::uint64_t ms);
   // Runs what is due now.
   void RunPending() { Advance(0); }
-  // What the system reports to a form, now and behind the dispatch boundary.
+  // What the system reports to a form, now and behind the dispatch
+  // boundary; only the main form (CreateMainForm) gets it.
   void TrayMouse(FakeForm& form, ui::TrayMouse action);
   void DisplayScaleChanged(FakeForm& form);
   void HotKey(FakeForm& form, int id);
+  // The form's answer.
+  ui::DeviceAnswer DeviceChange(FakeForm& form, ui::DeviceEvent event,
+                                std::span<const std::uint8_t> record = {});
   // The form's answer; nothing when it leaves it to the default.
-  std::optional<std::intptr_t> DeviceChange(FakeForm& form, ui::DeviceEvent event,
-                                            std::span<const std::uint8_t> record = {});
   std::optional<bool> QueryEndSession(FakeForm& form, const ui::SessionEndQuery& query = {});
-  // The main form (the first created) and every live form.
+  // The first form created (the main form, where the program made one) and
+  // every live form.
   FakeForm* MainForm() const { return forms_.empty() ? nullptr : forms_.front(); }
   const std::vector<FakeForm*>& Forms() const { return forms_; }
   FakeForm* FindForm(std::string_view class_name) const;
@@ -342,6 +350,8 @@ class FakeToolkit : public ui::Toolkit {
   std::string Title() const override { return title_; }
   void SetShowMainForm(bool show) override;
   void HideAppFromTaskbar() override;
+  std::unique_ptr<ui::Form> CreateMainForm(const ui::FormLayout& desc,
+                                           ui::MainFormEvents& events) override;
   std::unique_ptr<ui::Form> CreateForm(const ui::FormLayout& desc, ui::FormEvents& events) override;
   std::unique_ptr<ui::Timer> CreateTimer(ui::Form& owner, unsigned interval_ms, bool enabled,
                                          std::function<void()> on_tick) override;
@@ -370,6 +380,8 @@ class FakeToolkit : public ui::Toolkit {
   // left that could make it hold (a modal loop that would wait forever).
   void RunUntil(const std::function<bool()>& done);
   void Forget(FakeForm* form);
+  std::unique_ptr<ui::Form> MakeForm(const ui::FormLayout& desc, ui::FormEvents& events,
+                                     ui::MainFormEvents* app_events);
 
   CallLog& log_;
   std::string title_;

@@ -564,7 +564,7 @@ TEST(Faults, HostileEventValuesChangeNothingAndShowNothing) {
   };
   const auto device = [](ui::DeviceEvent event, std::span<const std::uint8_t> record) {
     return [event, record](fake::FakeToolkit& ui, FakeForm& f) {
-      EXPECT_EQ(ui.DeviceChange(f, event, record), -1);
+      EXPECT_EQ(ui.DeviceChange(f, event, record), ui::DeviceAnswer::Granted);
     };
   };
   const Case cases[] = {

@@ -373,7 +373,7 @@ TEST(Entry, FirstCopyRunsUntilExit) {
     sys.os.mutex_result = result;
     sys.os.cdroms = {'d'};
     // Exit chosen from the menu once the program runs.
-    sys.ui.At(10, [&] { sys.ui.MainForm()->Events().OnTrayMouse(ui::TrayMouse::RightDown); });
+    sys.ui.At(10, [&] { sys.ui.TrayMouse(*sys.ui.MainForm(), ui::TrayMouse::RightDown); });
     sys.ui.menu_choice = [](const std::vector<ui::ShownItem>&) { return kCmdExit; };
     EXPECT_EQ(BVX(sys.os, sys.ui), 0);
     const auto& log = sys.log;

@@ -234,7 +234,7 @@ TEST(Shutdown, NoticesDuringAnEarlierDriveDecideWhetherALaterOneQualifies) {
     const VolumeRecord record = MediaRecord(0x10);  // drive e
     t.sys.ui.on_modal.push_back([&](FakeForm&) {
       t.sys.ui.At(1500, [&] {
-        EXPECT_EQ(t.sys.ui.DeviceChange(t.Main(), c.event, record), -1);
+        EXPECT_EQ(t.sys.ui.DeviceChange(t.Main(), c.event, record), ui::DeviceAnswer::Granted);
       });
     });
     EXPECT_EQ(t.Query(), 1);

@@ -25,8 +25,9 @@ Error NoSuch(std::string_view control, const char* what) {
 
 // --- creation and destruction ----------------------------------------------------
 
-Win32Form::Win32Form(Win32Toolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events)
-    : toolkit_(toolkit), layout_(desc), events_(events) {
+Win32Form::Win32Form(Win32Toolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events,
+                     ui::MainFormEvents* app_events)
+    : toolkit_(toolkit), layout_(desc), events_(events), app_events_(app_events) {
   font_ = desc.FormFont;
   font_.Face = toolkit_.InternFace(desc.FormFont.Face);
   background_.Reset(CreateSolidBrush(desc.Background));

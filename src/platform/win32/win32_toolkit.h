@@ -36,6 +36,8 @@ class Win32Toolkit final : public ui::Toolkit {
   std::string Title() const override { return title_; }
   void SetShowMainForm(bool show) override { show_main_form_ = show; }
   void HideAppFromTaskbar() override;
+  std::unique_ptr<ui::Form> CreateMainForm(const ui::FormLayout& desc,
+                                           ui::MainFormEvents& events) override;
   std::unique_ptr<ui::Form> CreateForm(const ui::FormLayout& desc, ui::FormEvents& events) override;
   std::unique_ptr<ui::Timer> CreateTimer(ui::Form& owner, unsigned interval_ms, bool enabled,
                                          std::function<void()> on_tick) override;
