@@ -252,13 +252,13 @@ void BM_DeviceChangeMessage(benchmark::State& state) {
   fake::FakeForm& main = *p.sys.ui.MainForm();
   const VolumeRecord record = MakeVolumeRecord(p.form->drives.DriveTable[4].UnitMask);
   std::int64_t i = 0;
-  std::intptr_t result = 0;
+  ui::DeviceAnswer result = ui::DeviceAnswer::Default;
   for (auto _ : state) {
     const ui::DeviceEvent event = (i & 1) == 0 ? ui::DeviceEvent::Arrival : ui::DeviceEvent::RemoveComplete;
-    result = p.sys.ui.DeviceChange(main, event, record).value_or(0);
+    result = p.sys.ui.DeviceChange(main, event, record);
     p.TrimLog(++i);
   }
-  if (result != -1) Report(state, "handler result " + std::to_string(result));
+  if (result != ui::DeviceAnswer::Granted) Report(state, "the notice was not taken");
   if (!p.sys.os.tray_tip) Report(state, "no tooltip");
 }
 BENCHMARK(BM_DeviceChangeMessage)->Unit(benchmark::kNanosecond);

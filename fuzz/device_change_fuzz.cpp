@@ -173,8 +173,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Drives table = start;
     FUZZ_CHECK(ApplyDeviceChange(table.DriveTable, table.DriveCount, ui::DeviceNotice{event, record}) == refresh,
                "ApplyDeviceChange asked for the wrong refresh");
-    const std::optional<std::intptr_t> answer = sys.ui.DeviceChange(*sys.ui.MainForm(), event, record);
-    FUZZ_CHECK(answer == -1, "the device change was not answered with -1");
+    const ui::DeviceAnswer answer = sys.ui.DeviceChange(*sys.ui.MainForm(), event, record);
+    FUZZ_CHECK(answer == ui::DeviceAnswer::Granted, "the device change was not taken");
     FUZZ_CHECK(sys.ui.boxes.empty(), "the device change showed a box");
     FUZZ_CHECK(sys.log.Count("TrayModifyTip") == (refresh ? 1u : 0u),
                "the tooltip refresh does not follow the record");

@@ -194,7 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Its top bit makes the file one of two names (a hard link): every write
   // then goes into the file itself instead of replacing it.
   const bool linked = (fail_pick & 0x8000) != 0;
-  const std::string write_op = linked ? "RewriteFile" : "ReplaceFile";
+  const fake::Op write_op = linked ? fake::Op::RewriteFile : fake::Op::ReplaceFile;
   const std::string text = in.ConsumeRemainingBytesAsString();
   const std::optional<std::string> file = file_exists ? std::optional<std::string>(text) : std::nullopt;
   // The text the model reads; no file for UTF-16 that cannot be decoded.
@@ -246,10 +246,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   p.sys.ui.boxes.clear();
   if (linked) p.sys.os.links[kIni] = {2, NameKind::Plain};
   if (!model_text) {
-    const std::size_t replaces = p.sys.log.Count(write_op);
+    const std::size_t replaces = p.sys.log.Count(fake::OpName(write_op));
     FUZZ_CHECK(!SaveSettings(p.sys.os, p.sys.ui, kIni, position, wait, pairs, flags),
                "a save on UTF-16 that cannot be decoded reported success");
-    FUZZ_CHECK(p.sys.log.Count(write_op) == replaces && p.sys.os.files.at(kIni) == *file,
+    FUZZ_CHECK(p.sys.log.Count(fake::OpName(write_op)) == replaces && p.sys.os.files.at(kIni) == *file,
                "a save wrote over UTF-16 that cannot be decoded");
     FUZZ_CHECK(p.sys.ui.boxes.size() == 1 && p.sys.ui.boxes[0].text == "Unable to write to " + kIni + ".",
                "the refused save's report");

@@ -15,7 +15,7 @@ namespace bvx {
 TAboutForm::TAboutForm(Os& os, ui::Toolkit& toolkit)
     : os_(os),
       toolkit_(toolkit),
-      window_(toolkit.CreateForm(kAboutFormLayout, *this)),
+      window_(toolkit.CreateMainForm(kAboutFormLayout, *this)),
       TrayIcon(os, toolkit, *window_),
       doors_(os, *window_, drives),
       hotkeys_(os, toolkit, *window_, drives),
@@ -201,9 +201,9 @@ void TAboutForm::CloseCD(ui::MenuItem& item) { doors_.Close(item.Tag); }
 
 bool TAboutForm::QueryMediaPresent(std::uint8_t k) { return doors_.QueryMediaPresent(k); }
 
-std::intptr_t TAboutForm::WMDeviceChange(const ui::DeviceNotice& notice) {
+ui::DeviceAnswer TAboutForm::WMDeviceChange(const ui::DeviceNotice& notice) {
   if (doors_.DeviceChange(notice)) TrayIcon.SetTip(doors_.TrayTip());
-  return -1;
+  return ui::DeviceAnswer::Granted;
 }
 
 void TAboutForm::AddTrayIcon() { TrayIcon.Add(doors_.TrayTip()); }
@@ -295,7 +295,7 @@ void TAboutForm::OnTrayMouse(ui::TrayMouse action) { WMTrayNotify(action); }
 
 void TAboutForm::OnHotKey(int id) { WMHotKey(id); }
 
-std::optional<std::intptr_t> TAboutForm::OnDeviceChange(const ui::DeviceNotice& notice) {
+ui::DeviceAnswer TAboutForm::OnDeviceChange(const ui::DeviceNotice& notice) {
   return WMDeviceChange(notice);
 }
 

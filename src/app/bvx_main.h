@@ -46,7 +46,7 @@ inline constexpr int kCmdAbout = 4;    // N4 "О программе..."
 inline constexpr int kCmdStartup = 6;  // mnuiStartup
 inline constexpr int kCmdOptions = 7;  // mnuiOptions
 
-class TAboutForm : public ui::FormEvents, public DoorRoad {
+class TAboutForm : public ui::MainFormEvents, public DoorRoad {
   // The platform and the window, which every room is built on; first in the
   // object, where they are reached with the shortest code.
   Os& os_;
@@ -72,7 +72,8 @@ class TAboutForm : public ui::FormEvents, public DoorRoad {
   void OpenCD(ui::MenuItem& item);
   void CloseCD(ui::MenuItem& item);
   bool QueryMediaPresent(std::uint8_t k);
-  std::intptr_t WMDeviceChange(const ui::DeviceNotice& notice);
+  // Always taken: a removal request is never refused.
+  ui::DeviceAnswer WMDeviceChange(const ui::DeviceNotice& notice);
   // Adds the tray icon with the current tooltip (TrayIcon retries a refused add).
   void AddTrayIcon();
 
@@ -109,7 +110,7 @@ class TAboutForm : public ui::FormEvents, public DoorRoad {
   void LinkLabel1Click();
   void LinkLabel2Click();
 
-  // --- ui::FormEvents ----------------------------------------------------------------
+  // --- ui::MainFormEvents ------------------------------------------------------------
   bool OnCloseQuery() override;
   void OnClick(std::string_view control) override;
   void OnMouseMove(std::string_view control) override;
@@ -117,7 +118,7 @@ class TAboutForm : public ui::FormEvents, public DoorRoad {
   void OnMouseLeave(std::string_view control) override;
   void OnTrayMouse(ui::TrayMouse action) override;
   void OnHotKey(int id) override;
-  std::optional<std::intptr_t> OnDeviceChange(const ui::DeviceNotice& notice) override;
+  ui::DeviceAnswer OnDeviceChange(const ui::DeviceNotice& notice) override;
   std::optional<bool> OnQueryEndSession(const ui::SessionEndQuery& query) override;
   void OnTaskbarCreated() override;
   void OnDisplayScaleChanged() override;

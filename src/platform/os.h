@@ -124,7 +124,7 @@ class Os {
   // The icon shows the picture of that size from the icon resource (the
   // frame of that size, else the one the system finds nearest). tip is
   // already cut to at most 63 characters. Results: true on success.
-  // The icon's mouse actions reach the window's FormEvents::OnTrayMouse.
+  // The icon's mouse actions reach the window's MainFormEvents::OnTrayMouse.
   virtual bool TrayAdd(WindowId window, std::uint32_t id, int icon_resource, int size,
                        std::string_view tip) = 0;
   virtual bool TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) = 0;

@@ -145,6 +145,12 @@ struct SessionEndQuery {
   bool Logoff = false;    // the user logs off; the system goes on
 };
 
+// The answer to a device-change notice.
+enum class DeviceAnswer : std::uint8_t {
+  Default,  // left to the toolkit
+  Granted,  // taken; a removal request is granted, never refused
+};
+
 // A form's handlers. Every call reaches the core behind the dispatch boundary.
 class FormEvents {
  public:
@@ -163,15 +169,18 @@ class FormEvents {
   virtual void OnMouseMove(std::string_view /*control*/) {}
   virtual void OnMouseHover(std::string_view /*control*/) {}
   virtual void OnMouseLeave(std::string_view /*control*/) {}
+};
+
+// The main form's handlers: besides a form's, what the system tells the
+// application. Only the main form (Toolkit::CreateMainForm) receives these.
+class MainFormEvents : public FormEvents {
+ public:
   // The notification-area icon the form added (Os::TrayAdd).
   virtual void OnTrayMouse(TrayMouse /*action*/) {}
   // A hotkey the form registered (Os::RegisterHotKey), by its id.
   virtual void OnHotKey(int /*id*/) {}
-  // A device change. A value is the answer to the sender; nothing leaves
-  // the answer to the toolkit's default.
-  virtual std::optional<std::intptr_t> OnDeviceChange(const DeviceNotice& /*notice*/) {
-    return std::nullopt;
-  }
+  // A device change, and the answer to its sender.
+  virtual DeviceAnswer OnDeviceChange(const DeviceNotice& /*notice*/) { return DeviceAnswer::Default; }
   // True lets the session end; nothing leaves it to the toolkit's default.
   virtual std::optional<bool> OnQueryEndSession(const SessionEndQuery& /*query*/) {
     return std::nullopt;
@@ -190,25 +199,20 @@ class Form {
   virtual WindowId Handle() const = 0;
   // The window of one control (link labels track the mouse on their own window).
   virtual WindowId ControlHandle(std::string_view control) const = 0;
-  virtual const FormLayout& Description() const = 0;
 
   virtual void Show() = 0;          // visible and in front
   virtual void Hide() = 0;
-  virtual bool IsVisible() const = 0;
   virtual void BringToFront() = 0;
   // Shows the form modally (owner disabled) and runs a nested loop until a
   // modal result is set; hides the form again and returns the result.
   virtual int ShowModal() = 0;
   virtual void SetModalResult(int result) = 0;
-  virtual void SetCaption(std::string_view caption) = 0;
 
   // Controls by component name. An unknown name raises Error.
   virtual void SetText(std::string_view control, std::string_view text) = 0;
   virtual std::string Text(std::string_view control) const = 0;
   virtual void SetVisible(std::string_view control, bool visible) = 0;
-  virtual bool IsControlVisible(std::string_view control) const = 0;
   virtual void SetEnabled(std::string_view control, bool enabled) = 0;
-  virtual bool IsEnabled(std::string_view control) const = 0;
   // Hotkey: shortcut; spin edit: integer; check box: 0/1; list: selected
   // index (-1 none); tab control: selected tab.
   virtual int Value(std::string_view control) const = 0;
@@ -221,14 +225,14 @@ class Form {
   virtual Font ControlFont(std::string_view control) const = 0;
 };
 
-// A message-based timer owned by a form.
+// A message-based timer owned by a form. Its tick may destroy the timer
+// itself (the handler runs from a copy).
 class Timer {
  public:
   virtual ~Timer() = default;
   virtual void SetEnabled(bool enabled) = 0;
   virtual bool Enabled() const = 0;
   virtual void SetInterval(unsigned ms) = 0;
-  virtual unsigned Interval() const = 0;
 };
 
 // The icon of a message box.
@@ -248,7 +252,10 @@ class Toolkit {
   // taskbar button and no Alt+Tab entry.
   virtual void HideAppFromTaskbar() = 0;
 
-  // Creates a form hidden; the first form created is the main form.
+  // Creates the main form hidden: the first form, the one Run() shows when
+  // told to, and the only one the application's events reach.
+  virtual std::unique_ptr<Form> CreateMainForm(const FormLayout& desc, MainFormEvents& events) = 0;
+  // Creates another form hidden.
   virtual std::unique_ptr<Form> CreateForm(const FormLayout& desc, FormEvents& events) = 0;
   // A timer owned by the form; it starts as told.
   virtual std::unique_ptr<Timer> CreateTimer(Form& owner, unsigned interval_ms, bool enabled,

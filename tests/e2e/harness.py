@@ -19,8 +19,10 @@ command the driver of the program's arch with the program's loader
 BVX.exe).
 
 The Wine side lives in harness_wine.py, the driver side in harness_driver.py,
-the program's pictures and screenshots in harness_pictures.py; this module is
-the tests' face of them all.
+the program's pictures and screenshots in harness_pictures.py, the Win32
+values the tests use in harness_win32.py and the program's own rules (window
+classes, command ids, shortcuts, door commands, the settings file) in
+harness_rules.py; this module is the tests' face of them all.
 
 Environment:
   BVX_EXE         the BVX.exe to test (default: build/win32/BVX.exe where Wine
@@ -41,44 +43,27 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 from pathlib import Path
 from typing import Callable, Optional
 
-from harness_wine import (
-    HERE, REPO, CDROM_LETTERS, UNIT_MASK, START_TIMEOUT, STEP_TIMEOUT, TEMPLATE_RECIPE, SCREEN,
-    HarnessError, work_root, shots_dir, wine_env, bvx_exe, describe_exe, driver_exe,
-    program_driver_exe, wait_for, alive, stop_popen, unescape_wine, McICommand, parse_mci,
-    parse_popup_items, parse_ini, Xvfb, reg_add, ensure_template, clone_prefix)
-from harness_driver import (
-    WM_NULL, WM_CLOSE, WM_QUERYENDSESSION, WM_COMMAND, WM_SYSCOMMAND, SC_CLOSE, WM_HOTKEY,
-    WM_TRAYNOTIFY, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONDOWN, WM_RBUTTONUP,
-    WM_RBUTTONDBLCLK, DBT_DEVICEARRIVAL, DBT_DEVICEQUERYREMOVE, DBT_DEVICEREMOVECOMPLETE,
-    BROADCAST_QUERY_DENY, ERROR_HOTKEY_ALREADY_REGISTERED, CMD_EXIT, CMD_ABOUT, CMD_STARTUP,
-    CMD_OPTIONS, MAIN_CLASS, MENU_CLASS, EXPLORER_COMMANDS, READ_ONLY_COMMANDS, unescape_driver,
-    DriverResult, Background, parse_device_change, Control, parse_controls, Bvx)
-from harness_pictures import RESOURCES, Picture, icon_frame, strip_pictures, Screen
+import harness_driver
+import harness_pictures
+import harness_rules
+import harness_win32
+import harness_wine
+from harness_driver import *  # noqa: F401,F403
+from harness_pictures import *  # noqa: F401,F403
+from harness_rules import *  # noqa: F401,F403
+from harness_win32 import *  # noqa: F401,F403
+from harness_wine import *  # noqa: F401,F403
 
-# The public face of the harness: its own names and those of harness_wine,
-# harness_driver and harness_pictures, which the tests and bench/wine_bench.py
-# reach through it.
-__all__ = [
-    "KEEP_SESSIONS", "TRACE", "Session", "session", "setUpModule", "tearDownModule", "module_setup",
-    "DEFAULT_TIP", "BvxTestCase", "HERE", "REPO", "CDROM_LETTERS", "UNIT_MASK", "START_TIMEOUT",
-    "STEP_TIMEOUT", "TEMPLATE_RECIPE", "SCREEN", "HarnessError", "work_root", "shots_dir",
-    "wine_env", "bvx_exe", "describe_exe", "driver_exe", "program_driver_exe", "wait_for", "alive",
-    "stop_popen", "unescape_wine", "McICommand", "parse_mci", "parse_popup_items", "parse_ini",
-    "Xvfb", "reg_add", "ensure_template", "clone_prefix", "WM_NULL", "WM_CLOSE",
-    "WM_QUERYENDSESSION", "WM_COMMAND", "WM_SYSCOMMAND", "SC_CLOSE", "WM_HOTKEY", "WM_TRAYNOTIFY",
-    "WM_LBUTTONDOWN", "WM_LBUTTONUP", "WM_LBUTTONDBLCLK", "WM_RBUTTONDOWN", "WM_RBUTTONUP",
-    "WM_RBUTTONDBLCLK", "DBT_DEVICEARRIVAL", "DBT_DEVICEQUERYREMOVE", "DBT_DEVICEREMOVECOMPLETE",
-    "BROADCAST_QUERY_DENY", "ERROR_HOTKEY_ALREADY_REGISTERED", "CMD_EXIT", "CMD_ABOUT",
-    "CMD_STARTUP", "CMD_OPTIONS", "MAIN_CLASS", "MENU_CLASS", "EXPLORER_COMMANDS",
-    "READ_ONLY_COMMANDS", "unescape_driver", "DriverResult", "Background", "parse_device_change",
-    "Control", "parse_controls", "Bvx", "RESOURCES", "Picture", "icon_frame", "strip_pictures",
-    "Screen"]
+# The public face of the harness: its own names and those of the modules
+# above, which the tests and bench/wine_bench.py reach through it.
+__all__ = (["KEEP_SESSIONS", "TRACE", "Session", "session", "setUpModule", "tearDownModule",
+            "module_setup", "BvxTestCase"] + harness_wine.__all__ + harness_driver.__all__
+           + harness_pictures.__all__ + harness_win32.__all__ + harness_rules.__all__)
 
 # Finished sessions of a module whose logs are kept.
 KEEP_SESSIONS = 3
@@ -182,13 +167,7 @@ class Session:
         if not self.env:
             return
         for args in (["-k"], ["-w"]):
-            process = subprocess.Popen([self.env["BVX_WINESERVER"], *args], env=self.env,
-                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                       stderr=subprocess.DEVNULL)
-            try:
-                process.wait(30)
-            except subprocess.TimeoutExpired:
-                stop_popen(process)
+            run_to_end([self.env["BVX_WINESERVER"], *args], self.env, 30)
 
     def fresh(self) -> None:
         """A clean desktop for the next test (the first test of the session
@@ -229,9 +208,7 @@ class Session:
             prefix = entry / "prefix"
             if (prefix / "system.reg").exists():
                 env = dict(wine_env(), WINEPREFIX=str(prefix))
-                subprocess.run([env["BVX_WINESERVER"], "-k"], env=env, timeout=60,
-                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
+                run_to_end([env["BVX_WINESERVER"], "-k"], env, 60)
             try:
                 xvfb_pid, display = (entry / "xvfb.pid").read_text().split()
                 with open(f"/proc/{int(xvfb_pid)}/cmdline", "rb") as cmdline:
@@ -291,19 +268,11 @@ class Session:
         return result
 
     def _run_driver(self, args: tuple, timeout: float) -> DriverResult:
-        with tempfile.TemporaryFile(dir=self.dir) as out, tempfile.TemporaryFile(dir=self.dir) as err:
-            process = subprocess.Popen(self.driver_argv(args),
-                                       env=dict(self.env, WINEDEBUG="-all,err+all"),
-                                       stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-            try:
-                code = process.wait(timeout)
-            except subprocess.TimeoutExpired:
-                stop_popen(process)
-                raise AssertionError(f"driver {' '.join(args)} did not end in {timeout:.0f} s")
-            out.seek(0)
-            err.seek(0)
-            return DriverResult(args, code, out.read().decode("utf-8", "replace"),
-                                err.read().decode("utf-8", "replace"))
+        ended = run_to_end(self.driver_argv(args), dict(self.env, WINEDEBUG="-all,err+all"),
+                           timeout, stderr_apart=True)
+        if ended.code is None:
+            raise AssertionError(f"driver {' '.join(args)} did not end in {timeout:.0f} s")
+        return DriverResult(args, ended.code, ended.stdout, ended.stderr)
 
     def spawn_driver(self, *args, name: str) -> Background:
         args = tuple(str(a) for a in args)
@@ -315,16 +284,18 @@ class Session:
         self.processes.append(process)
         return Background(process, out_path, args)
 
-    def start_bvx(self, folder: Path, debug: str = "+timestamp,+mci", name: str = "bvx") -> Bvx:
+    def start_bvx(self, exe: Path, debug: str = "+timestamp,+mci", name: str = "bvx") -> Bvx:
+        """Starts a copy of BVX.exe in its folder, with Wine's debug channels;
+        it runs until it ends or the test stops it."""
         log = self.logs / f"{self._next_id():03d}-{name}.log"
         started = time.monotonic()
         with open(log, "wb") as err:
-            process = subprocess.Popen([self.env["BVX_WINE"], str(folder / "BVX.exe")],
-                                       env=dict(self.env, WINEDEBUG=debug), cwd=folder,
+            process = subprocess.Popen([self.env["BVX_WINE"], str(exe)],
+                                       env=dict(self.env, WINEDEBUG=debug), cwd=exe.parent,
                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                        stderr=err)
         self.processes.append(process)
-        return Bvx(process, folder, log, started)
+        return Bvx(process, exe, log, started)
 
     def screenshot(self, name: str, settle_timeout: float = 10.0) -> Path:
         """The whole screen as build/e2e-shots/<name>.png, taken once the
@@ -405,9 +376,6 @@ def module_setup(name: str) -> Callable[[], None]:
 # --- base class of the tests ---------------------------------------------------------------
 
 
-DEFAULT_TIP = "D: диск не вставлен F: диск не вставлен"
-
-
 class BvxTestCase(unittest.TestCase):
     """Each test gets a folder of its own with a fresh copy of BVX.exe."""
 
@@ -444,14 +412,15 @@ class BvxTestCase(unittest.TestCase):
         return path
 
     def start(self, debug: str = "+timestamp,+mci", wait_window: bool = True,
-              wait_ready: bool = True) -> Bvx:
-        """Starts BVX.exe of this test's folder.
+              wait_ready: bool = True, exe: Optional[Path] = None) -> Bvx:
+        """Starts BVX.exe of this test's folder (or the copy exe).
 
         wait_window: until its main window exists; wait_ready: also until its
         start-up has ended, which is when the tray icon is there (it is added
         last).
         """
-        program = self.session.start_bvx(self.folder, debug=debug)
+        program = self.session.start_bvx(exe or self.folder / "BVX.exe", debug=debug,
+                                         name=exe.stem if exe else "bvx")
         self.programs.append(program)
         if wait_window or wait_ready:
             wait_for(lambda: self.find_main() or self._died(program), START_TIMEOUT,
@@ -501,14 +470,11 @@ class BvxTestCase(unittest.TestCase):
 
     def wine_tool(self, *args: str) -> tuple[int, str]:
         """Runs a Wine program (reg, winepath) of the session's prefix: its
-        exit code and output, which goes through a file, as every Wine
-        process's does."""
-        with tempfile.TemporaryFile(dir=self.session.dir) as out:
-            code = subprocess.run([self.session.env["BVX_WINE64"], *args], env=self.session.env,
-                                  stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                                  timeout=60).returncode
-            out.seek(0)
-            return code, out.read().decode("utf-8", "replace")
+        exit code and output (stdout and stderr)."""
+        ended = run_to_end([self.session.env["BVX_WINE64"], *args], self.session.env, 60)
+        if ended.code is None:
+            raise AssertionError(f"{' '.join(args)} did not end in 60 s")
+        return ended.code, ended.stdout
 
     def windows_path(self, path: Path) -> str:
         """The Windows name of a Linux path in the session's prefix."""
@@ -553,7 +519,14 @@ class BvxTestCase(unittest.TestCase):
         return int(self.driver("send", MAIN_CLASS, msg, wparam, lparam).lines[0])
 
     def tray(self, mouse_message: int) -> tuple[int, int, int]:
-        return (WM_TRAYNOTIFY, 1, mouse_message)
+        """The tray icon's callback with a mouse message, for post()."""
+        return (WM_TRAYNOTIFY, TRAY_ICON_ID, mouse_message)
+
+    def open_tray_menu(self) -> DriverResult:
+        """A right click on the tray icon, until the pop-up menu is shown
+        (the result's second line: the milliseconds that took)."""
+        return self.driver("post-and-wait", MAIN_CLASS, hex(WM_TRAYNOTIFY), TRAY_ICON_ID,
+                           hex(WM_RBUTTONDOWN), MENU_CLASS, int(STEP_TIMEOUT * 1000))
 
     def tooltips(self) -> list[str]:
         """The texts of the tray icons' tooltips, read back from the tray.

@@ -1,5 +1,5 @@
-"""End-to-end harness, the driver side: the messages and values the tests
-send, driver calls and the parsing of their output, the program under test."""
+"""End-to-end harness, the driver side: driver calls and the parsing of their
+output, the program under test."""
 
 from __future__ import annotations
 
@@ -11,35 +11,10 @@ from typing import Iterable, Optional
 
 from harness_wine import START_TIMEOUT, STEP_TIMEOUT, McICommand, parse_mci, stop_popen, wait_for
 
-# Message numbers and values the tests use.
-WM_NULL = 0x0000
-WM_CLOSE = 0x0010
-WM_QUERYENDSESSION = 0x0011
-WM_COMMAND = 0x0111
-WM_SYSCOMMAND = 0x0112
-SC_CLOSE = 0xF060
-WM_HOTKEY = 0x0312
-WM_TRAYNOTIFY = 0x0401
-WM_LBUTTONDOWN = 0x0201
-WM_LBUTTONUP = 0x0202
-WM_LBUTTONDBLCLK = 0x0203
-WM_RBUTTONDOWN = 0x0204
-WM_RBUTTONUP = 0x0205
-WM_RBUTTONDBLCLK = 0x0206
-DBT_DEVICEARRIVAL = 0x8000
-DBT_DEVICEQUERYREMOVE = 0x8001
-DBT_DEVICEREMOVECOMPLETE = 0x8004
-BROADCAST_QUERY_DENY = 0x424D5144
-ERROR_HOTKEY_ALREADY_REGISTERED = 1409
-
-# Command ids of the static tray items (src/app/bvx_main.h).
-CMD_EXIT = 1
-CMD_ABOUT = 4
-CMD_STARTUP = 6
-CMD_OPTIONS = 7
-
-MAIN_CLASS = "TAboutForm"
-MENU_CLASS = "#32768"
+__all__ = [
+    "EXPLORER_COMMANDS", "READ_ONLY_COMMANDS", "WINE_START_FAILURES", "unescape_driver",
+    "read_text_or_empty", "DriverResult", "Background", "parse_device_change", "Control",
+    "parse_controls", "Bvx"]
 
 # Driver commands that read the desktop explorer's memory: they run in its
 # bitness, x86_64 on every host.
@@ -199,17 +174,15 @@ def parse_controls(lines: Iterable[str]) -> list[Control]:
 
 
 class Bvx:
-    """One started BVX.exe: its folder, its log, its process."""
+    """One started BVX.exe (or a copy of another name): its file, its log,
+    its process."""
 
-    def __init__(self, process: subprocess.Popen, folder: Path, log: Path, started: float):
+    def __init__(self, process: subprocess.Popen, exe: Path, log: Path, started: float):
         self.process = process
-        self.folder = folder
+        self.exe = exe
+        self.folder = exe.parent
         self.log = log
         self.started = started
-
-    @property
-    def exe(self) -> Path:
-        return self.folder / "BVX.exe"
 
     @property
     def ini(self) -> Path:

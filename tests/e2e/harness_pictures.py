@@ -20,6 +20,8 @@ from typing import Optional
 
 from harness_wine import REPO
 
+__all__ = ["RESOURCES", "Picture", "icon_frame", "strip_pictures", "Screen"]
+
 RESOURCES = REPO / "src" / "resources"
 KEY = (255, 0, 255)  # the clear parts of the menu strips
 

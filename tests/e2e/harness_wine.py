@@ -1,5 +1,6 @@
 """End-to-end harness, the Wine side: paths and the Wine environment, waiting,
-Wine debug output, the X display and the Wine prefix.
+running a Wine process to its end, Wine debug output, the X display and the
+Wine prefix.
 
 Wine prefix. `wineboot -i` takes 12-16 s, so a template prefix is made once
 per build tree (guarded by a lock file, remembered by a stamp with the Wine
@@ -22,16 +23,25 @@ keep a pipe open for ever.
 
 from __future__ import annotations
 
+import contextlib
 import fcntl
 import os
 import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 from dataclasses import dataclass
 from pathlib import Path
 from typing import Callable, Optional, TypeVar
+
+__all__ = [
+    "HERE", "REPO", "CDROM_LETTERS", "UNIT_MASK", "START_TIMEOUT", "STEP_TIMEOUT",
+    "TEMPLATE_RECIPE", "SCREEN", "HarnessError", "work_root", "shots_dir", "wine_env", "bvx_exe",
+    "describe_exe", "driver_exe", "program_driver_exe", "wait_for", "alive", "stop_popen",
+    "Ended", "run_to_end", "unescape_wine", "McICommand", "parse_mci", "parse_popup_items", "Xvfb",
+    "reg_add", "ensure_template", "clone_prefix"]
 
 HERE = Path(__file__).resolve().parent
 REPO = Path(os.environ.get("BVX_SOURCE_DIR") or HERE.parent.parent).resolve()
@@ -175,6 +185,37 @@ def stop_popen(process: subprocess.Popen, grace: float = 3.0) -> None:
         pass
 
 
+@dataclass
+class Ended:
+    """How a process run to its end ended: its exit code (None when it did
+    not end in time and was stopped) and its output."""
+    code: Optional[int]
+    stdout: str
+    stderr: str  # "" where it went to stdout
+
+
+def run_to_end(argv: list[str], env: dict, timeout: float, log: Optional[Path] = None,
+               stderr_apart: bool = False) -> Ended:
+    """Runs a process (a Wine program, or a Wine tool) to its end, its
+    output through files: appended to log when one is given (and then not
+    read back), else read back with stderr in stdout, or apart with
+    stderr_apart. A process that has not ended after timeout seconds is
+    stopped, by its PID."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, \
+            (open(log, "ab") if log is not None else contextlib.nullcontext(out)) as target:
+        process = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=target,
+                                   stderr=err if stderr_apart else target)
+        try:
+            code: Optional[int] = process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            stop_popen(process)
+            code = None
+        out.seek(0)
+        err.seek(0)
+        return Ended(code, out.read().decode("utf-8", "replace"),
+                     err.read().decode("utf-8", "replace"))
+
+
 # --- Wine debug output --------------------------------------------------------------
 
 _WINE_ESCAPE = re.compile(r"\\([0-9a-fA-F]{4})|\\(.)")
@@ -240,22 +281,6 @@ def parse_popup_items(log_text: str) -> list[list[str]]:
             text = _MENU_TEXT.search(match.group(2))
             current.append(unescape_wine(text.group(1)) if text else "-")
     return menus
-
-
-def parse_ini(data: bytes) -> dict[str, dict[str, str]]:
-    """Sections and keys of an INI text (names folded to lower case, first
-    value wins, as the program reads them); lines outside a section and
-    lines without "=" are left out."""
-    sections: dict[str, dict[str, str]] = {}
-    current: Optional[dict[str, str]] = None
-    for raw in data.decode("latin-1").replace("\r\n", "\n").split("\n"):
-        line = raw.strip()
-        if line.startswith("[") and "]" in line:
-            current = sections.setdefault(line[1:line.index("]")].strip().lower(), {})
-        elif current is not None and "=" in line and not line.startswith(";"):
-            key, _, value = line.partition("=")
-            current.setdefault(key.strip().lower(), value.strip())
-    return sections
 
 
 # --- X display --------------------------------------------------------------------------
@@ -335,13 +360,9 @@ _TEMPLATE_REGISTRY = [
 
 
 def _run_wine_tool(args: list[str], env: dict, log: Path, timeout: float) -> None:
-    with open(log, "ab") as out:
-        process = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=out)
-        try:
-            code = process.wait(timeout)
-        except subprocess.TimeoutExpired:
-            stop_popen(process)
-            raise HarnessError(f"{' '.join(args)} did not finish in {timeout:.0f} s (see {log})")
+    code = run_to_end(args, env, timeout, log=log).code
+    if code is None:
+        raise HarnessError(f"{' '.join(args)} did not finish in {timeout:.0f} s (see {log})")
     if code != 0:
         raise HarnessError(f"{' '.join(args)} failed with {code} (see {log})")
 

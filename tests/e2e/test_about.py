@@ -2,18 +2,15 @@
 """The autostart entry and the About window with its two links, on the real
 BVX.exe under Wine."""
 
-import os
 import re
 import shutil
-import subprocess
-import time
 import unittest
-from pathlib import Path
 from typing import Optional
 
 import harness
 from harness import (CMD_ABOUT, CMD_STARTUP, MAIN_CLASS, MENU_CLASS, STEP_TIMEOUT, WM_COMMAND,
-                     WM_RBUTTONDOWN, BvxTestCase, parse_popup_items, wait_for)
+                     WM_MOUSEHOVER, WM_MOUSELEAVE, WM_MOUSEMOVE, BvxTestCase, parse_popup_items,
+                     wait_for)
 
 setUpModule = harness.module_setup("about")
 tearDownModule = harness.tearDownModule
@@ -23,8 +20,6 @@ RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 APPROVED_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run"
 ADD_CAPTION = "Добавить в автозагрузку"
 REMOVE_CAPTION = "Удалить из автозагрузки"
-
-WM_MOUSEMOVE, WM_MOUSEHOVER, WM_MOUSELEAVE = 0x0200, 0x02A1, 0x02A3
 
 
 class AutostartTestCase(BvxTestCase):
@@ -52,8 +47,7 @@ class AutostartTestCase(BvxTestCase):
         """The autostart item's caption, as the tray menu shows it when it
         opens (WINEDEBUG=+menu lists the items Wine measures)."""
         before = len(parse_popup_items(program.log_text()))
-        self.driver("post-and-wait", MAIN_CLASS, "0x401", 1, hex(WM_RBUTTONDOWN), MENU_CLASS,
-                    int(STEP_TIMEOUT * 1000))
+        self.open_tray_menu()
         menus = wait_for(lambda: [m for m in parse_popup_items(program.log_text())[before:] if m],
                          STEP_TIMEOUT, "the menu's items in the +menu trace")
         self.session.keys("Escape")
@@ -62,24 +56,6 @@ class AutostartTestCase(BvxTestCase):
         found = [item for item in items if item in (ADD_CAPTION, REMOVE_CAPTION)]
         self.assertEqual(len(found), 1, f"one autostart item expected in {items}")
         return found[0]
-
-    def start_exe(self, exe: Path) -> harness.Bvx:
-        """Starts an exe of another name than BVX.exe, as start() does."""
-        log = self.session.logs / f"{exe.stem}-{time.monotonic_ns()}.log"
-        with open(log, "wb") as err:
-            process = subprocess.Popen([self.session.env["BVX_WINE"], str(exe)],
-                                       env=dict(self.session.env, WINEDEBUG="+menu"),
-                                       cwd=exe.parent, stdin=subprocess.DEVNULL,
-                                       stdout=subprocess.DEVNULL, stderr=err)
-        self.session.processes.append(process)
-        program = harness.Bvx(process, exe.parent, log, time.monotonic())
-        self.programs.append(program)
-        wait_for(lambda: self.find_main() or process.poll() is not None, harness.START_TIMEOUT,
-                 "the TAboutForm window")
-        wait_for(lambda: self.tooltips() or process.poll() is not None, harness.START_TIMEOUT,
-                 "the tray icon")
-        self.assertTrue(program.running())
-        return program
 
 
 class AutostartTest(AutostartTestCase):
@@ -147,7 +123,7 @@ class AutostartTest(AutostartTestCase):
         exe = folder / "Brimvex Tray.v2.exe"
         shutil.copy2(self.session.exe, exe)
         name = "Brimvex Tray.v2"  # only the last extension goes
-        program = self.start_exe(exe)
+        program = self.start(debug="+menu", exe=exe)
         self.assertEqual(self.startup_item(program), ADD_CAPTION)
         self.post((WM_COMMAND, CMD_STARTUP, 0))
         data = f'"{self.windows_path(exe)}"'

@@ -7,23 +7,14 @@ import time
 import unittest
 
 import harness
-from harness import (DBT_DEVICEARRIVAL, DBT_DEVICEQUERYREMOVE, DBT_DEVICEREMOVECOMPLETE,
-                     DEFAULT_TIP, MAIN_CLASS, MENU_CLASS, STEP_TIMEOUT, UNIT_MASK,
-                     WM_LBUTTONDBLCLK, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDBLCLK,
-                     WM_RBUTTONDOWN, WM_RBUTTONUP, BvxTestCase, parse_popup_items, wait_for)
+from harness import (CLOSE_D, DBT_DEVICEARRIVAL, DBT_DEVICEQUERYREMOVE, DBT_DEVICEREMOVECOMPLETE,
+                     DBT_DEVTYP_DEVICEINTERFACE, DBT_DEVTYP_VOLUME, DEFAULT_TIP, MAIN_CLASS,
+                     MENU_CLASS, OPEN_D, STEP_TIMEOUT, UNIT_MASK, WM_LBUTTONDBLCLK,
+                     WM_LBUTTONDOWN, WM_LBUTTONUP, WM_NULL, WM_RBUTTONDBLCLK, WM_RBUTTONDOWN,
+                     WM_RBUTTONUP, BvxTestCase, door_commands, parse_popup_items, wait_for)
 
 setUpModule = harness.module_setup("doors")
 tearDownModule = harness.tearDownModule
-
-OPEN_D = "Set cdaudio!d: door open wait"
-CLOSE_D = "Set cdaudio!d: door closed wait"
-
-DBT_DEVTYP_VOLUME = 2
-DBT_DEVTYP_DEVICEINTERFACE = 5
-
-
-def door_commands(program):
-    return [c for c in program.mci_lines() if c.startswith("Set ")]
 
 
 class DoubleClickTest(BvxTestCase):
@@ -68,8 +59,7 @@ class DoubleClickTest(BvxTestCase):
         self.assertEqual(door_commands(program), [CLOSE_D])
 
         # The next right click shows the menu again.
-        self.driver("post-and-wait", MAIN_CLASS, "0x401", 1, hex(WM_RBUTTONDOWN), MENU_CLASS,
-                    int(STEP_TIMEOUT * 1000))
+        self.open_tray_menu()
         self.session.keys("Escape")
         self.driver("wait-visible", MENU_CLASS, 0, int(STEP_TIMEOUT * 1000))
         self.assertEqual(door_commands(program), [CLOSE_D])
@@ -122,7 +112,7 @@ class DoubleClickTest(BvxTestCase):
         began = time.monotonic()
         self.post(self.tray(WM_LBUTTONDBLCLK))
         program.wait_mci(OPEN_D, timeout=hang + STEP_TIMEOUT)
-        self.assertEqual(self.send(harness.WM_NULL, 0, 0), 0)
+        self.assertEqual(self.send(WM_NULL, 0, 0), 0)
         held = time.monotonic() - began
         print(f"\n[doors] a window hung since {began - hung_since:.1f} s: "
               f"the double-click's door opened and the program answered after {held:.1f} s",

@@ -8,9 +8,9 @@ import time
 import unittest
 
 import harness
-from harness import (CMD_ABOUT, DEFAULT_TIP, MAIN_CLASS, MENU_CLASS, RESOURCES, SC_CLOSE,
-                     STEP_TIMEOUT, WM_CLOSE, WM_COMMAND, WM_RBUTTONDOWN, WM_SYSCOMMAND,
-                     BvxTestCase, Screen, icon_frame, parse_popup_items, strip_pictures, wait_for)
+from harness import (CMD_ABOUT, DEFAULT_TIP, MAIN_CLASS, RESOURCES, SC_CLOSE, STEP_TIMEOUT,
+                     WM_CLOSE, WM_COMMAND, WM_SYSCOMMAND, BvxTestCase, Screen, icon_frame,
+                     parse_popup_items, strip_pictures, wait_for)
 
 setUpModule = harness.module_setup("foundation")
 tearDownModule = harness.tearDownModule
@@ -61,7 +61,7 @@ class StartTest(BvxTestCase):
         # A second start ends at once with code 0 and does nothing: no MCI,
         # no window; the first copy runs on with the same window.
         began = time.monotonic()
-        second = self.session.start_bvx(self.folder, name="second")
+        second = self.session.start_bvx(self.folder / "BVX.exe", name="second")
         self.programs.append(second)
         code = second.wait_exit(timeout=20)
         took = time.monotonic() - began
@@ -149,8 +149,7 @@ class TrayMenuTest(BvxTestCase):
         program = self.start(debug="+timestamp,+mci,+menu,+loaddll")
         double_click = int(self.driver("metrics").lines[0].split()[1])
 
-        shown = self.driver("post-and-wait", MAIN_CLASS, "0x401", 1, hex(WM_RBUTTONDOWN),
-                            MENU_CLASS, int(STEP_TIMEOUT * 1000)).lines
+        shown = self.open_tray_menu().lines
         delay = int(shown[1])
         # The pop-up timer runs the double-click time; Wine's timers may fire
         # a tick early, never much later than a second after.
@@ -190,8 +189,7 @@ class TrayMenuTest(BvxTestCase):
                 self.assertEqual(len(Screen(shot).find(icon)), 1,
                                  f"the {icon_size} px tray icon, pixel for pixel, in {shot}")
 
-                self.driver("post-and-wait", MAIN_CLASS, "0x401", 1, hex(WM_RBUTTONDOWN),
-                            MENU_CLASS, int(STEP_TIMEOUT * 1000))
+                self.open_tray_menu()
                 shot = self.session.screenshot(f"tray-menu-{log_pixels}")
                 screen = Screen(shot)
                 for index, picture in enumerate(strip_pictures(RESOURCES / strip, strip_size)):

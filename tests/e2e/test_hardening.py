@@ -14,24 +14,19 @@ from pathlib import Path
 from typing import Callable, Optional
 
 import harness
-from harness import (CMD_OPTIONS, DBT_DEVICEARRIVAL, DBT_DEVICEQUERYREMOVE,
-                     DBT_DEVICEREMOVECOMPLETE, DEFAULT_TIP, ERROR_HOTKEY_ALREADY_REGISTERED,
-                     MAIN_CLASS, STEP_TIMEOUT, UNIT_MASK, WM_COMMAND, WM_HOTKEY, WM_LBUTTONDBLCLK,
-                     WM_QUERYENDSESSION,
-                     BvxTestCase, parse_ini, wait_for)
+from harness import (BM_CLICK, CLOSE_D, CMD_OPTIONS, DBT_CONFIGCHANGED, DBT_CUSTOMEVENT,
+                     DBT_DEVICEARRIVAL, DBT_DEVICEQUERYREMOVE, DBT_DEVICEREMOVECOMPLETE,
+                     DBT_DEVNODES_CHANGED, DBT_DEVTYP_DEVICEINTERFACE, DBT_DEVTYP_HANDLE,
+                     DBT_DEVTYP_OEM, DBT_DEVTYP_PORT, DBT_USERDEFINED, DEFAULT_CLOSE, DEFAULT_OPEN,
+                     DEFAULT_TIP, ERROR_HOTKEY_ALREADY_REGISTERED, IDOK, MAIN_CLASS, MOD_CONTROL,
+                     MOD_SHIFT, NOTICE_CLASS, OPEN_D, OPTIONS_CLASS, STEP_TIMEOUT, UNIT_MASK,
+                     VK_F9, WM_COMMAND, WM_DEVICECHANGE, WM_HOTKEY, WM_LBUTTONDBLCLK,
+                     WM_QUERYENDSESSION, BvxTestCase, door_commands, hotkey_args, parse_ini,
+                     wait_for)
 
 setUpModule = harness.module_setup("hardening")
 tearDownModule = harness.tearDownModule
 
-OPEN_D = "Set cdaudio!d: door open wait"
-CLOSE_D = "Set cdaudio!d: door closed wait"
-DIALOG = "TfrmOptions"
-NOTICE = "TfrmNotifyCD"
-BM_CLICK = 0xF5
-IDOK = 1
-MOD_ALT, MOD_CONTROL, MOD_SHIFT = 1, 2, 4
-# The default drive's combinations without settings: Ctrl+Alt+[ and Ctrl+Alt+].
-DEFAULT_HOTKEYS = [(MOD_CONTROL | MOD_ALT, 0xDB), (MOD_CONTROL | MOD_ALT, 0xDD)]
 # What the first save writes with D: and F: and nothing changed in the dialog.
 DEFAULT_SAVE = {
     "bvx": {"default": "1", "waitfor": "10", "openshortcut": "49371", "closeshortcut": "49373"},
@@ -44,10 +39,6 @@ OWN_HEADER = re.compile(rb"^\[(BVX|ShortCuts|Track)\]\r?\n?$", re.IGNORECASE)
 OWN_KEY = re.compile(rb"^(Default|WaitFor|OpenShortCut\d*|CloseShortCut\d*|DoTrack\d+)=-?\d+\r?\n?$",
                      re.IGNORECASE)
 RANDOM_START = int(os.environ.get("BVX_E2E_RANDOM") or time.time_ns() % 1_000_000)
-
-
-def door_commands(program) -> list[str]:
-    return [c for c in program.mci_lines() if c.startswith("Set ")]
 
 
 def without_own_lines(data: bytes, headers: bool = True) -> bytes:
@@ -64,8 +55,8 @@ class HardeningTestCase(BvxTestCase):
     def open_options_ok(self) -> str:
         """Opens the options dialog; its OK button's window."""
         self.post((WM_COMMAND, CMD_OPTIONS, 0))
-        self.driver("wait-visible", DIALOG, 1, int(STEP_TIMEOUT * 1000))
-        ok = [c for c in self.controls(DIALOG) if c.cls == "Button" and c.id == IDOK]
+        self.driver("wait-visible", OPTIONS_CLASS, 1, int(STEP_TIMEOUT * 1000))
+        ok = [c for c in self.controls(OPTIONS_CLASS) if c.cls == "Button" and c.id == IDOK]
         self.assertEqual(len(ok), 1)
         return ok[0].hwnd
 
@@ -77,7 +68,7 @@ class HardeningTestCase(BvxTestCase):
     def ok_options(self, program: harness.Bvx) -> None:
         """OK of the options dialog, until the dialog has gone."""
         self.press_options_ok()
-        self.driver("wait-gone", DIALOG, int(STEP_TIMEOUT * 1000))
+        self.driver("wait-gone", OPTIONS_CLASS, int(STEP_TIMEOUT * 1000))
         self.assertTrue(program.running(), "the program ended after OK")
 
     def hidden(self, windows_path: str) -> bool:
@@ -91,9 +82,9 @@ class HardeningTestCase(BvxTestCase):
     def assert_defaults_work(self, program: harness.Bvx) -> None:
         """Runs with the defaults: Ctrl+Alt+[ and ] held, WM_HOTKEY 0 and a
         left double-click on the tray icon open D:."""
-        for modifiers, vk in DEFAULT_HOTKEYS:
-            self.assertEqual(self.try_hotkey(modifiers, vk), ERROR_HOTKEY_ALREADY_REGISTERED,
-                             f"{modifiers}+{vk:#x} must be held by the program")
+        for value in (DEFAULT_OPEN, DEFAULT_CLOSE):
+            self.assertEqual(self.try_hotkey(*hotkey_args(value)), ERROR_HOTKEY_ALREADY_REGISTERED,
+                             f"{value:#x} must be held by the program")
         self.post((WM_HOTKEY, 0, 0))
         program.wait_mci(OPEN_D)
         self.post(self.tray(WM_LBUTTONDBLCLK))
@@ -105,7 +96,8 @@ class SingleInstanceTest(HardeningTestCase):
     def test_twenty_starts_at_once_leave_exactly_one_that_works(self):
         count = 20
         began = time.monotonic()
-        programs = [self.session.start_bvx(self.folder, name=f"start{i:02d}") for i in range(count)]
+        programs = [self.session.start_bvx(self.folder / "BVX.exe", name=f"start{i:02d}")
+                    for i in range(count)]
         self.programs.extend(programs)
 
         def ended() -> list[harness.Bvx]:
@@ -262,7 +254,7 @@ class WriteFailureTest(HardeningTestCase):
         box = self.driver("box", "Brimvex", int(STEP_TIMEOUT * 1000)).lines
         self.assertEqual(box, [f"Unable to write to {windows_path}.", "closed"])
         # One report only: the save stops at its first key.
-        self.driver("wait-gone", DIALOG, int(STEP_TIMEOUT * 1000))
+        self.driver("wait-gone", OPTIONS_CLASS, int(STEP_TIMEOUT * 1000))
         self.driver("absent", "#32770", 1000)
 
         self.assertEqual(ini.read_bytes(), self.SETTINGS)
@@ -272,7 +264,7 @@ class WriteFailureTest(HardeningTestCase):
         self.assertEqual(sorted(os.listdir(self.folder)), ["BVX.exe", "BVX.ini"],
                          "no temporary file is left")
         # The file was read back after the dialog: F:'s Ctrl+Shift+F9 is held.
-        self.assertEqual(self.try_hotkey(MOD_CONTROL | MOD_SHIFT, 0x78),
+        self.assertEqual(self.try_hotkey(MOD_CONTROL | MOD_SHIFT, VK_F9),
                          ERROR_HOTKEY_ALREADY_REGISTERED)
         self.assertEqual(self.exit_program(program), 0)
 
@@ -293,7 +285,7 @@ class HeldFileTest(HardeningTestCase):
         self.assertEqual(len(closed), 1, closed)
         # File times count 100 ns from 1601; Linux's from 1970.
         closed_ns = (int(closed[0].split()[1]) - 116_444_736_000_000_000) * 100
-        self.driver("wait-gone", DIALOG, int(STEP_TIMEOUT * 1000))
+        self.driver("wait-gone", OPTIONS_CLASS, int(STEP_TIMEOUT * 1000))
         saved = {section: dict(keys) for section, keys in DEFAULT_SAVE.items()}
         saved["bvx"]["waitfor"] = "30"
         saved["shortcuts"]["openshortcut2"] = "24696"
@@ -331,7 +323,7 @@ class ForeignFileTest(HardeningTestCase):
 
         program = self.start()
         # F:'s Ctrl+Shift+F9 from the file is held.
-        self.assertEqual(self.try_hotkey(MOD_CONTROL | MOD_SHIFT, 0x78), ERROR_HOTKEY_ALREADY_REGISTERED)
+        self.assertEqual(self.try_hotkey(MOD_CONTROL | MOD_SHIFT, VK_F9), ERROR_HOTKEY_ALREADY_REGISTERED)
         before = ini.read_bytes()
         self.ok_options(program)
         wait_for(lambda: ini.read_bytes() != before, STEP_TIMEOUT, "the save")
@@ -456,9 +448,6 @@ class DeviceChangeTest(HardeningTestCase):
     over as it is, an address of the sender's.
     """
 
-    DBT_DEVTYP_OEM, DBT_DEVTYP_PORT, DBT_DEVTYP_DEVICEINTERFACE, DBT_DEVTYP_HANDLE = 0, 3, 5, 6
-    DBT_DEVNODES_CHANGED, DBT_CONFIGCHANGED, DBT_CUSTOMEVENT, DBT_USERDEFINED = 7, 0x18, 0x8006, 0xFFFF
-
     # (what, driver arguments). Each would remove D:'s disc or add F:'s if
     # it were taken as a volume notice.
     BAD = [
@@ -484,7 +473,7 @@ class DeviceChangeTest(HardeningTestCase):
          ["devchange", MAIN_CLASS, DBT_DEVICEQUERYREMOVE, UNIT_MASK["d"], 1]),
         *[(f"event {event:#x} (no record) with lParam {pointer:#x}, an address of another "
            "process or none",
-           ["send", MAIN_CLASS, 0x219, event, pointer])
+           ["send", MAIN_CLASS, WM_DEVICECHANGE, event, pointer])
           for event in (DBT_DEVNODES_CHANGED, DBT_CONFIGCHANGED)
           for pointer in (1, 0xDEADBEEF0, 0xFFFF800000000000)],
     ]
@@ -534,7 +523,7 @@ class DeviceChangeTest(HardeningTestCase):
     def open_options(self) -> harness.Bvx:
         program = self.start()
         self.post((WM_COMMAND, CMD_OPTIONS, 0))
-        self.driver("wait-visible", DIALOG, 1, int(STEP_TIMEOUT * 1000))
+        self.driver("wait-visible", OPTIONS_CLASS, 1, int(STEP_TIMEOUT * 1000))
         return program
 
     def show_notice(self) -> harness.Bvx:
@@ -546,7 +535,7 @@ class DeviceChangeTest(HardeningTestCase):
                                           name="query-end-session")
         self.backgrounds.append(query)
         program.wait_mci(OPEN_D)
-        self.driver("wait-visible", NOTICE, 1, int(STEP_TIMEOUT * 1000))
+        self.driver("wait-visible", NOTICE_CLASS, 1, int(STEP_TIMEOUT * 1000))
         return program
 
     def test_a_record_that_cannot_be_received_is_skipped_by_every_loop(self):
@@ -556,8 +545,8 @@ class DeviceChangeTest(HardeningTestCase):
         notice's loops skip it: no window closes, and the last message (the
         hotkey that closed D:) is not run again."""
         for index, (what, show, window) in enumerate([("the main loop", self.main_loop, None),
-                                                      ("the options dialog", self.open_options, DIALOG),
-                                                      ("the eject notice", self.show_notice, NOTICE)]):
+                                                      ("the options dialog", self.open_options, OPTIONS_CLASS),
+                                                      ("the eject notice", self.show_notice, NOTICE_CLASS)]):
             with self.subTest(what):
                 if index:
                     self.new_wine_session()
@@ -578,7 +567,7 @@ class DeviceChangeTest(HardeningTestCase):
                                  "the window closed on the record")
                 self.driver("post", window, harness.WM_CLOSE, 0, 0)
                 self.driver("wait-gone", window, int(STEP_TIMEOUT * 1000))
-                if window == DIALOG:
+                if window == OPTIONS_CLASS:
                     self.assertEqual(self.exit_program(program), 0)
                 else:
                     self.assertEqual(program.wait_exit(), 0)

@@ -5,41 +5,20 @@ import os
 import unittest
 
 import harness
-from harness import (ERROR_HOTKEY_ALREADY_REGISTERED, WM_HOTKEY, WM_LBUTTONDBLCLK, BvxTestCase,
-                     wait_for)
+from harness import (ALT, CLOSE_D, CTRL, DEFAULT_CLOSE, DEFAULT_OPEN,
+                     ERROR_HOTKEY_ALREADY_REGISTERED, OPEN_D, SHIFT, VK_F9, VK_F10, WM_HOTKEY,
+                     WM_LBUTTONDBLCLK, BvxTestCase, close_command, door_commands, hotkey_args,
+                     open_command, wait_for)
 
 setUpModule = harness.module_setup("hotkeys")
 tearDownModule = harness.tearDownModule
 
-SHIFT, CTRL, ALT = 0x2000, 0x4000, 0x8000
-MOD_ALT, MOD_CONTROL, MOD_SHIFT = 1, 2, 4
-VK_F9, VK_F10 = 0x78, 0x79
-
-
-def shortcut(modifier_bits: int, vk: int) -> int:
-    return modifier_bits | vk
-
-
 # Drive 2 (F:): open with Ctrl+Shift+F9, close with Alt+Shift+F10.
-OPEN_2 = shortcut(CTRL | SHIFT, VK_F9)
-CLOSE_2 = shortcut(ALT | SHIFT, VK_F10)
-# Drive 1 (D:), the default drive, has no keys of its own in the file: it
-# falls back to Ctrl+Alt+[ and Ctrl+Alt+].
-OPEN_1_DEFAULT = shortcut(CTRL | ALT, 0xDB)
-CLOSE_1_DEFAULT = shortcut(CTRL | ALT, 0xDD)
+OPEN_2 = CTRL | SHIFT | VK_F9
+CLOSE_2 = ALT | SHIFT | VK_F10
+OPEN_F, CLOSE_F = open_command("f"), close_command("f")
 
 SETTINGS = f"[ShortCuts]\r\nOpenShortCut2={OPEN_2}\r\nCloseShortCut2={CLOSE_2}\r\n"
-
-
-def hotkey_args(value: int) -> tuple[int, int]:
-    """RegisterHotKey's modifiers and virtual key for a shortcut value."""
-    modifiers = ((MOD_SHIFT if value & SHIFT else 0) | (MOD_CONTROL if value & CTRL else 0) |
-                 (MOD_ALT if value & ALT else 0))
-    return modifiers, value & 0x1FFF
-
-
-def door_commands(program):
-    return [c for c in program.mci_lines() if c.startswith("Set ")]
 
 
 def failure_report(action_word: str, letter: str) -> str:
@@ -55,7 +34,9 @@ class HotkeyTest(BvxTestCase):
 
         # Each combination is held by the program while it runs: registering
         # it again fails as "already registered".
-        combinations = [OPEN_1_DEFAULT, CLOSE_1_DEFAULT, OPEN_2, CLOSE_2]
+        # Drive 1 (D:), the default drive, has no keys of its own in the
+        # file: it falls back to the default combinations.
+        combinations = [DEFAULT_OPEN, DEFAULT_CLOSE, OPEN_2, CLOSE_2]
         for value in combinations:
             with self.subTest(held=hex(value)):
                 self.assertEqual(self.try_hotkey(*hotkey_args(value)),
@@ -65,12 +46,12 @@ class HotkeyTest(BvxTestCase):
         # no drive's. Each is followed by the one after, so a command that
         # should not come would show up before the next expected one.
         steps = [
-            (3, "Set cdaudio!f: door closed wait"),
-            (2, "Set cdaudio!f: door open wait"),
-            (0, "Set cdaudio!d: door open wait"),
-            (1, "Set cdaudio!d: door closed wait"),
+            (3, CLOSE_F),
+            (2, OPEN_F),
+            (0, OPEN_D),
+            (1, CLOSE_D),
             (4, None),
-            (3, "Set cdaudio!f: door closed wait"),
+            (3, CLOSE_F),
         ]
         expected = []
         for identifier, command in steps:
@@ -90,8 +71,8 @@ class HotkeyTest(BvxTestCase):
         cases = [
             # (which combination another program holds, the one still free,
             #  words of the report, hotkey id that still works)
-            ("open", OPEN_2, CLOSE_2, "для открытия привода", 2, "Set cdaudio!f: door open wait"),
-            ("close", CLOSE_2, OPEN_2, "для закрытия привода", 3, "Set cdaudio!f: door closed wait"),
+            ("open", OPEN_2, CLOSE_2, "для открытия привода", 2, OPEN_F),
+            ("close", CLOSE_2, OPEN_2, "для закрытия привода", 3, CLOSE_F),
         ]
         for index, (which, held, free, words, identifier, command) in enumerate(cases):
             with self.subTest(held=which):
@@ -151,7 +132,7 @@ class SettingsFileTest(BvxTestCase):
         program = self.start()
         # The file was read: F:, drive 2, is the default drive.
         self.post(self.tray(WM_LBUTTONDBLCLK))
-        program.wait_mci("Set cdaudio!f: door open wait")
+        program.wait_mci(OPEN_F)
         self.assertEqual(self.try_hotkey(*hotkey_args(OPEN_2)), ERROR_HOTKEY_ALREADY_REGISTERED)
         self.assertEqual(self.exit_program(program), 0)
 

@@ -9,35 +9,20 @@ import unittest
 from typing import Optional
 
 import harness
-from harness import (CMD_OPTIONS, ERROR_HOTKEY_ALREADY_REGISTERED, STEP_TIMEOUT, WM_COMMAND,
-                     WM_HOTKEY, WM_LBUTTONDBLCLK, BvxTestCase, Control, parse_ini, wait_for)
+from harness import (ALT, BM_CLICK, CB_SETCURSEL, CMD_OPTIONS, CTRL, DEFAULT_CLOSE, DEFAULT_OPEN,
+                     EM_SETSEL, ERROR_HOTKEY_ALREADY_REGISTERED, HKM_SETHOTKEY, HOTKEYF_ALT,
+                     HOTKEYF_CONTROL, HOTKEYF_SHIFT, IDCANCEL, IDOK, SHIFT, STEP_TIMEOUT,
+                     TCM_SETCURFOCUS, VK_F9, VK_F10, VK_F11, VK_F12, WM_CHAR, WM_COMMAND,
+                     WM_HOTKEY, WM_LBUTTONDBLCLK, WM_SYSCHAR, BvxTestCase, Control, hotkey_args,
+                     OPTIONS_CLASS, parse_ini, wait_for)
 
 setUpModule = harness.module_setup("options")
 tearDownModule = harness.tearDownModule
 
-DIALOG = "TfrmOptions"
 CAPTION = "Параметры Brimvex"
 
-# Messages to the controls.
-WM_USER = 0x400
-HKM_SETHOTKEY = WM_USER + 1
-TCM_SETCURFOCUS = 0x1330
-EM_SETSEL, WM_CHAR = 0xB1, 0x102
-CB_SETCURSEL = 0x14E
-BM_CLICK = 0xF5
-WM_SYSCHAR = 0x106
-IDOK, IDCANCEL = 1, 2
 
-# Hotkey control words (low byte the key, high byte HOTKEYF_*), shortcut
-# values (the key and 0x2000 Shift, 0x4000 Ctrl, 0x8000 Alt) and
-# RegisterHotKey modifiers.
-HOTKEYF_SHIFT, HOTKEYF_CONTROL, HOTKEYF_ALT = 1, 2, 4
-SHIFT, CTRL, ALT = 0x2000, 0x4000, 0x8000
-MOD_ALT, MOD_CONTROL, MOD_SHIFT = 1, 2, 4
-VK_F9, VK_F10, VK_F11, VK_F12 = 0x78, 0x79, 0x7A, 0x7B
-DEFAULT_OPEN, DEFAULT_CLOSE = CTRL | ALT | 0xDB, CTRL | ALT | 0xDD
-
-
+# Hotkey control words: the key in the low byte, HOTKEYF_* in the high one.
 def shortcut_of(word: int) -> int:
     """The shortcut value for a hotkey control word."""
     modifiers = word >> 8
@@ -50,12 +35,6 @@ def word_of(value: int) -> int:
     return ((value & 0xFF) | ((HOTKEYF_SHIFT if value & SHIFT else 0) |
                               (HOTKEYF_CONTROL if value & CTRL else 0) |
                               (HOTKEYF_ALT if value & ALT else 0)) << 8)
-
-
-def hotkey_args(value: int) -> tuple[int, int]:
-    modifiers = ((MOD_SHIFT if value & SHIFT else 0) | (MOD_CONTROL if value & CTRL else 0) |
-                 (MOD_ALT if value & ALT else 0))
-    return modifiers, value & 0x1FFF
 
 
 def settings_after_save(default: int, wait: int, pairs: list[tuple[int, int]],
@@ -79,11 +58,11 @@ class Dialog:
 
     def __init__(self, test: "OptionsTestCase"):
         self.test = test
-        self.hwnd = test.driver("find", DIALOG).lines[0]
+        self.hwnd = test.driver("find", OPTIONS_CLASS).lines[0]
         self.refresh()
 
     def refresh(self) -> None:
-        controls = self.test.controls(DIALOG)
+        controls = self.test.controls(OPTIONS_CLASS)
         self.all = controls
         by_hwnd = {c.hwnd: c for c in controls}
 
@@ -131,7 +110,7 @@ class Dialog:
         self.refresh()
 
     def _tab(self) -> int:
-        return next(c for c in self.test.controls(DIALOG)
+        return next(c for c in self.test.controls(OPTIONS_CLASS)
                     if c.cls == "SysTabControl32").extra["sel"]
 
     def set_hotkeys(self, open_word: Optional[int], close_word: Optional[int]) -> None:
@@ -146,18 +125,18 @@ class Dialog:
 
     def press(self, button: Control) -> None:
         self.test.post_hwnd(button.hwnd, (BM_CLICK, 0, 0))
-        self.test.driver("wait-gone", DIALOG, int(STEP_TIMEOUT * 1000))
+        self.test.driver("wait-gone", OPTIONS_CLASS, int(STEP_TIMEOUT * 1000))
 
 
 class OptionsTestCase(BvxTestCase):
 
     def open_dialog(self) -> Dialog:
         self.post((WM_COMMAND, CMD_OPTIONS, 0))
-        self.driver("wait-visible", DIALOG, 1, int(STEP_TIMEOUT * 1000))
+        self.driver("wait-visible", OPTIONS_CLASS, 1, int(STEP_TIMEOUT * 1000))
         return Dialog(self)
 
     def dialogs(self) -> list[str]:
-        return [line for line in self.driver("windows").lines if line.split("\t")[3] == DIALOG]
+        return [line for line in self.driver("windows").lines if line.split("\t")[3] == OPTIONS_CLASS]
 
     def wait_settings(self, expected: dict, extra_sections: Optional[dict] = None) -> dict:
         """Waits until the settings file holds exactly these values."""
@@ -178,7 +157,7 @@ class OptionsDialogTest(OptionsTestCase):
         program = self.start()
         dialog = self.open_dialog()
 
-        self.assertEqual(self.driver("text", DIALOG).lines, [CAPTION])
+        self.assertEqual(self.driver("text", OPTIONS_CLASS).lines, [CAPTION])
         self.assertEqual(dialog.tabs.extra["items"], ["Общие", "D:", "F:"])
         self.assertEqual(dialog.tabs.extra["sel"], 0)
         self.assertEqual(dialog.drive_list.extra["items"], ["D:", "F:"])
@@ -245,7 +224,7 @@ class OptionsDialogTest(OptionsTestCase):
         self.send_hwnd(dialog.drive_list.hwnd, CB_SETCURSEL, 1, 0)
         self.send_hwnd(dialog.wait_edit.hwnd, EM_SETSEL, 0, -1)
         self.post_hwnd(dialog.wait_edit.hwnd, *((WM_CHAR, ord(digit), 1) for digit in "99999999999"))
-        wait_for(lambda: [c.text for c in self.controls(DIALOG)
+        wait_for(lambda: [c.text for c in self.controls(OPTIONS_CLASS)
                           if c.hwnd == dialog.wait_edit.hwnd] == ["99999999999"],
                  STEP_TIMEOUT, "the typed wait")
 
@@ -259,7 +238,7 @@ class OptionsDialogTest(OptionsTestCase):
         shift_f10 = (HOTKEYF_SHIFT << 8) | VK_F10
         dialog.set_hotkeys(shift_f10, 0)
         self.post_hwnd(dialog.track_box.hwnd, (BM_CLICK, 0, 0))
-        wait_for(lambda: [c for c in self.controls(DIALOG) if c.hwnd == dialog.track_box.hwnd]
+        wait_for(lambda: [c for c in self.controls(OPTIONS_CLASS) if c.hwnd == dialog.track_box.hwnd]
                  [0].extra["check"] == 0, STEP_TIMEOUT, "the check box cleared")
 
         # F:: Ctrl+Shift+F11 and Alt+F12; OK while this tab is shown.
@@ -304,7 +283,7 @@ class OptionsDialogTest(OptionsTestCase):
         dialog = self.open_dialog()
 
         def focused() -> Optional[str]:
-            return next((c.hwnd for c in self.controls(DIALOG) if c.extra.get("focus")), None)
+            return next((c.hwnd for c in self.controls(OPTIONS_CLASS) if c.extra.get("focus")), None)
 
         # The layout's tab order; Tab skips what is hidden, disabled or covered
         # (on the general page the drive tabs' boxes lie under the others).
@@ -325,7 +304,7 @@ class OptionsDialogTest(OptionsTestCase):
 
         # Esc is Cancel: the dialog goes and nothing is written.
         self.session.keys("Escape")
-        self.driver("wait-gone", DIALOG, int(STEP_TIMEOUT * 1000))
+        self.driver("wait-gone", OPTIONS_CLASS, int(STEP_TIMEOUT * 1000))
         self.assertEqual(sorted(os.listdir(self.folder)), ["BVX.exe"], "nothing is written")
 
         # Alt+K in a hotkey edit is the edit's combination, not the mnemonic
@@ -339,14 +318,14 @@ class OptionsDialogTest(OptionsTestCase):
         dialog.refresh()
         self.assertEqual(dialog.open_edit.extra["hotkey"], word_of(ALT | ord("K")))
         self.session.keys("Escape")
-        self.driver("wait-gone", DIALOG, int(STEP_TIMEOUT * 1000))
+        self.driver("wait-gone", OPTIONS_CLASS, int(STEP_TIMEOUT * 1000))
 
         # A label's mnemonic (Alt+П) focuses its control; Enter there is OK.
         dialog = self.open_dialog()
         self.post_hwnd(focused() or dialog.hwnd, (WM_SYSCHAR, ord("п"), 0x20000001))
         wait_for(lambda: focused() == dialog.drive_list.hwnd, STEP_TIMEOUT, "the drive list focused")
         self.session.keys("Return")
-        self.driver("wait-gone", DIALOG, int(STEP_TIMEOUT * 1000))
+        self.driver("wait-gone", OPTIONS_CLASS, int(STEP_TIMEOUT * 1000))
         wait_for(lambda: (self.folder / "BVX.ini").exists(), STEP_TIMEOUT, "the settings written")
         self.assertEqual(self.exit_program(program), 0)
 
@@ -388,7 +367,7 @@ class OptionsDialogTest(OptionsTestCase):
         self.post((WM_COMMAND, CMD_OPTIONS, 0))
         self.driver("send", harness.MAIN_CLASS, harness.WM_NULL, 0, 0)  # the command was handled
         self.assertEqual(len(self.dialogs()), 1, self.dialogs())
-        self.assertEqual(self.driver("find", DIALOG).lines, [dialog.hwnd], "the same dialog")
+        self.assertEqual(self.driver("find", OPTIONS_CLASS).lines, [dialog.hwnd], "the same dialog")
 
         dialog.press(dialog.cancel)
         self.assertEqual(sorted(os.listdir(self.folder)), ["BVX.exe"], "nothing is written")

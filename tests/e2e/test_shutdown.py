@@ -3,30 +3,21 @@
 watched drive is ejected, a countdown notice asks the user to take it, the
 door closes again, and only then is the query answered and the program ends."""
 
-import subprocess
 import unittest
 
 import harness
-from harness import (DBT_DEVICEARRIVAL, MAIN_CLASS, STEP_TIMEOUT, UNIT_MASK, WM_QUERYENDSESSION,
-                     BvxTestCase, wait_for)
+from harness import (DBT_DEVICEARRIVAL, ENDSESSION_CLOSEAPP, MAIN_CLASS, NOTICE_CLASS,
+                     STEP_TIMEOUT, UNIT_MASK, WM_QUERYENDSESSION, WS_EX_TOPMOST, WS_MAXIMIZEBOX,
+                     WS_MINIMIZEBOX, WS_SYSMENU, BvxTestCase, close_command, door_commands,
+                     open_command, run_to_end, wait_for)
 
 setUpModule = harness.module_setup("shutdown")
 tearDownModule = harness.tearDownModule
 
-NOTICE_CLASS = "TfrmNotifyCD"
 NOTICE_CAPTION = "Извлечение диска"
 # How late the driver's watch may see a window go (it looks every 20 ms).
 POLL_SLACK_MS = 250
 WAIT_PREFIX = "Внимание дверца будет закрыта автоматически через "
-ENDSESSION_CLOSEAPP = 0x1
-
-
-def open_cmd(letter: str) -> str:
-    return f"Set cdaudio!{letter}: door open wait"
-
-
-def close_cmd(letter: str) -> str:
-    return f"Set cdaudio!{letter}: door closed wait"
 
 
 def notice_message(letter: str) -> str:
@@ -37,10 +28,6 @@ def notice_message(letter: str) -> str:
 def settings(wait_for_seconds: int, track_d: int, track_f: int) -> str:
     return (f"[BVX]\r\nWaitFor={wait_for_seconds}\r\n"
             f"[Track]\r\nDoTrack1={track_d}\r\nDoTrack2={track_f}\r\n")
-
-
-def door_commands(program) -> list[str]:
-    return [c for c in program.mci_lines() if c.startswith("Set ")]
 
 
 class Watch:
@@ -105,7 +92,7 @@ class ShutdownGuardTest(BvxTestCase):
         watch = self.watch_notice()
         query = self.query_end_session()
 
-        opened = program.wait_mci(open_cmd("d"))
+        opened = program.wait_mci(open_command("d"))
         self.driver("wait-visible", NOTICE_CLASS, 1, int(STEP_TIMEOUT * 1000))
         # The countdown changes every second and the notice is up for about
         # 5 s: no long wait for a settled picture.
@@ -117,12 +104,12 @@ class ShutdownGuardTest(BvxTestCase):
         self.assertIsNone(query.process.poll(), "the query was answered before the notice ended")
         self.assertTrue(program.running())
 
-        closed = program.wait_mci(close_cmd("d"), timeout=STEP_TIMEOUT + 5)
+        closed = program.wait_mci(close_command("d"), timeout=STEP_TIMEOUT + 5)
         self.assertEqual(program.wait_exit(), 0)
         wait_for(lambda: query.process.poll() is not None, STEP_TIMEOUT, "the query's answer")
         self.assertEqual(query.process.returncode, 0, query.text())
         self.assertEqual(query.lines(), ["1"], "the session may end")
-        self.assertEqual(door_commands(program), [open_cmd("d"), close_cmd("d")],
+        self.assertEqual(door_commands(program), [open_command("d"), close_command("d")],
                          "F: is not watched; D: opens once and closes once")
 
         wait_for(lambda: any(l.startswith("gone ") for l in watch.lines()), STEP_TIMEOUT,
@@ -130,10 +117,9 @@ class ShutdownGuardTest(BvxTestCase):
         seen = Watch(watch.lines())
         self.assertEqual(len(seen.windows), 1, watch.text())
         notice = seen.windows[0]
-        self.assertIn(("TfrmNotifyCD", NOTICE_CAPTION), seen.texts())
+        self.assertIn((NOTICE_CLASS, NOTICE_CAPTION), seen.texts())
         # It stays on top of every other window; its title bar has the close
         # box only.
-        WS_EX_TOPMOST, WS_MINIMIZEBOX, WS_MAXIMIZEBOX, WS_SYSMENU = 0x8, 0x20000, 0x10000, 0x80000
         self.assertTrue(notice["exstyle"] & WS_EX_TOPMOST, hex(notice["exstyle"]))
         self.assertEqual(notice["style"] & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_SYSMENU),
                          WS_SYSMENU, hex(notice["style"]))
@@ -159,7 +145,7 @@ class ShutdownGuardTest(BvxTestCase):
         ("F: is watched but holds no disc", settings(0, 0, 1), [], [], 0),
         ("discs in both, both watched: one after the other in table order",
          settings(0, 1, 1), ["d", "f"],
-         [open_cmd("d"), close_cmd("d"), open_cmd("f"), close_cmd("f")], 2),
+         [open_command("d"), close_command("d"), open_command("f"), close_command("f")], 2),
         # ENDSESSION_CLOSEAPP: Restart Manager closes the program for an
         # installer; the session goes on and no door moves.
         ("an installer closes the program", settings(0, 1, 1), ["d", "f"], [], 0,
@@ -196,8 +182,8 @@ class ShutdownGuardTest(BvxTestCase):
                     # gone in between.
                     mci = {c.text: c.tick_ms for c in program.mci() if c.text.startswith("Set ")}
                     self.assertLessEqual(seen.windows[0]["gone"],
-                                         mci[close_cmd("d")] + POLL_SLACK_MS)
-                    self.assertLessEqual(mci[open_cmd("f")], seen.windows[1]["texts"][0][0])
+                                         mci[close_command("d")] + POLL_SLACK_MS)
+                    self.assertLessEqual(mci[open_command("f")], seen.windows[1]["texts"][0][0])
 
     def test_wineboot_end_session_runs_the_guard(self):
         """The real end of a Wine session: `wineboot -e -k` sends
@@ -209,16 +195,11 @@ class ShutdownGuardTest(BvxTestCase):
         self.insert_disc("d")
         watch = self.watch_notice()
         log = self.session.logs / "wineboot-end-session.txt"
-        with open(log, "wb") as out:
-            wineboot = subprocess.Popen(
-                ["timeout", "-s", "KILL", "90", self.session.env["BVX_WINE64"], "wineboot", "-e", "-k"],
-                env=self.session.env, stdin=subprocess.DEVNULL, stdout=out, stderr=out)
-        try:
-            self.assertEqual(wineboot.wait(120), 0, log.read_text(errors="replace"))
-        finally:
-            harness.stop_popen(wineboot)
+        wineboot = run_to_end(["timeout", "-s", "KILL", "90", self.session.env["BVX_WINE64"],
+                               "wineboot", "-e", "-k"], self.session.env, 120, log=log)
+        self.assertEqual(wineboot.code, 0, log.read_text(errors="replace"))
         self.assertEqual(program.wait_exit(), 0)
-        self.assertEqual(door_commands(program), [open_cmd("d"), close_cmd("d")])
+        self.assertEqual(door_commands(program), [open_command("d"), close_command("d")])
         seen = Watch(watch.lines())
         self.assertEqual(seen.countdown(), [WAIT_PREFIX + "1 секунду.", WAIT_PREFIX + "0 секунд."])
         # Every program of the prefix is gone with the session.

@@ -34,7 +34,39 @@ std::size_t CallLog::Find(std::string_view prefix, std::size_t from) const {
 
 // --- FakeOs -------------------------------------------------------------------
 
-bool FakeOs::Fails(const std::string& op) {
+std::string_view OpName(Op op) {
+  switch (op) {
+    case Op::CreateNamedMutex: return "CreateNamedMutex";
+    case Op::DriveType: return "DriveType";
+    case Op::Mci: return "Mci";
+    case Op::Broadcast: return "Broadcast";
+    case Op::TrayAdd: return "TrayAdd";
+    case Op::TrayModifyTip: return "TrayModifyTip";
+    case Op::TraySetIcon: return "TraySetIcon";
+    case Op::TrayDelete: return "TrayDelete";
+    case Op::AllowTaskbarCreated: return "AllowTaskbarCreated";
+    case Op::RegisterHotKey: return "RegisterHotKey";
+    case Op::UnregisterHotKey: return "UnregisterHotKey";
+    case Op::TrackMouse: return "TrackMouse";
+    case Op::LoadCursorResource: return "LoadCursorResource";
+    case Op::ReadFile: return "ReadFile";
+    case Op::ReplaceFile: return "ReplaceFile";
+    case Op::RewriteFile: return "RewriteFile";
+    case Op::FindFiles: return "FindFiles";
+    case Op::DeleteFile: return "DeleteFile";
+    case Op::QueryRunValue: return "QueryRunValue";
+    case Op::SetRunValue: return "SetRunValue";
+    case Op::DeleteRunValue: return "DeleteRunValue";
+    case Op::ReadStartupApproved: return "ReadStartupApproved";
+    case Op::WriteStartupApproved: return "WriteStartupApproved";
+    case Op::ShutdownReasonCreate: return "ShutdownReasonCreate";
+    case Op::ShutdownReasonDestroy: return "ShutdownReasonDestroy";
+    case Op::Count: break;
+  }
+  return {};
+}
+
+bool FakeOs::Fails(Op op) {
   const int n = ++calls_[op];
   const auto it = fail_.find(op);
   return it != fail_.end() && it->second(n);
@@ -42,13 +74,13 @@ bool FakeOs::Fails(const std::string& op) {
 
 MutexResult FakeOs::CreateNamedMutex(std::string_view name) {
   log_.Add("CreateNamedMutex " + std::string(name));
-  if (Fails("CreateNamedMutex")) return MutexResult::Failed;
+  if (Fails(Op::CreateNamedMutex)) return MutexResult::Failed;
   return mutex_result;
 }
 
 DriveKind FakeOs::DriveType(std::string_view root) {
   log_.Add("DriveType " + std::string(root));
-  if (Fails("DriveType")) return DriveKind::Other;
+  if (Fails(Op::DriveType)) return DriveKind::Other;
   return root.size() == 3 && cdroms.count(root[0]) ? DriveKind::CdRom : DriveKind::Other;
 }
 
@@ -56,7 +88,7 @@ std::uint32_t FakeOs::MciSendString(std::string_view command, std::size_t reply_
                                     std::string* reply, WindowId callback) {
   log_.Add("Mci " + std::string(command) + " | reply " + std::to_string(reply_size) + " | cb " +
            Hex(callback));
-  if (Fails("Mci")) return 277;  // MCIERR_INTERNAL
+  if (Fails(Op::Mci)) return 277;  // MCIERR_INTERNAL
   const std::string_view cmd = command;
   if (cmd.starts_with("info cdaudio!") && cmd.size() > 13) {
     if (discs.count(cmd[13]) == 0) return mci_no_disc_answer;
@@ -75,7 +107,7 @@ QueryRemoveAnswer FakeOs::BroadcastQueryRemove(const VolumeRecord& record) {
   }
   log_.Add("Broadcast QueryRemove " + bytes);
   broadcasts.push_back(record);
-  if (Fails("Broadcast")) return QueryRemoveAnswer::Failed;
+  if (Fails(Op::Broadcast)) return QueryRemoveAnswer::Failed;
   return broadcast_answer;
 }
 
@@ -87,7 +119,7 @@ bool FakeOs::TrayAdd(WindowId window, std::uint32_t id, int icon_resource, int s
                      std::string_view tip) {
   log_.Add("TrayAdd " + Hex(window) + " id " + std::to_string(id) + " icon " + std::to_string(icon_resource) + " tip " + std::string(tip));
   // Like the notification area, no second icon of the same window and id.
-  if (Fails("TrayAdd") || tray_tip) return false;
+  if (Fails(Op::TrayAdd) || tray_tip) return false;
   tray_tip = std::string(tip);
   tray_picture_size = size;
   return true;
@@ -95,21 +127,21 @@ bool FakeOs::TrayAdd(WindowId window, std::uint32_t id, int icon_resource, int s
 
 bool FakeOs::TrayModifyTip(WindowId window, std::uint32_t id, std::string_view tip) {
   log_.Add("TrayModifyTip " + Hex(window) + " id " + std::to_string(id) + " tip " + std::string(tip));
-  if (Fails("TrayModifyTip") || !tray_tip) return false;
+  if (Fails(Op::TrayModifyTip) || !tray_tip) return false;
   tray_tip = std::string(tip);
   return true;
 }
 
 bool FakeOs::TraySetIcon(WindowId window, std::uint32_t id, int icon_resource, int size) {
   log_.Add("TraySetIcon " + Hex(window) + " id " + std::to_string(id) + " icon " + std::to_string(icon_resource) + " size " + std::to_string(size));
-  if (Fails("TraySetIcon") || !tray_tip) return false;
+  if (Fails(Op::TraySetIcon) || !tray_tip) return false;
   tray_picture_size = size;
   return true;
 }
 
 bool FakeOs::TrayDelete(WindowId window, std::uint32_t id) {
   log_.Add("TrayDelete " + Hex(window) + " id " + std::to_string(id));
-  if (Fails("TrayDelete") || !tray_tip) return false;
+  if (Fails(Op::TrayDelete) || !tray_tip) return false;
   tray_tip.reset();
   tray_picture_size = 0;
   return true;
@@ -117,12 +149,12 @@ bool FakeOs::TrayDelete(WindowId window, std::uint32_t id) {
 
 bool FakeOs::AllowTaskbarCreated(WindowId window) {
   log_.Add("AllowTaskbarCreated " + Hex(window));
-  return !Fails("AllowTaskbarCreated");
+  return !Fails(Op::AllowTaskbarCreated);
 }
 
 bool FakeOs::RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) {
   log_.Add("RegisterHotKey " + Hex(window) + " id " + std::to_string(id) + " shortcut " + Hex(shortcut));
-  if (Fails("RegisterHotKey")) return false;
+  if (Fails(Op::RegisterHotKey)) return false;
   const ui::KeyCombination combo = ui::ShortcutCombination(shortcut);
   if (held_hotkeys.count(combo)) return false;
   for (const auto& [other, c] : hotkeys)
@@ -134,7 +166,7 @@ bool FakeOs::RegisterHotKey(WindowId window, int id, std::uint16_t shortcut) {
 
 bool FakeOs::UnregisterHotKey(WindowId window, int id) {
   log_.Add("UnregisterHotKey " + Hex(window) + " id " + std::to_string(id));
-  if (Fails("UnregisterHotKey")) return false;
+  if (Fails(Op::UnregisterHotKey)) return false;
   return hotkeys.erase(id) > 0;
 }
 
@@ -157,17 +189,17 @@ void FakeOs::SetForegroundWindow(WindowId window) { log_.Add("SetForegroundWindo
 
 bool FakeOs::TrackMouse(WindowId window, unsigned hover_time_ms) {
   log_.Add("TrackMouse " + Hex(window) + " hover " + std::to_string(hover_time_ms));
-  return !Fails("TrackMouse");
+  return !Fails(Op::TrackMouse);
 }
 
 std::uintptr_t FakeOs::LoadCursorResource(std::string_view name) {
   log_.Add("LoadCursorResource " + std::string(name));
-  return Fails("LoadCursorResource") ? 0 : cursor_handle;
+  return Fails(Op::LoadCursorResource) ? 0 : cursor_handle;
 }
 
 std::optional<std::string> FakeOs::ReadFile(const std::string& path) {
   log_.Add("ReadFile " + path);
-  if (Fails("ReadFile")) throw Error("Unable to read " + path);  // exists, cannot be read
+  if (Fails(Op::ReadFile)) throw Error("Unable to read " + path);  // exists, cannot be read
   const auto it = files.find(path);
   if (it == files.end()) return std::nullopt;
   return it->second;
@@ -184,7 +216,7 @@ bool FakeOs::Held(const std::string& path) const {
 
 WriteResult FakeOs::ReplaceFile(const std::string& path, std::string_view contents) {
   log_.Add("ReplaceFile " + path);
-  if (Fails("ReplaceFile") || unwritable.count(path)) return WriteResult::Failed;
+  if (Fails(Op::ReplaceFile) || unwritable.count(path)) return WriteResult::Failed;
   if (Held(path)) return WriteResult::Busy;
   files[path] = std::string(contents);
   links.erase(path);
@@ -203,7 +235,7 @@ RewriteResult FakeOs::RewriteFile(const std::string& path, const std::string& co
                                   std::string_view contents) {
   log_.Add("RewriteFile " + path + " via " + copy);
   if (files.count(copy) != 0) return {WriteResult::Failed, false};  // never over a file
-  if (Fails("RewriteFile") || unwritable.count(path)) return {WriteResult::Failed, false};
+  if (Fails(Op::RewriteFile) || unwritable.count(path)) return {WriteResult::Failed, false};
   files[copy] = std::string(contents);
   if (torn.count(path)) {
     files[path] = std::string(contents.substr(0, contents.size() / 2));
@@ -234,7 +266,7 @@ bool Matches(std::string_view pattern, std::string_view name) {
 
 std::vector<std::string> FakeOs::FindFiles(const std::string& pattern) {
   log_.Add("FindFiles " + pattern);
-  if (Fails("FindFiles")) return {};
+  if (Fails(Op::FindFiles)) return {};
   const std::size_t slash = pattern.find_last_of("\\/");
   const std::string folder = slash == std::string::npos ? std::string() : pattern.substr(0, slash + 1);
   std::vector<std::string> names;
@@ -249,7 +281,7 @@ std::vector<std::string> FakeOs::FindFiles(const std::string& pattern) {
 
 bool FakeOs::DeleteFile(const std::string& path) {
   log_.Add("DeleteFile " + path);
-  if (Fails("DeleteFile") || Held(path)) return false;
+  if (Fails(Op::DeleteFile) || Held(path)) return false;
   return files.erase(path) != 0;
 }
 
@@ -260,13 +292,13 @@ void FakeOs::Sleep(unsigned ms) {
 
 RegResult FakeOs::QueryRunValue(std::string_view name) {
   log_.Add("QueryRunValue " + std::string(name));
-  if (Fails("QueryRunValue")) return RegResult::Failed;
+  if (Fails(Op::QueryRunValue)) return RegResult::Failed;
   return run_key_exists && run_values.count(std::string(name)) ? RegResult::Ok : RegResult::Missing;
 }
 
 RegResult FakeOs::SetRunValue(std::string_view name, std::string_view command) {
   log_.Add("SetRunValue " + std::string(name) + " = " + std::string(command));
-  if (Fails("SetRunValue")) return RegResult::Failed;
+  if (Fails(Op::SetRunValue)) return RegResult::Failed;
   if (!run_key_exists) return RegResult::Missing;
   run_values[std::string(name)] = std::string(command);
   return RegResult::Ok;
@@ -274,13 +306,13 @@ RegResult FakeOs::SetRunValue(std::string_view name, std::string_view command) {
 
 RegResult FakeOs::DeleteRunValue(std::string_view name) {
   log_.Add("DeleteRunValue " + std::string(name));
-  if (Fails("DeleteRunValue")) return RegResult::Failed;
+  if (Fails(Op::DeleteRunValue)) return RegResult::Failed;
   return run_key_exists && run_values.erase(std::string(name)) ? RegResult::Ok : RegResult::Missing;
 }
 
 RegResult FakeOs::ReadStartupApproved(std::string_view name, std::string* data) {
   log_.Add("ReadStartupApproved " + std::string(name));
-  if (Fails("ReadStartupApproved")) return RegResult::Failed;
+  if (Fails(Op::ReadStartupApproved)) return RegResult::Failed;
   const auto it = startup_approved.find(std::string(name));
   if (!approved_key_exists || it == startup_approved.end()) return RegResult::Missing;
   *data = it->second;
@@ -291,7 +323,7 @@ RegResult FakeOs::WriteStartupApproved(std::string_view name, std::string_view d
   std::string bytes;
   for (const char c : data) bytes += Hex(static_cast<unsigned char>(c)).substr(2) + " ";
   log_.Add("WriteStartupApproved " + std::string(name) + " = " + bytes);
-  if (Fails("WriteStartupApproved")) return RegResult::Failed;
+  if (Fails(Op::WriteStartupApproved)) return RegResult::Failed;
   if (!approved_key_exists) return RegResult::Missing;
   startup_approved[std::string(name)] = std::string(data);
   return RegResult::Ok;
@@ -304,14 +336,14 @@ void FakeOs::ShellOpen(WindowId owner, std::string_view target, ShowAs show) {
 
 bool FakeOs::ShutdownReasonCreate(WindowId window, std::string_view reason) {
   log_.Add("ShutdownReasonCreate " + Hex(window) + " " + std::string(reason));
-  if (!shutdown_reason_supported || Fails("ShutdownReasonCreate")) return false;
+  if (!shutdown_reason_supported || Fails(Op::ShutdownReasonCreate)) return false;
   shutdown_reason = std::string(reason);
   return true;
 }
 
 bool FakeOs::ShutdownReasonDestroy(WindowId window) {
   log_.Add("ShutdownReasonDestroy " + Hex(window));
-  if (!shutdown_reason_supported || Fails("ShutdownReasonDestroy")) return false;
+  if (!shutdown_reason_supported || Fails(Op::ShutdownReasonDestroy)) return false;
   shutdown_reason.reset();
   return true;
 }
@@ -319,8 +351,8 @@ bool FakeOs::ShutdownReasonDestroy(WindowId window) {
 // --- FakeForm -------------------------------------------------------------------
 
 FakeForm::FakeForm(FakeToolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events,
-                   WindowId handle)
-    : toolkit_(toolkit), layout_(desc), events_(events), handle_(handle), caption_(desc.Caption) {
+                   ui::MainFormEvents* app_events, WindowId handle)
+    : toolkit_(toolkit), layout_(desc), events_(events), app_events_(app_events), handle_(handle) {
   WindowId next = handle + 1;
   for (const ui::ControlRow& c : desc.Controls) {
     FakeControl control;
@@ -419,7 +451,6 @@ bool FakeForm::IsControlVisible(std::string_view control) const {
 
 void FakeForm::SetEnabled(std::string_view control, bool enabled) { Find(control).enabled = enabled; }
 
-bool FakeForm::IsEnabled(std::string_view control) const { return Control(control).enabled; }
 
 int FakeForm::Value(std::string_view control) const {
   const FakeControl& c = Control(control);
@@ -567,9 +598,19 @@ void FakeToolkit::HideAppFromTaskbar() {
   app_hidden_from_taskbar = true;
 }
 
+std::unique_ptr<ui::Form> FakeToolkit::CreateMainForm(const ui::FormLayout& desc,
+                                                      ui::MainFormEvents& events) {
+  return MakeForm(desc, events, &events);
+}
+
 std::unique_ptr<ui::Form> FakeToolkit::CreateForm(const ui::FormLayout& desc, ui::FormEvents& events) {
+  return MakeForm(desc, events, nullptr);
+}
+
+std::unique_ptr<ui::Form> FakeToolkit::MakeForm(const ui::FormLayout& desc, ui::FormEvents& events,
+                                                ui::MainFormEvents* app_events) {
   log_.Add("CreateForm " + std::string(desc.ClassName));
-  auto form = std::make_unique<FakeForm>(*this, desc, events, next_handle_);
+  auto form = std::make_unique<FakeForm>(*this, desc, events, app_events, next_handle_);
   next_handle_ += 0x100;
   forms_.push_back(form.get());
   return form;
@@ -683,27 +724,29 @@ void FakeToolkit::RunUntil(const std::function<bool()>& done) {
 }
 
 void FakeToolkit::TrayMouse(FakeForm& form, ui::TrayMouse action) {
-  Guard([&] { form.Events().OnTrayMouse(action); });
+  if (ui::MainFormEvents* events = form.AppEvents()) Guard([&] { events->OnTrayMouse(action); });
 }
 
 void FakeToolkit::DisplayScaleChanged(FakeForm& form) {
-  Guard([&] { form.Events().OnDisplayScaleChanged(); });
+  if (ui::MainFormEvents* events = form.AppEvents()) Guard([&] { events->OnDisplayScaleChanged(); });
 }
 
 void FakeToolkit::HotKey(FakeForm& form, int id) {
-  Guard([&] { form.Events().OnHotKey(id); });
+  if (ui::MainFormEvents* events = form.AppEvents()) Guard([&] { events->OnHotKey(id); });
 }
 
-std::optional<std::intptr_t> FakeToolkit::DeviceChange(FakeForm& form, ui::DeviceEvent event,
-                                                       std::span<const std::uint8_t> record) {
-  std::optional<std::intptr_t> answer;
-  Guard([&] { answer = form.Events().OnDeviceChange(ui::DeviceNotice{event, record}); });
+ui::DeviceAnswer FakeToolkit::DeviceChange(FakeForm& form, ui::DeviceEvent event,
+                                           std::span<const std::uint8_t> record) {
+  ui::DeviceAnswer answer = ui::DeviceAnswer::Default;
+  if (ui::MainFormEvents* events = form.AppEvents())
+    Guard([&] { answer = events->OnDeviceChange(ui::DeviceNotice{event, record}); });
   return answer;
 }
 
 std::optional<bool> FakeToolkit::QueryEndSession(FakeForm& form, const ui::SessionEndQuery& query) {
   std::optional<bool> answer;
-  Guard([&] { answer = form.Events().OnQueryEndSession(query); });
+  if (ui::MainFormEvents* events = form.AppEvents())
+    Guard([&] { answer = events->OnQueryEndSession(query); });
   return answer;
 }
 

@@ -44,21 +44,52 @@ struct CallLog {
 
 class FakeToolkit;
 
+// The operations of FakeOs that a test can make fail (FakeOs::FailWhen),
+// in the order of the Os interface; each call of one writes a log line that
+// starts with OpName(op) and a space. The other Os calls have no failure of
+// their own to script: the test sets their answer (TrayIconSize, KeyName,
+// DoubleClickTime, CursorPos, ModulePath, IsReadOnly, QueryFileLinks), or
+// they answer nothing (SetForegroundWindow, Sleep, ShellOpen).
+enum class Op {
+  CreateNamedMutex,
+  DriveType,
+  Mci,
+  Broadcast,
+  TrayAdd,
+  TrayModifyTip,
+  TraySetIcon,
+  TrayDelete,
+  AllowTaskbarCreated,
+  RegisterHotKey,
+  UnregisterHotKey,
+  TrackMouse,
+  LoadCursorResource,
+  ReadFile,
+  ReplaceFile,
+  RewriteFile,
+  FindFiles,
+  DeleteFile,
+  QueryRunValue,
+  SetRunValue,
+  DeleteRunValue,
+  ReadStartupApproved,
+  WriteStartupApproved,
+  ShutdownReasonCreate,
+  ShutdownReasonDestroy,
+  Count  // not an operation: how many there are; new ones go above
+};
+std::string_view OpName(Op op);
+
 class FakeOs : public Os {
  public:
   explicit FakeOs(CallLog& log) : log_(log) {}
 
   // --- script ------------------------------------------------------------
-  // Makes the named operation fail while the predicate says so; the
-  // predicate gets the 1-based number of that operation's call.
-  // Names: CreateNamedMutex, DriveType, Mci, Broadcast, TrayAdd, TrayModifyTip,
-  // TraySetIcon, TrayDelete, AllowTaskbarCreated, RegisterHotKey, UnregisterHotKey, TrackMouse, LoadCursorResource,
-  // ReadFile, ReplaceFile, RewriteFile, FindFiles, DeleteFile, QueryRunValue, SetRunValue,
-  // DeleteRunValue, ReadStartupApproved, WriteStartupApproved, ShutdownReasonCreate,
-  // ShutdownReasonDestroy.
-  void FailWhen(std::string op, std::function<bool(int call)> when) { fail_[std::move(op)] = std::move(when); }
-  void FailAlways(std::string op) { FailWhen(std::move(op), [](int) { return true; }); }
-  void FailNever(std::string op) { fail_.erase(op); }
+  // Makes the operation fail while the predicate says so; the predicate
+  // gets the 1-based number of that operation's call.
+  void FailWhen(Op op, std::function<bool(int call)> when) { fail_[op] = std::move(when); }
+  void FailAlways(Op op) { FailWhen(op, [](int) { return true; }); }
+  void FailNever(Op op) { fail_.erase(op); }
 
   MutexResult mutex_result = MutexResult::Created;  // AlreadyExists: another copy runs
   std::set<char> cdroms;                // letters answered with DRIVE_CDROM
@@ -157,11 +188,11 @@ class FakeOs : public Os {
   bool ShutdownReasonDestroy(WindowId window) override;
 
  private:
-  bool Fails(const std::string& op);
+  bool Fails(Op op);
   bool Held(const std::string& path) const;
   CallLog& log_;
-  std::map<std::string, std::function<bool(int)>> fail_;
-  std::map<std::string, int> calls_;
+  std::map<Op, std::function<bool(int)>> fail_;
+  std::map<Op, int> calls_;
 };
 
 // One control's state.
@@ -178,25 +209,23 @@ struct FakeControl {
 
 class FakeForm : public ui::Form {
  public:
-  FakeForm(FakeToolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events, WindowId handle);
+  // app_events: the main form's (the application's events reach it); null
+  // for any other form.
+  FakeForm(FakeToolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events,
+           ui::MainFormEvents* app_events, WindowId handle);
   ~FakeForm() override;
 
   WindowId Handle() const override { return handle_; }
   WindowId ControlHandle(std::string_view control) const override;
-  const ui::FormLayout& Description() const override { return layout_; }
   void Show() override;
   void Hide() override;
-  bool IsVisible() const override { return visible_; }
   void BringToFront() override;
   int ShowModal() override;
   void SetModalResult(int result) override { modal_result_ = result; }
-  void SetCaption(std::string_view caption) override { caption_ = caption; }
   void SetText(std::string_view control, std::string_view text) override;
   std::string Text(std::string_view control) const override;
   void SetVisible(std::string_view control, bool visible) override;
-  bool IsControlVisible(std::string_view control) const override;
   void SetEnabled(std::string_view control, bool enabled) override;
-  bool IsEnabled(std::string_view control) const override;
   int Value(std::string_view control) const override;
   void SetValue(std::string_view control, int value) override;
   void AddItem(std::string_view control, std::string_view text) override;
@@ -221,11 +250,19 @@ class FakeForm : public ui::Form {
   // Draws one tab through the owner-draw handler on a recording canvas.
   std::vector<std::string> DrawTab(std::string_view control, int tab, const ui::Rect& rect);
 
-  const std::string& Caption() const { return caption_; }
+  // --- what a test reads ---------------------------------------------------------
+  const ui::FormLayout& Description() const { return layout_; }
+  bool IsVisible() const { return visible_; }
+  // Shown: the control and every parent of it visible (as IsWindowVisible
+  // tells of a window).
+  bool IsControlVisible(std::string_view control) const;
+  bool IsEnabled(std::string_view control) const { return Control(control).enabled; }
+  std::string_view Caption() const { return layout_.Caption; }
   int ModalResult() const { return modal_result_; }
   bool InModal() const { return in_modal_; }
   bool InFront() const { return in_front_; }
   ui::FormEvents& Events() { return events_; }
+  ui::MainFormEvents* AppEvents() { return app_events_; }
   const FakeControl& Control(std::string_view control) const;
   // The control's siblings that lie above it, the nearest first, as
   // GetWindow with GW_HWNDPREV walks their windows.
@@ -236,8 +273,8 @@ class FakeForm : public ui::Form {
   FakeToolkit& toolkit_;
   const ui::FormLayout& layout_;
   ui::FormEvents& events_;
+  ui::MainFormEvents* app_events_;
   WindowId handle_;
-  std::string caption_;
   std::map<std::string, FakeControl, std::less<>> controls_;
   std::vector<std::string> z_order_;  // every control, the bottom one first
   bool visible_ = false;
@@ -283,15 +320,18 @@ class FakeToolkit : public ui::Toolkit {
   void Advance(std::uint64_t ms);
   // Runs what is due now.
   void RunPending() { Advance(0); }
-  // What the system reports to a form, now and behind the dispatch boundary.
+  // What the system reports to a form, now and behind the dispatch
+  // boundary; only the main form (CreateMainForm) gets it.
   void TrayMouse(FakeForm& form, ui::TrayMouse action);
   void DisplayScaleChanged(FakeForm& form);
   void HotKey(FakeForm& form, int id);
+  // The form's answer.
+  ui::DeviceAnswer DeviceChange(FakeForm& form, ui::DeviceEvent event,
+                                std::span<const std::uint8_t> record = {});
   // The form's answer; nothing when it leaves it to the default.
-  std::optional<std::intptr_t> DeviceChange(FakeForm& form, ui::DeviceEvent event,
-                                            std::span<const std::uint8_t> record = {});
   std::optional<bool> QueryEndSession(FakeForm& form, const ui::SessionEndQuery& query = {});
-  // The main form (the first created) and every live form.
+  // The first form created (the main form, where the program made one) and
+  // every live form.
   FakeForm* MainForm() const { return forms_.empty() ? nullptr : forms_.front(); }
   const std::vector<FakeForm*>& Forms() const { return forms_; }
   FakeForm* FindForm(std::string_view class_name) const;
@@ -310,6 +350,8 @@ class FakeToolkit : public ui::Toolkit {
   std::string Title() const override { return title_; }
   void SetShowMainForm(bool show) override;
   void HideAppFromTaskbar() override;
+  std::unique_ptr<ui::Form> CreateMainForm(const ui::FormLayout& desc,
+                                           ui::MainFormEvents& events) override;
   std::unique_ptr<ui::Form> CreateForm(const ui::FormLayout& desc, ui::FormEvents& events) override;
   std::unique_ptr<ui::Timer> CreateTimer(ui::Form& owner, unsigned interval_ms, bool enabled,
                                          std::function<void()> on_tick) override;
@@ -338,6 +380,8 @@ class FakeToolkit : public ui::Toolkit {
   // left that could make it hold (a modal loop that would wait forever).
   void RunUntil(const std::function<bool()>& done);
   void Forget(FakeForm* form);
+  std::unique_ptr<ui::Form> MakeForm(const ui::FormLayout& desc, ui::FormEvents& events,
+                                     ui::MainFormEvents* app_events);
 
   CallLog& log_;
   std::string title_;
@@ -358,7 +402,7 @@ class FakeTimer : public ui::Timer {
   void SetEnabled(bool enabled) override;
   bool Enabled() const override { return enabled_; }
   void SetInterval(unsigned ms) override;
-  unsigned Interval() const override { return interval_; }
+  unsigned Interval() const { return interval_; }
   std::uint64_t Due() const { return due_; }
 
  private:

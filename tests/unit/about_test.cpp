@@ -41,27 +41,28 @@ TEST_F(AutostartTest, InAutostartFollowsTheRegistryAndTaskManagersMark) {
     bool present;
     bool key_exists;
     std::optional<std::string> mark;
-    const char* failing;  // the operation made to fail, or ""
+    std::optional<fake::Op> failing;  // the operation made to fail
     bool in;
   };
   const Case cases[] = {
-      {true, true, std::nullopt, "", true},
-      {false, true, std::nullopt, "", false},
-      {true, false, std::nullopt, "", false},
-      {true, true, kDisabled, "", false},
-      {true, true, std::string("\x07", 1), "", false},
-      {true, true, kEnabled, "", true},
-      {true, true, std::string(), "", true},
-      {true, true, kDisabled, "ReadStartupApproved", true},
-      {true, true, std::nullopt, "QueryRunValue", false},
+      {true, true, std::nullopt, std::nullopt, true},
+      {false, true, std::nullopt, std::nullopt, false},
+      {true, false, std::nullopt, std::nullopt, false},
+      {true, true, kDisabled, std::nullopt, false},
+      {true, true, std::string("\x07", 1), std::nullopt, false},
+      {true, true, kEnabled, std::nullopt, true},
+      {true, true, std::string(), std::nullopt, true},
+      {true, true, kDisabled, fake::Op::ReadStartupApproved, true},
+      {true, true, std::nullopt, fake::Op::QueryRunValue, false},
   };
   for (const Case& c : cases) {
     FakeSystem s;
     s.os.run_key_exists = c.key_exists;
     if (c.present) s.os.run_values["BVX"] = "C:\\old\\BVX.exe";
     if (c.mark) s.os.startup_approved["BVX"] = *c.mark;
-    if (*c.failing) s.os.FailAlways(c.failing);
-    EXPECT_EQ(TAutostart(s.os, s.ui).IsInAutostart(), c.in) << c.failing << " " << c.mark.value_or("none").size();
+    if (c.failing) s.os.FailAlways(*c.failing);
+    EXPECT_EQ(TAutostart(s.os, s.ui).IsInAutostart(), c.in)
+        << (c.failing ? fake::OpName(*c.failing) : "") << " " << c.mark.value_or("none").size();
     EXPECT_TRUE(s.ui.boxes.empty());
   }
 }
@@ -97,20 +98,20 @@ TEST_F(AutostartTest, AFailureIsReportedOnlyForAWriteAndTheItemTellsTheTruth) {
     const char* what;
     bool present, key_exists;
     std::optional<std::string> mark;
-    const char* failing;
+    std::optional<fake::Op> failing;
     bool add;  // the add action, else the delete
     bool box;
     const char* caption;
   };
   const Case cases[] = {
-      {"the write fails", false, true, std::nullopt, "SetRunValue", true, true, "Добавить в автозагрузку"},
-      {"the write fails over an old value", true, true, std::nullopt, "SetRunValue", true, true,
+      {"the write fails", false, true, std::nullopt, fake::Op::SetRunValue, true, true, "Добавить в автозагрузку"},
+      {"the write fails over an old value", true, true, std::nullopt, fake::Op::SetRunValue, true, true,
        "Удалить из автозагрузки"},
-      {"no Run key", false, false, std::nullopt, "", true, true, "Добавить в автозагрузку"},
-      {"the mark cannot be cleared", true, true, kDisabled, "WriteStartupApproved", true, true,
+      {"no Run key", false, false, std::nullopt, std::nullopt, true, true, "Добавить в автозагрузку"},
+      {"the mark cannot be cleared", true, true, kDisabled, fake::Op::WriteStartupApproved, true, true,
        "Добавить в автозагрузку"},
-      {"the delete fails", true, true, std::nullopt, "DeleteRunValue", false, false, "Удалить из автозагрузки"},
-      {"nothing to delete", false, true, std::nullopt, "", false, false, "Добавить в автозагрузку"},
+      {"the delete fails", true, true, std::nullopt, fake::Op::DeleteRunValue, false, false, "Удалить из автозагрузки"},
+      {"nothing to delete", false, true, std::nullopt, std::nullopt, false, false, "Добавить в автозагрузку"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -119,7 +120,7 @@ TEST_F(AutostartTest, AFailureIsReportedOnlyForAWriteAndTheItemTellsTheTruth) {
     if (c.present) s.os.run_values["BVX"] = "x";
     if (c.mark) s.os.startup_approved["BVX"] = *c.mark;
     TAboutForm f(s.os, s.ui);
-    if (*c.failing) s.os.FailAlways(c.failing);
+    if (c.failing) s.os.FailAlways(*c.failing);
     if (c.add) {
       f.acAddToStartupExecute();
     } else {
@@ -189,7 +190,7 @@ TEST_F(LinkTest, TrackingIsAskedOnTheLabelsOwnWindowOnEveryMove) {
 }
 
 TEST_F(LinkTest, TrackingFailureRaisesAndTheLookStays) {
-  sys.os.FailAlways("TrackMouse");
+  sys.os.FailAlways(fake::Op::TrackMouse);
   const ui::Font before = Main().ControlFont("LinkLabel1");
   Main().MouseMove("LinkLabel1");
   ASSERT_EQ(sys.ui.boxes.size(), 1u);

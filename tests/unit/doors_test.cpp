@@ -32,8 +32,7 @@ struct DoorsTest : ProgramTest {
     return doors;
   }
   // The record handed over with the size its header declares.
-  std::optional<std::intptr_t> DeviceChange(ui::DeviceEvent event,
-                                            const std::vector<std::uint8_t>& record) {
+  ui::DeviceAnswer DeviceChange(ui::DeviceEvent event, const std::vector<std::uint8_t>& record) {
     std::uint32_t declared = 0;
     if (record.size() >= 4) std::memcpy(&declared, record.data(), 4);
     const std::span<const std::uint8_t> bytes(record.data(), std::min<std::size_t>(declared, record.size()));
@@ -128,7 +127,7 @@ TEST_F(DoorsTest, ATagOutsideTheTableIsRefusedBeforeAnythingIsSent) {
 }
 
 TEST_F(DoorsTest, FailingDiscQueryCountsAsEmpty) {
-  sys.os.FailAlways("Mci");
+  sys.os.FailAlways(fake::Op::Mci);
   sys.os.cdroms = sys.os.discs = {'d'};
   Doors("").Discover();
   EXPECT_FALSE(drives.DriveTable[1].DiscPresent);
@@ -174,7 +173,7 @@ TEST_F(DoorsTest, DeviceChangeTable) {
   for (const Case& c : cases) {
     Start({'d', 'e'}, {'e'});
     sys.log.Clear();
-    EXPECT_EQ(DeviceChange(c.event, c.record), -1) << c.what;
+    EXPECT_EQ(DeviceChange(c.event, c.record), ui::DeviceAnswer::Granted) << c.what;
     EXPECT_EQ(form->drives.DriveTable[1].DiscPresent, c.d_after) << c.what;
     EXPECT_EQ(form->drives.DriveTable[2].DiscPresent, c.e_after) << c.what;
     EXPECT_EQ(sys.log.Count("TrayModifyTip"), c.tip_refreshed ? 1u : 0u) << c.what;
@@ -195,9 +194,9 @@ TEST_F(DoorsTest, ArrivalAndRemovalChangeTheTooltip) {
 
 TEST_F(DoorsTest, AFailingTipUpdateKeepsTheNewFlags) {
   Start({'d'});
-  sys.os.FailAlways("TrayModifyTip");
+  sys.os.FailAlways(fake::Op::TrayModifyTip);
   const auto in = Record(18, 2, 0x8, 1);
-  EXPECT_EQ(DeviceChange(ui::DeviceEvent::Arrival, in), -1);
+  EXPECT_EQ(DeviceChange(ui::DeviceEvent::Arrival, in), ui::DeviceAnswer::Granted);
   EXPECT_TRUE(form->drives.DriveTable[1].DiscPresent);
   EXPECT_TRUE(sys.ui.boxes.empty());
 }

@@ -54,24 +54,33 @@ const std::string kSettings =
     "[Track]\r\n"
     "DoTrack2=1\r\n";
 
-// Every operation of the fake that can be made to fail and that the session
-// calls. RewriteFile, the save into a file with several names, fails at each
-// of its keys further down.
-const char* const kOperations[] = {
-    "CreateNamedMutex",                                         // the single-instance guard
-    "DriveType",        "Mci",           "Broadcast",           // drives and doors
-    "TrayAdd",          "TrayModifyTip", "TraySetIcon", "TrayDelete",  // the tray icon
-    "AllowTaskbarCreated",
-    "RegisterHotKey",   "UnregisterHotKey",                     // hotkeys
-    "TrackMouse",       "LoadCursorResource",                   // the link label
-    "ReadFile",         "ReplaceFile",   "FindFiles",           // the settings file
-    "QueryRunValue",    "SetRunValue",   "DeleteRunValue",      // autostart
-    "ReadStartupApproved", "WriteStartupApproved",              // Task Manager's mark
-    "ShutdownReasonCreate", "ShutdownReasonDestroy",            // the end of the session
+using fake::Op;
+
+// The operations of the fake that the session sweeps: each is called in it.
+const Op kOperations[] = {
+    Op::CreateNamedMutex,                                                 // the single-instance guard
+    Op::DriveType,      Op::Mci,           Op::Broadcast,                 // drives and doors
+    Op::TrayAdd,        Op::TrayModifyTip, Op::TraySetIcon, Op::TrayDelete,  // the tray icon
+    Op::AllowTaskbarCreated,
+    Op::RegisterHotKey, Op::UnregisterHotKey,                             // hotkeys
+    Op::TrackMouse,     Op::LoadCursorResource,                           // the link label
+    Op::ReadFile,       Op::ReplaceFile,   Op::FindFiles,  Op::DeleteFile,  // the settings file
+    Op::QueryRunValue,  Op::SetRunValue,   Op::DeleteRunValue,            // autostart
+    Op::ReadStartupApproved, Op::WriteStartupApproved,                    // Task Manager's mark
+    Op::ShutdownReasonCreate, Op::ShutdownReasonDestroy,                  // the end of the session
+};
+
+// The operations it leaves out, and why.
+struct Unswept {
+  Op op;
+  const char* why;
+};
+const Unswept kUnswept[] = {
+    {Op::RewriteFile, "the save into a file with several names: failed at each of its keys below"},
 };
 
 // The log line a call of that operation writes starts with this.
-std::string LogPrefix(const std::string& op) { return op == "Mci" ? "Mci " : op + " "; }
+std::string LogPrefix(Op op) { return std::string(fake::OpName(op)) + " "; }
 
 struct Box {
   std::string text, caption;
@@ -112,12 +121,14 @@ struct Session {
     sys.os.cdroms = std::move(cdroms);
     sys.os.discs = {'e'};
     sys.os.files[kIni] = kSettings;
+    // A copy that a killed save left: the next save deletes it.
+    sys.os.files[kIni + ".tmp-7"] = "[BVX]\r\n";
     // Disabled in Task Manager: the add enables it again.
     sys.os.startup_approved["BVX"] = std::string("\x03\0\0\0\0\0\0\0\0\0\0\0", 12);
   }
 
-  void Fail(const std::string& op, std::function<bool(int)> when) {
-    if (op == "ReplaceFile") {
+  void Fail(Op op, std::function<bool(int)> when) {
+    if (op == Op::ReplaceFile) {
       replace_fails = std::move(when);
     } else {
       sys.os.FailWhen(op, std::move(when));
@@ -137,7 +148,7 @@ struct Session {
 
   void Run() {
     fake::FakeToolkit& ui = sys.ui;
-    sys.os.FailWhen("ReplaceFile", [this](int n) {
+    sys.os.FailWhen(Op::ReplaceFile, [this](int n) {
       before_replace.push_back(File());
       return replace_fails(n);
     });
@@ -222,7 +233,7 @@ const Session& Baseline() {
 }
 
 // The calls of an operation in the baseline, as their log lines.
-std::vector<std::string> Calls(const std::string& op) { return Baseline().sys.log.With(LogPrefix(op)); }
+std::vector<std::string> Calls(Op op) { return Baseline().sys.log.With(LogPrefix(op)); }
 
 int HotKeyId(const std::string& line) { return std::stoi(line.substr(line.find(" id ") + 4)); }
 
@@ -233,7 +244,7 @@ Box HotKeyBox(int id) {
 
 // What the program shows when the n-th call (1-based) of op fails, by its
 // rules, read off the baseline's log.
-std::vector<Box> ReportFor(const std::string& op, int n) {
+std::vector<Box> ReportFor(Op op, int n) {
   const std::vector<std::string>& log = Baseline().sys.log.lines;
   std::size_t at = std::string::npos;
   for (int seen = 0; seen < n;) {
@@ -249,8 +260,8 @@ std::vector<Box> ReportFor(const std::string& op, int n) {
     return {};
   };
 
-  if (op == "RegisterHotKey") return {HotKeyBox(HotKeyId(line))};
-  if (op == "UnregisterHotKey") {
+  if (op == Op::RegisterHotKey) return {HotKeyBox(HotKeyId(line))};
+  if (op == Op::UnregisterHotKey) {
     // A release that fails leaves a held combination registered; the next
     // registration of that identifier is then refused and reported.
     const int id = HotKeyId(line);
@@ -268,16 +279,16 @@ std::vector<Box> ReportFor(const std::string& op, int n) {
     }
     return {};
   }
-  if (op == "TrackMouse") return {kTrackingBox};
-  if (op == "LoadCursorResource") return {kCursorBox};
-  if (op == "ReplaceFile") return {kWriteBox};
-  if (op == "ReadFile") {
+  if (op == Op::TrackMouse) return {kTrackingBox};
+  if (op == Op::LoadCursorResource) return {kCursorBox};
+  if (op == Op::ReplaceFile) return {kWriteBox};
+  if (op == Op::ReadFile) {
     // The save's own read: a file that exists but cannot be read is never
     // written over. A load that cannot read it takes the defaults silently.
     if (next_of({"ReadFile ", "ReplaceFile "}).starts_with("ReplaceFile")) return {kWriteBox};
     return {};
   }
-  if (op == "SetRunValue" || op == "WriteStartupApproved") return {kRegistryBox};
+  if (op == Op::SetRunValue || op == Op::WriteStartupApproved) return {kRegistryBox};
   return {};  // fire and forget, or a failure the program answers silently
 }
 
@@ -291,7 +302,7 @@ SaveResult SaveOnto(const std::optional<std::string>& start, const Saved& s) {
   FakeSystem scratch;
   if (start) scratch.os.files[kIni] = *start;
   SaveResult r;
-  scratch.os.FailWhen("ReplaceFile", [&](int) {
+  scratch.os.FailWhen(Op::ReplaceFile, [&](int) {
     const auto it = scratch.os.files.find(kIni);
     r.before_replace.push_back(it == scratch.os.files.end() ? std::nullopt
                                                             : std::optional<std::string>(it->second));
@@ -329,12 +340,28 @@ void ExpectWentOn(const Session& s, const std::string& row) {
 }
 
 // The settings file a session with this failure must end with.
-std::optional<std::string> ExpectedFile(const Session& s, const std::string& op, int n) {
+std::optional<std::string> ExpectedFile(const Session& s, Op op, int n) {
   if (!s.saved) return kSettings;
   const SaveResult full = SaveOnto(kSettings, *s.saved);
-  if (op == "ReplaceFile") return full.before_replace.at(static_cast<std::size_t>(n - 1));
-  if (op == "ReadFile" && ReportFor(op, n) == std::vector<Box>{kWriteBox}) return kSettings;
+  if (op == Op::ReplaceFile) return full.before_replace.at(static_cast<std::size_t>(n - 1));
+  if (op == Op::ReadFile && ReportFor(op, n) == std::vector<Box>{kWriteBox}) return kSettings;
   return full.file;
+}
+
+// A new operation of the fake joins the sweep, or the list of those left out
+// with its reason.
+TEST(Faults, EveryOperationIsSweptOrLeftOutWithItsReason) {
+  for (int i = 0; i < static_cast<int>(Op::Count); ++i) {
+    const Op op = static_cast<Op>(i);
+    const bool swept = std::find(std::begin(kOperations), std::end(kOperations), op) != std::end(kOperations);
+    const auto left_out = std::find_if(std::begin(kUnswept), std::end(kUnswept),
+                                       [op](const Unswept& u) { return u.op == op; });
+    if (left_out == std::end(kUnswept)) {
+      EXPECT_TRUE(swept) << fake::OpName(op) << " is neither swept nor left out with its reason";
+    } else {
+      EXPECT_FALSE(swept) << fake::OpName(op) << " is swept and left out (" << left_out->why << ")";
+    }
+  }
 }
 
 TEST(Faults, EachCallOfEachOperationFailingAlone) {
@@ -344,19 +371,19 @@ TEST(Faults, EachCallOfEachOperationFailingAlone) {
   ASSERT_EQ(Baseline().sys.ui.popups.size(), 4u);
   EXPECT_EQ(Baseline().sys.ui.popups.back().time, 4500u);
   int cases = 0;
-  for (const std::string op : kOperations) {
+  for (const Op op : kOperations) {
     const std::vector<std::string> calls = Calls(op);
-    ASSERT_FALSE(calls.empty()) << op << " is never called in the session";
+    ASSERT_FALSE(calls.empty()) << fake::OpName(op) << " is never called in the session";
     for (int n = 1; n <= static_cast<int>(calls.size()); ++n) {
       const std::string row =
-          op + " call " + std::to_string(n) + ": " + calls[static_cast<std::size_t>(n - 1)];
+          std::string(fake::OpName(op)) + " call " + std::to_string(n) + ": " + calls[static_cast<std::size_t>(n - 1)];
       SCOPED_TRACE(row);
       Session s;
       s.Fail(op, [n](int call) { return call == n; });
       s.Run();
       ++cases;
       EXPECT_EQ(s.Boxes(), ReportFor(op, n));
-      if (op == "LoadCursorResource") {
+      if (op == Op::LoadCursorResource) {
         // Start-up stops before anything else is done.
         EXPECT_NE(s.exit_code, 0);
         EXPECT_EQ(s.sys.log.Count("CreateNamedMutex"), 0u);
@@ -367,7 +394,7 @@ TEST(Faults, EachCallOfEachOperationFailingAlone) {
       ExpectWentOn(s, row);
       ASSERT_TRUE(s.saved.has_value()) << "the options dialog was not reached";
       EXPECT_EQ(s.File(), ExpectedFile(s, op, n));
-      if (op == "ReplaceFile") {
+      if (op == Op::ReplaceFile) {
         EXPECT_EQ(s.sys.log.Count("ReplaceFile"), static_cast<std::size_t>(n)) << "the save went on";
       }
     }
@@ -377,37 +404,38 @@ TEST(Faults, EachCallOfEachOperationFailingAlone) {
 }
 
 TEST(Faults, EachOperationFailingEveryTime) {
-  for (const std::string op : kOperations) {
-    SCOPED_TRACE(op + " always");
+  for (const Op op : kOperations) {
+    const std::string name(fake::OpName(op));
+    SCOPED_TRACE(name + " always");
     Session s;
     s.Fail(op, [](int) { return true; });
     s.Run();
     std::vector<Box> expected;
-    if (op == "DriveType") {
+    if (op == Op::DriveType) {
       // No optical drive at all: both double-clicks of the script and the
       // probe's end in the range error, and nothing reaches MCI.
       expected = {kRangeBox, kRangeBox, kRangeBox};
       EXPECT_EQ(s.sys.log.Count("Mci "), 0u);
-    } else if (op == "ReplaceFile" || op == "LoadCursorResource") {
+    } else if (op == Op::ReplaceFile || op == Op::LoadCursorResource) {
       expected = ReportFor(op, 1);  // the save, or the start, stops at the first
     } else {
       for (int n = 1; n <= static_cast<int>(Calls(op).size()); ++n)
         for (const Box& b : ReportFor(op, n)) expected.push_back(b);
     }
-    if (op == "SetRunValue" || op == "WriteStartupApproved") {
+    if (op == Op::SetRunValue || op == Op::WriteStartupApproved) {
       // The entry never takes, so the item offers the add again and the
       // second choice adds (and fails) again.
       expected = {kRegistryBox, kRegistryBox};
     }
-    if (op == "UnregisterHotKey") {
+    if (op == Op::UnregisterHotKey) {
       // Nothing is ever released, so every registration after OK is refused.
       expected = {HotKeyBox(0), HotKeyBox(1), HotKeyBox(2), HotKeyBox(3)};
     }
     EXPECT_EQ(s.Boxes(), expected);
-    if (op == "LoadCursorResource") continue;
-    ExpectWentOn(s, op + " always");
+    if (op == Op::LoadCursorResource) continue;
+    ExpectWentOn(s, name + " always");
     ASSERT_TRUE(s.saved.has_value());
-    const bool nothing_written = op == "ReplaceFile" || op == "ReadFile";
+    const bool nothing_written = op == Op::ReplaceFile || op == Op::ReadFile;
     EXPECT_EQ(s.File(),
               nothing_written ? std::optional<std::string>(kSettings) : SaveOnto(kSettings, *s.saved).file);
   }
@@ -420,7 +448,7 @@ TEST(Faults, ADriveTypeFailureIsAMachineWithoutThatDrive) {
     SCOPED_TRACE(std::string("no ") + gone);
     Session failing;
     const int call = gone - 'a' + 1;
-    failing.Fail("DriveType", [call](int n) { return n == call; });
+    failing.Fail(Op::DriveType, [call](int n) { return n == call; });
     failing.Run();
     Session without(gone == 'd' ? std::set<char>{'e'} : std::set<char>{'d'});
     without.Run();
@@ -467,11 +495,12 @@ TEST(Faults, ASaveStoppedAtAnyKeyLeavesTheCompleteFileOfTheKeysBefore) {
   for (const bool linked : {false, true}) {
     for (const Start& start : starts) {
       if (linked && !start.file) continue;
-      const std::string op = linked ? "RewriteFile" : "ReplaceFile";
+      const Op op = linked ? Op::RewriteFile : Op::ReplaceFile;
       const SaveResult full = SaveOnto(start.file, values);
       ASSERT_EQ(full.before_replace.size(), order.size()) << start.name;
       for (std::size_t fail_at = 1; fail_at <= order.size(); ++fail_at) {
-        SCOPED_TRACE(std::string(start.name) + ", " + op + " failing at key " + std::to_string(fail_at));
+        SCOPED_TRACE(std::string(start.name) + ", " + std::string(fake::OpName(op)) + " failing at key " +
+                     std::to_string(fail_at));
         FakeSystem sys;
         sys.ui.SetTitle("Brimvex");
         if (start.file) sys.os.files[kIni] = *start.file;
@@ -481,7 +510,7 @@ TEST(Faults, ASaveStoppedAtAnyKeyLeavesTheCompleteFileOfTheKeysBefore) {
             SaveSettings(sys.os, sys.ui, kIni, values.position, values.wait, values.pairs, values.flags));
         ASSERT_EQ(sys.ui.boxes.size(), 1u);
         EXPECT_EQ((Box{sys.ui.boxes[0].text, sys.ui.boxes[0].caption, sys.ui.boxes[0].icon}), kWriteBox);
-        EXPECT_EQ(sys.log.Count(op), fail_at);
+        EXPECT_EQ(sys.log.Count(fake::OpName(op)), fail_at);
 
         // The file is the one the keys before the failing one made, whole.
         const auto it = sys.os.files.find(kIni);
@@ -535,7 +564,7 @@ TEST(Faults, HostileEventValuesChangeNothingAndShowNothing) {
   };
   const auto device = [](ui::DeviceEvent event, std::span<const std::uint8_t> record) {
     return [event, record](fake::FakeToolkit& ui, FakeForm& f) {
-      EXPECT_EQ(ui.DeviceChange(f, event, record), -1);
+      EXPECT_EQ(ui.DeviceChange(f, event, record), ui::DeviceAnswer::Granted);
     };
   };
   const Case cases[] = {

@@ -102,7 +102,7 @@ TEST_F(MainFormTest, FormCreateRunsItsStepsInOrder) {
   EXPECT_LT(style, autostart);
   EXPECT_LT(autostart, tray);
   EXPECT_EQ(log.lines.back().substr(0, 7), "TrayAdd");
-  EXPECT_EQ(form->PopupTimer->Interval(), 500u);
+  EXPECT_EQ(static_cast<const fake::FakeTimer&>(*form->PopupTimer).Interval(), 500u);  // the double-click time
   EXPECT_FALSE(form->PopupTimer->Enabled());
   EXPECT_TRUE(sys.ui.app_hidden_from_taskbar);
   EXPECT_FALSE(Main().IsVisible());
@@ -120,10 +120,10 @@ TEST_F(MainFormTest, TrayIconIsAddedWithIdCallbackAndTip) {
 }
 
 TEST_F(MainFormTest, AStepThatFailsEndsFormCreateAndTheProgramRunsOn) {
-  sys.os.FailAlways("QueryRunValue");
+  sys.os.FailAlways(fake::Op::QueryRunValue);
   sys.os.cdroms = {'d'};
   // A failing drive-type answer raises nothing: it only skips letters.
-  sys.os.FailWhen("DriveType", [](int n) { return n == 4; });
+  sys.os.FailWhen(fake::Op::DriveType, [](int n) { return n == 4; });
   form = std::make_unique<TAboutForm>(sys.os, sys.ui);
   EXPECT_EQ(form->drives.DriveCount, 0);
   EXPECT_TRUE(sys.ui.boxes.empty());
@@ -294,7 +294,7 @@ TEST_F(MainFormTest, ARefusedTrayIconIsTriedAgainForAboutAMinute) {
     FakeSystem s;
     s.os.cdroms = {'d'};
     int refusals = c.refusals;
-    s.os.FailWhen("TrayAdd", [&refusals](int) { return refusals-- > 0; });
+    s.os.FailWhen(fake::Op::TrayAdd, [&refusals](int) { return refusals-- > 0; });
     TAboutForm f(s.os, s.ui);
     if (c.taskbar_created != 0) {
       s.ui.At(c.taskbar_created, [&] {
@@ -334,7 +334,7 @@ TEST_F(MainFormTest, TheIconsPictureFollowsTheDisplayScale) {
     s.os.cdroms = {'d'};
     s.os.tray_icon_size = c.at_start;
     int refusals = c.refused_adds;
-    s.os.FailWhen("TrayAdd", [&refusals](int) { return refusals-- > 0; });
+    s.os.FailWhen(fake::Op::TrayAdd, [&refusals](int) { return refusals-- > 0; });
     TAboutForm f(s.os, s.ui);
     s.ui.At(1000, [&] {
       s.os.tray_icon_size = c.later;
@@ -373,7 +373,7 @@ TEST(Entry, FirstCopyRunsUntilExit) {
     sys.os.mutex_result = result;
     sys.os.cdroms = {'d'};
     // Exit chosen from the menu once the program runs.
-    sys.ui.At(10, [&] { sys.ui.MainForm()->Events().OnTrayMouse(ui::TrayMouse::RightDown); });
+    sys.ui.At(10, [&] { sys.ui.TrayMouse(*sys.ui.MainForm(), ui::TrayMouse::RightDown); });
     sys.ui.menu_choice = [](const std::vector<ui::ShownItem>&) { return kCmdExit; };
     EXPECT_EQ(BVX(sys.os, sys.ui), 0);
     const auto& log = sys.log;
@@ -389,7 +389,7 @@ TEST(Entry, FirstCopyRunsUntilExit) {
 
 TEST(Entry, MissingLinkCursorStopsStartUp) {
   FakeSystem sys;
-  sys.os.FailAlways("LoadCursorResource");
+  sys.os.FailAlways(fake::Op::LoadCursorResource);
   EXPECT_NE(BVX(sys.os, sys.ui), 0);
   ASSERT_EQ(sys.ui.boxes.size(), 1u);
   EXPECT_EQ(sys.ui.boxes[0].text, "Unable to load cursor for link.");

@@ -180,7 +180,7 @@ TEST_F(SettingsTest, FirstSaveOnTwoDrivesWritesEachKeyInOrderAsItGoes) {
   Load("de");
   // The file as it stands before each replace.
   std::vector<std::string> before_each;
-  sys.os.FailWhen("ReplaceFile", [&](int) {
+  sys.os.FailWhen(fake::Op::ReplaceFile, [&](int) {
     const auto it = sys.os.files.find(kIni);
     before_each.push_back(it == sys.os.files.end() ? std::string() : it->second);
     return false;
@@ -386,7 +386,7 @@ TEST_F(SettingsTest, AFileThatExistsButCannotBeReadIsNeverWrittenOver) {
     FakeSystem s;
     s.os.cdroms = {'d', 'e'};
     s.os.files[kIni] = c.file;
-    if (c.read_fails) s.os.FailAlways("ReadFile");
+    if (c.read_fails) s.os.FailAlways(fake::Op::ReadFile);
     s.ui.SetTitle("Brimvex");
     TAboutForm f(s.os, s.ui);
     // The load runs on with the defaults and shows nothing.
@@ -405,7 +405,7 @@ TEST_F(SettingsTest, AFileThatExistsButCannotBeReadIsNeverWrittenOver) {
 }
 
 TEST_F(SettingsTest, AWriteThatFailsMidwayKeepsTheKeysWrittenBefore) {
-  sys.os.FailWhen("ReplaceFile", [](int n) { return n == 3; });
+  sys.os.FailWhen(fake::Op::ReplaceFile, [](int n) { return n == 3; });
   EXPECT_FALSE(Save(1, 10, {{1, 2}, {3, 4}}, {1, 1}));
   EXPECT_EQ(sys.log.Count("ReplaceFile"), 3u);
   ASSERT_EQ(sys.ui.boxes.size(), 1u);
@@ -485,7 +485,7 @@ TEST_F(SettingsTest, ASaveRemovesOnlyTheLeftoversOfKilledSavesAndCopiesThatDidTh
     if (settings_file) s.os.files[kIni] = now;
     for (const Leftover& f : files) s.os.files[folder + f.name] = f.text;
     // A leftover that cannot be deleted (still open elsewhere) stops nothing.
-    s.os.FailWhen("DeleteFile", [](int n) { return n == 1; });
+    s.os.FailWhen(fake::Op::DeleteFile, [](int n) { return n == 1; });
     Drives table = DriveTableOf("d");
     TSettings(s.os, table).Load();
     EXPECT_EQ(table.DefaultDrive, 1);
@@ -546,7 +546,7 @@ TEST_F(SettingsTest, AFileWithSeveralNamesOrUnderALinkIsWrittenIntoItself) {
     FakeSystem s;
     if (c.file) s.os.files[kIni] = *c.file;
     if (c.links) s.os.links[kIni] = *c.links;
-    s.os.FailWhen("DeleteFile", [&c](int n) { return n <= c.refused_deletes; });
+    s.os.FailWhen(fake::Op::DeleteFile, [&c](int n) { return n <= c.refused_deletes; });
     ASSERT_TRUE(SaveSettings(s.os, s.ui, kIni, 1, 30, pairs, flags));
     EXPECT_TRUE(s.ui.boxes.empty());
     EXPECT_EQ(s.os.files.at(kIni), plain.os.files.at(kIni));

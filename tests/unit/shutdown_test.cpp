@@ -234,7 +234,7 @@ TEST(Shutdown, NoticesDuringAnEarlierDriveDecideWhetherALaterOneQualifies) {
     const VolumeRecord record = MediaRecord(0x10);  // drive e
     t.sys.ui.on_modal.push_back([&](FakeForm&) {
       t.sys.ui.At(1500, [&] {
-        EXPECT_EQ(t.sys.ui.DeviceChange(t.Main(), c.event, record), -1);
+        EXPECT_EQ(t.sys.ui.DeviceChange(t.Main(), c.event, record), ui::DeviceAnswer::Granted);
       });
     });
     EXPECT_EQ(t.Query(), 1);
@@ -265,7 +265,7 @@ TEST(Shutdown, ReasonIsGivenWhileTheGuardWorksAndWithdrawnAfter) {
   for (const Case& c : cases) {
     Session t;
     t.sys.os.shutdown_reason_supported = c.supported;
-    t.sys.os.FailWhen("ShutdownReasonCreate", [n = c.fail_create](int call) { return call == n; });
+    t.sys.os.FailWhen(fake::Op::ShutdownReasonCreate, [n = c.fail_create](int call) { return call == n; });
     t.Start({'d', 'e'}, {'d', 'e'});
     t.Watch(1, 1);
     t.Watch(2, 1);

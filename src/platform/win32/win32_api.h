@@ -42,34 +42,6 @@
 
 namespace bvx::win32 {
 
-// A function of a system DLL looked up at run time (absent on older
-// systems): null when the DLL is not loaded or lacks it.
-template <typename Fn>
-Fn ProcAddress(const wchar_t* module, const char* name) {
-  HMODULE handle = GetModuleHandleW(module);
-  if (handle == nullptr) return nullptr;
-  FARPROC proc = GetProcAddress(handle, name);
-  Fn fn = nullptr;
-  static_assert(sizeof fn == sizeof proc);
-  std::memcpy(&fn, &proc, sizeof fn);
-  return fn;
-}
-
-// A DLL from the system directory only, never from beside the program:
-// LOAD_LIBRARY_SEARCH_SYSTEM32 where the loader knows it, else the full path.
-inline HMODULE LoadSystemLibrary(const wchar_t* name) {
-  HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (module != nullptr) return module;
-  wchar_t path[MAX_PATH + 32];
-  const UINT n = GetSystemDirectoryW(path, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return nullptr;
-  path[n] = L'\\';
-  std::size_t i = n + 1;
-  for (const wchar_t* p = name; *p != L'\0' && i + 1 < MAX_PATH + 32; ++p) path[i++] = *p;
-  path[i] = L'\0';
-  return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
 // The message the notification area sends about the mouse over the icon
 // (lParam: the mouse message).
 inline constexpr UINT kTrayCallbackMessage = WM_USER + 1;

@@ -1,12 +1,11 @@
 #include "platform/win32/win32_controls.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "platform/errors.h"
 #include "platform/toolkit_rules.h"
 #include "platform/win32/wide.h"
-#include "platform/win32/win32_comctl.h"
+#include "platform/win32/win32_dlls.h"
 #include "platform/win32/win32_toolkit.h"
 
 namespace bvx::win32 {
@@ -149,16 +148,7 @@ std::wstring ListItem(const Control& c, int index) {
 // box paints its whole background over whatever it covers. uxtheme.dll comes
 // from the system directory only; without it there are no themes to turn off.
 void UseClassicLook(HWND hwnd) {
-  using Fn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
-  static const OwnedLibrary uxtheme(LoadSystemLibrary(L"uxtheme.dll"));
-  static const Fn set_theme = [] {
-    Fn fn = nullptr;
-    if (uxtheme) {
-      FARPROC proc = GetProcAddress(uxtheme.Get(), "SetWindowTheme");
-      std::memcpy(&fn, &proc, sizeof fn);
-    }
-    return fn;
-  }();
+  const auto set_theme = Loaded<UxThemeDll>().SetWindowTheme;
   // A class list that names no class: no theme data, the classic look.
   if (set_theme != nullptr) set_theme(hwnd, L" ", L" ");
 }

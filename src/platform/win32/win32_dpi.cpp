@@ -1,12 +1,12 @@
 #include "platform/win32/win32_dpi.h"
 
+#include "platform/win32/win32_dlls.h"
 #include "platform/win32/win32_handles.h"
 
 namespace bvx::win32 {
 
 UINT WindowDpi(HWND hwnd) {
-  using Fn = UINT(WINAPI*)(HWND);
-  static const Fn get_dpi = ProcAddress<Fn>(L"user32.dll", "GetDpiForWindow");
+  const auto get_dpi = Loaded<User32Dll>().GetDpiForWindow;
   if (get_dpi != nullptr && hwnd != nullptr) {
     const UINT dpi = get_dpi(hwnd);
     if (dpi != 0) return dpi;
@@ -22,8 +22,7 @@ UINT NotificationAreaDpi(HWND own) {
 }
 
 int SmallIconSize(UINT dpi) {
-  using Fn = int(WINAPI*)(int, UINT);
-  static const Fn for_dpi = ProcAddress<Fn>(L"user32.dll", "GetSystemMetricsForDpi");
+  const auto for_dpi = Loaded<User32Dll>().GetSystemMetricsForDpi;
   const int size = for_dpi != nullptr ? for_dpi(SM_CXSMICON, dpi) : 0;
   return size > 0 ? size : GetSystemMetrics(SM_CXSMICON);
 }

@@ -6,7 +6,7 @@
 #include "platform/errors.h"
 #include "platform/toolkit_rules.h"
 #include "platform/win32/wide.h"
-#include "platform/win32/win32_comctl.h"
+#include "platform/win32/win32_dlls.h"
 #include "platform/win32/win32_controls.h"
 #include "platform/win32/win32_dpi.h"
 #include "platform/win32/win32_toolkit.h"
@@ -25,8 +25,9 @@ Error NoSuch(std::string_view control, const char* what) {
 
 // --- creation and destruction ----------------------------------------------------
 
-Win32Form::Win32Form(Win32Toolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events)
-    : toolkit_(toolkit), layout_(desc), events_(events) {
+Win32Form::Win32Form(Win32Toolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events,
+                     ui::MainFormEvents* app_events)
+    : toolkit_(toolkit), layout_(desc), events_(events), app_events_(app_events) {
   font_ = desc.FormFont;
   font_.Face = toolkit_.InternFace(desc.FormFont.Face);
   background_.Reset(CreateSolidBrush(desc.Background));
@@ -224,8 +225,6 @@ void Win32Form::Show() {
 
 void Win32Form::Hide() { ShowWindow(hwnd_, SW_HIDE); }
 
-bool Win32Form::IsVisible() const { return IsWindowVisible(hwnd_) != FALSE; }
-
 void Win32Form::BringToFront() {
   if (IsIconic(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
   SetForegroundWindow(hwnd_);
@@ -267,10 +266,6 @@ int Win32Form::ShowModal() {
   return result;
 }
 
-void Win32Form::SetCaption(std::string_view caption) {
-  SetWindowTextW(hwnd_, Utf8ToWide(caption).c_str());
-}
-
 void Win32Form::SetText(std::string_view control, std::string_view text) {
   Control& c = Find(control);
   SetWindowTextW(c.hwnd, Utf8ToWide(text).c_str());
@@ -291,18 +286,10 @@ void Win32Form::SetVisible(std::string_view control, bool visible) {
   }
 }
 
-bool Win32Form::IsControlVisible(std::string_view control) const {
-  return (GetWindowLongW(Find(control).hwnd, GWL_STYLE) & WS_VISIBLE) != 0;
-}
-
 void Win32Form::SetEnabled(std::string_view control, bool enabled) {
   Control& c = Find(control);
   EnableWindow(c.hwnd, enabled);
   if (c.updown != nullptr) EnableWindow(c.updown, enabled);
-}
-
-bool Win32Form::IsEnabled(std::string_view control) const {
-  return (GetWindowLongW(Find(control).hwnd, GWL_STYLE) & WS_DISABLED) == 0;
 }
 
 int Win32Form::Value(std::string_view control) const {

@@ -55,7 +55,10 @@ struct Control {
 
 class Win32Form final : public ui::Form {
  public:
-  Win32Form(Win32Toolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events);
+  // app_events: the main form's, which the application's messages reach;
+  // null for any other form.
+  Win32Form(Win32Toolkit& toolkit, const ui::FormLayout& desc, ui::FormEvents& events,
+            ui::MainFormEvents* app_events);
   ~Win32Form() override;
   Win32Form(const Win32Form&) = delete;
   Win32Form& operator=(const Win32Form&) = delete;
@@ -63,20 +66,15 @@ class Win32Form final : public ui::Form {
   // --- ui::Form ---------------------------------------------------------------
   WindowId Handle() const override { return FromHwnd(hwnd_); }
   WindowId ControlHandle(std::string_view control) const override;
-  const ui::FormLayout& Description() const override { return layout_; }
   void Show() override;
   void Hide() override;
-  bool IsVisible() const override;
   void BringToFront() override;
   int ShowModal() override;
   void SetModalResult(int result) override { modal_result_ = result; }
-  void SetCaption(std::string_view caption) override;
   void SetText(std::string_view control, std::string_view text) override;
   std::string Text(std::string_view control) const override;
   void SetVisible(std::string_view control, bool visible) override;
-  bool IsControlVisible(std::string_view control) const override;
   void SetEnabled(std::string_view control, bool enabled) override;
-  bool IsEnabled(std::string_view control) const override;
   int Value(std::string_view control) const override;
   void SetValue(std::string_view control, int value) override;
   void AddItem(std::string_view control, std::string_view text) override;
@@ -141,7 +139,8 @@ class Win32Form final : public ui::Form {
   bool OnNotify(const NMHDR& header, LRESULT* result);
   LRESULT OnCtlColor(UINT msg, HDC dc, HWND control);
   bool OnDrawItem(const DRAWITEMSTRUCT& item);
-  std::optional<LRESULT> OnSystemMessage(UINT msg, WPARAM wparam, LPARAM lparam);
+  // The application's messages, to the main form's app_events_.
+  std::optional<LRESULT> OnApplicationMessage(UINT msg, WPARAM wparam, LPARAM lparam);
   void OnClose();
 
   // Keyboard interface (win32_keyboard.cpp).
@@ -157,6 +156,7 @@ class Win32Form final : public ui::Form {
   Win32Toolkit& toolkit_;
   const ui::FormLayout& layout_;
   ui::FormEvents& events_;
+  ui::MainFormEvents* app_events_;
   UINT dpi_ = 96;
   OwnedBrush background_;
   ui::Font font_;

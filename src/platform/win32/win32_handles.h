@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "platform/win32/win32_api.h"
-#include "platform/win32/win32_comctl.h"
+#include "platform/win32/win32_dlls.h"
 
 namespace bvx::win32 {
 
@@ -72,11 +72,6 @@ struct Key {
   static Handle Null() { return nullptr; }
   static void Free(Handle h) { RegCloseKey(h); }
 };
-struct Library {
-  using Handle = HMODULE;
-  static Handle Null() { return nullptr; }
-  static void Free(Handle h) { FreeLibrary(h); }
-};
 // An image list exists only where the common controls were loaded.
 struct ImageList {
   using Handle = HIMAGELIST;
@@ -99,7 +94,6 @@ using OwnedBitmap = Owned<traits::Gdi<HBITMAP>>;
 using OwnedMenu = Owned<traits::Menu>;
 using OwnedIcon = Owned<traits::Icon>;
 using OwnedKey = Owned<traits::Key>;
-using OwnedLibrary = Owned<traits::Library>;
 using OwnedImageList = Owned<traits::ImageList>;
 using OwnedWindow = Owned<traits::Window>;
 

@@ -5,6 +5,7 @@
 
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_controls.h"
+#include "platform/win32/win32_dlls.h"
 #include "platform/win32/win32_form.h"
 #include "platform/win32/win32_toolkit.h"
 
@@ -38,8 +39,7 @@ void Win32Form::SizeWindow() {
   RECT r{0, 0, Scale(layout_.ClientWidth) + 2 * border, Scale(layout_.ClientHeight) + 2 * border};
   const DWORD style = static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_STYLE));
   const DWORD ex_style = static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_EXSTYLE));
-  using Fn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-  static const Fn adjust_for_dpi = ProcAddress<Fn>(L"user32.dll", "AdjustWindowRectExForDpi");
+  const auto adjust_for_dpi = Loaded<User32Dll>().AdjustWindowRectExForDpi;
   if (adjust_for_dpi != nullptr) {
     adjust_for_dpi(&r, style, FALSE, ex_style, dpi_);
   } else {

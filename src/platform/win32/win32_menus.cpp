@@ -8,7 +8,7 @@
 
 #include "platform/errors.h"
 #include "platform/win32/wide.h"
-#include "platform/win32/win32_comctl.h"
+#include "platform/win32/win32_dlls.h"
 #include "platform/win32/win32_dpi.h"
 #include "platform/win32/win32_toolkit.h"
 

@@ -115,12 +115,10 @@ LRESULT Win32Form::Proc(UINT msg, WPARAM wparam, LPARAM lparam) {
     default:
       break;
   }
-  if (msg == toolkit_.TaskbarCreatedMessage() && msg != 0) {
-    toolkit_.Guard([&] { events_.OnTaskbarCreated(); });
-    return 0;
+  if (app_events_ != nullptr) {
+    if (const std::optional<LRESULT> handled = OnApplicationMessage(msg, wparam, lparam))
+      return *handled;
   }
-  if (const std::optional<LRESULT> handled = OnSystemMessage(msg, wparam, lparam))
-    return *handled;
 
   switch (msg) {
     case WM_ACTIVATE:
@@ -136,7 +134,7 @@ LRESULT Win32Form::Proc(UINT msg, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_DPICHANGED:
       ChangeDpi(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
-      toolkit_.Guard([&] { events_.OnDisplayScaleChanged(); });
+      if (app_events_ != nullptr) toolkit_.Guard([&] { app_events_->OnDisplayScaleChanged(); });
       return 0;
     default:
       return DefWindowProcW(hwnd_, msg, wparam, lparam);
@@ -187,28 +185,36 @@ ui::DeviceNotice DeviceNoticeOf(WPARAM event, LPARAM lparam) {
 
 }  // namespace
 
-// The messages that are events of the program's own: the tray icon's mouse,
-// hotkeys, device changes, the end of the session, and a change of the
-// screens (WM_DISPLAYCHANGE: their resolution, or which one is the primary
-// screen with the taskbar, and with it maybe the display scale of the
+// The messages that are the application's events, which only the main form
+// hands on: the tray icon's mouse, hotkeys, device changes, the end of the
+// session, the notification area made again ("TaskbarCreated"), and a change
+// of the screens (WM_DISPLAYCHANGE: their resolution, or which one is the
+// primary screen with the taskbar, and with it maybe the display scale of the
 // notification area; a change of the scale alone comes to the window as
 // WM_DPICHANGED, and as "TaskbarCreated").
-std::optional<LRESULT> Win32Form::OnSystemMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
+std::optional<LRESULT> Win32Form::OnApplicationMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
+  ui::MainFormEvents& events = *app_events_;
+  if (msg == toolkit_.TaskbarCreatedMessage() && msg != 0) {
+    toolkit_.Guard([&] { events.OnTaskbarCreated(); });
+    return 0;
+  }
   switch (msg) {
     case WM_DISPLAYCHANGE:
-      toolkit_.Guard([&] { events_.OnDisplayScaleChanged(); });
+      toolkit_.Guard([&] { events.OnDisplayScaleChanged(); });
       return std::nullopt;
     case kTrayCallbackMessage:
-      toolkit_.Guard([&] { events_.OnTrayMouse(TrayMouseOf(lparam)); });
+      toolkit_.Guard([&] { events.OnTrayMouse(TrayMouseOf(lparam)); });
       return 0;
     case WM_HOTKEY:
-      toolkit_.Guard([&] { events_.OnHotKey(static_cast<int>(wparam)); });
+      toolkit_.Guard([&] { events.OnHotKey(static_cast<int>(wparam)); });
       return 0;
     case WM_DEVICECHANGE: {
       const ui::DeviceNotice notice = DeviceNoticeOf(wparam, lparam);
-      std::optional<std::intptr_t> answer;
-      toolkit_.Guard([&] { answer = events_.OnDeviceChange(notice); });
-      if (answer) return *answer;
+      ui::DeviceAnswer answer = ui::DeviceAnswer::Default;
+      toolkit_.Guard([&] { answer = events.OnDeviceChange(notice); });
+      // Taken: -1, the program's answer ever since; any value but
+      // BROADCAST_QUERY_DENY grants a removal request.
+      if (answer == ui::DeviceAnswer::Granted) return -1;
       return std::nullopt;
     }
     case WM_QUERYENDSESSION: {
@@ -217,7 +223,7 @@ std::optional<LRESULT> Win32Form::OnSystemMessage(UINT msg, WPARAM wparam, LPARA
       query.Critical = (lparam & ENDSESSION_CRITICAL) != 0;
       query.Logoff = (lparam & ENDSESSION_LOGOFF) != 0;
       std::optional<bool> may_end;
-      toolkit_.Guard([&] { may_end = events_.OnQueryEndSession(query); });
+      toolkit_.Guard([&] { may_end = events.OnQueryEndSession(query); });
       if (may_end) return *may_end ? TRUE : FALSE;
       return std::nullopt;
     }

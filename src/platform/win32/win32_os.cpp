@@ -9,6 +9,7 @@
 #include "platform/errors.h"
 #include "platform/toolkit_rules.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/win32_dlls.h"
 #include "platform/win32/win32_dpi.h"
 
 namespace bvx::win32 {
@@ -79,20 +80,9 @@ DriveKind Win32Os::DriveType(std::string_view root) {
                                                                  : DriveKind::Other;
 }
 
-Win32Os::MciSendStringWFn Win32Os::Mci() {
-  if (winmm_tried_) return mci_send_string_;
-  winmm_tried_ = true;
-  // Only ever from the system directory, never from beside the program.
-  winmm_.Reset(LoadSystemLibrary(L"winmm.dll"));
-  if (!winmm_) return nullptr;
-  FARPROC proc = GetProcAddress(winmm_.Get(), "mciSendStringW");
-  std::memcpy(&mci_send_string_, &proc, sizeof proc);
-  return mci_send_string_;
-}
-
 std::uint32_t Win32Os::MciSendString(std::string_view command, std::size_t reply_size,
                                      std::string* reply, WindowId callback) {
-  MciSendStringWFn send = Mci();
+  const auto send = Loaded<WinmmDll>().mciSendStringW;
   if (send == nullptr) return kMciErrCannotLoadDriver;
   const std::wstring wide = Utf8ToWide(command);
   if (reply_size == 0) {
@@ -202,8 +192,7 @@ bool Win32Os::TrayDelete(WindowId window, std::uint32_t id) {
 
 bool Win32Os::AllowTaskbarCreated(WindowId window) {
   // Windows 7 and later; the message has the same number in every process.
-  using Fn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
-  const auto allow = ProcAddress<Fn>(L"user32.dll", "ChangeWindowMessageFilterEx");
+  const auto allow = Loaded<User32Dll>().ChangeWindowMessageFilterEx;
   if (allow == nullptr) return false;
   constexpr DWORD kMsgFltAllow = 1;  // MSGFLT_ALLOW
   return allow(ToHwnd(window), RegisterWindowMessageW(L"TaskbarCreated"), kMsgFltAllow, nullptr) !=
@@ -532,14 +521,7 @@ RegResult Win32Os::WriteStartupApproved(std::string_view name, std::string_view 
 void Win32Os::InitializeCom() {
   if (com_tried_) return;
   com_tried_ = true;
-  // Only ever from the system directory; never freed, as COM stays
-  // initialised on this thread until the program ends.
-  const HMODULE ole32 = LoadSystemLibrary(L"ole32.dll");
-  if (ole32 == nullptr) return;
-  using Fn = HRESULT(WINAPI*)(void*, DWORD);
-  FARPROC proc = GetProcAddress(ole32, "CoInitializeEx");
-  Fn initialize = nullptr;
-  std::memcpy(&initialize, &proc, sizeof proc);
+  const auto initialize = Loaded<Ole32Dll>().CoInitializeEx;
   constexpr DWORD kApartmentThreaded = 0x2;  // COINIT_APARTMENTTHREADED
   constexpr DWORD kDisableOle1Dde = 0x4;     // COINIT_DISABLE_OLE1DDE
   if (initialize != nullptr) initialize(nullptr, kApartmentThreaded | kDisableOle1Dde);
@@ -554,15 +536,13 @@ void Win32Os::ShellOpen(WindowId owner, std::string_view target, ShowAs show) {
 }
 
 bool Win32Os::ShutdownReasonCreate(WindowId window, std::string_view reason) {
-  using Fn = BOOL(WINAPI*)(HWND, LPCWSTR);
-  const auto create = ProcAddress<Fn>(L"user32.dll", "ShutdownBlockReasonCreate");
+  const auto create = Loaded<User32Dll>().ShutdownBlockReasonCreate;
   if (create == nullptr) return false;
   return create(ToHwnd(window), Utf8ToWide(reason).c_str()) != FALSE;
 }
 
 bool Win32Os::ShutdownReasonDestroy(WindowId window) {
-  using Fn = BOOL(WINAPI*)(HWND);
-  const auto destroy = ProcAddress<Fn>(L"user32.dll", "ShutdownBlockReasonDestroy");
+  const auto destroy = Loaded<User32Dll>().ShutdownBlockReasonDestroy;
   if (destroy == nullptr) return false;
   return destroy(ToHwnd(window)) != FALSE;
 }

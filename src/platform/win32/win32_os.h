@@ -63,24 +63,17 @@ class Win32Os final : public Os {
   bool ShutdownReasonDestroy(WindowId window) override;
 
  private:
-  using MciSendStringWFn = DWORD(WINAPI*)(LPCWSTR, LPWSTR, UINT, HWND);
-  // winmm.dll from the system directory, loaded on first use.
-  MciSendStringWFn Mci();
-
   // Shell_NotifyIconW(message) with the tray icon's picture at a size added
   // to data; the picture is kept once the shell has it.
   bool TrayNotifyWithPicture(DWORD message, NOTIFYICONDATAW& data, int icon_resource, int size);
 
-  // COM for this thread, before the shell's first use; ole32.dll is loaded
-  // then and kept until the process ends, as COM stays initialised.
+  // COM for this thread, before the shell's first use (ole32.dll is loaded
+  // then).
   void InitializeCom();
 
   HINSTANCE instance_;
   // The picture the tray icon shows: kept until the shell has the next one.
   OwnedIcon tray_picture_;
-  OwnedLibrary winmm_;
-  MciSendStringWFn mci_send_string_ = nullptr;
-  bool winmm_tried_ = false;
   bool com_tried_ = false;
 };
 

@@ -90,10 +90,16 @@ void Win32Toolkit::HideAppFromTaskbar() {
   SetWindowLongW(app_window_.Get(), GWL_EXSTYLE, style | WS_EX_TOOLWINDOW);
 }
 
+std::unique_ptr<ui::Form> Win32Toolkit::CreateMainForm(const ui::FormLayout& desc,
+                                                       ui::MainFormEvents& events) {
+  if (!app_window_) Initialize();
+  return std::make_unique<Win32Form>(*this, desc, events, &events);
+}
+
 std::unique_ptr<ui::Form> Win32Toolkit::CreateForm(const ui::FormLayout& desc,
                                                    ui::FormEvents& events) {
   if (!app_window_) Initialize();
-  return std::make_unique<Win32Form>(*this, desc, events);
+  return std::make_unique<Win32Form>(*this, desc, events, nullptr);
 }
 
 std::unique_ptr<ui::Timer> Win32Toolkit::CreateTimer(ui::Form& owner, unsigned interval_ms,

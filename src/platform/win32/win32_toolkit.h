@@ -36,6 +36,8 @@ class Win32Toolkit final : public ui::Toolkit {
   std::string Title() const override { return title_; }
   void SetShowMainForm(bool show) override { show_main_form_ = show; }
   void HideAppFromTaskbar() override;
+  std::unique_ptr<ui::Form> CreateMainForm(const ui::FormLayout& desc,
+                                           ui::MainFormEvents& events) override;
   std::unique_ptr<ui::Form> CreateForm(const ui::FormLayout& desc, ui::FormEvents& events) override;
   std::unique_ptr<ui::Timer> CreateTimer(ui::Form& owner, unsigned interval_ms, bool enabled,
                                          std::function<void()> on_tick) override;
@@ -134,7 +136,6 @@ class Win32Timer final : public ui::Timer {
   void SetEnabled(bool enabled) override;
   bool Enabled() const override { return enabled_; }
   void SetInterval(unsigned ms) override;
-  unsigned Interval() const override { return interval_; }
 
   HWND Owner() const { return owner_; }
   std::function<void()> Callback() const { return on_tick_; }
