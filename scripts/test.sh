@@ -7,6 +7,7 @@
 #   - the end-to-end tests under Wine and Xvfb (ctest --preset e2e) of
 #     build/win32/BVX.exe where Wine runs 32-bit code, else build/win64/BVX.exe
 #     (scripts/wine-env.sh decides; the summary names the exe);
+#   - the benchmarks' Windows programs, built only (scripts/bench.sh runs them);
 #   - short fuzz runs and clang-tidy.
 # Stops at the first failing step with its exit code and prints a summary.
 set -euo pipefail
@@ -57,6 +58,11 @@ step "configure win32 (shipped BVX.exe)" cmake --preset win32
 step "build win32" cmake --build --preset win32 -j "$jobs"
 step "check build/win32/BVX.exe" bash tests/e2e/check_exe.sh "$repo/build/win32/BVX.exe"
 step "BVX.exe is reproducible (two folders, same bytes)" bash tests/e2e/check_reproducible.sh win32
+# The benchmarks' Windows programs are only run by scripts/bench.sh; building
+# them here keeps them in step with the sources they link.
+step "configure the benchmarks' Windows programs (i686)" cmake -S bench/wine -B build/bench/wine-i686 \
+  -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake"
+step "build the benchmarks' Windows programs" cmake --build build/bench/wine-i686 -j "$jobs"
 
 if [ "$BVX_EXE_PRESET" = "win64" ]; then
   # This machine's Wine runs only x86_64 code: the end-to-end tests use
